@@ -1,0 +1,168 @@
+#include "batch/store.h"
+
+#include <cctype>
+
+namespace qm::batch {
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string cur;
+    bool open = false;  // a line has started and not yet ended
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(std::move(cur));
+            cur.clear();
+            open = false;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            cur += c;
+            open = true;
+        }
+    }
+    if (open) lines.push_back(std::move(cur));
+    return lines;
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& l : lines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string path_of(const std::string& line) { return line.size() > 7 ? line.substr(7) : ""; }
+std::string subs_of(const std::string& line) { return line.size() > 5 ? line.substr(5) : ""; }
+
+std::string sign_number(long long n) {
+    return n >= 0 ? " " + std::to_string(n) : std::to_string(n);
+}
+
+Store::Store(Window& window, std::string program_dir)
+    : window_(window), dir_(std::move(program_dir)) {}
+
+std::string Store::batchPath() const { return os::join(dir_, kFileName); }
+std::string Store::newPath() const { return os::join(dir_, kNewName); }
+std::string Store::snapshotPath() const { return os::join(dir_, kSnapshotName); }
+
+void Store::report(const std::string& what, const os::Error& e) {
+    window_.notice("Information", what + "\r\n" + e.message());
+}
+
+std::optional<std::vector<std::string>> Store::ReadLines() {
+    auto content = os::current().read_file(batchPath());
+    if (!content) {
+        report("The batch file " + batchPath() + " could not be read.", content.error());
+        return std::nullopt;
+    }
+    return split_lines(os::text_from_file(*content));
+}
+
+bool Store::Replace(const std::vector<std::string>& lines) {
+    auto& os = os::current();
+    const std::string data = os::text_to_file(join_lines(lines));
+    // The complete new content goes to batch.new first and is flushed; the
+    // batch file is then replaced in one atomic step, never truncated.
+    if (auto w = os.write_file(newPath(), data, true); !w) {
+        report("The batch file " + batchPath() + " was left unchanged: its new content could not be written.",
+               w.error());
+        return false;
+    }
+    const std::string tmp = os::join(dir_, "batch.tmp");
+    auto w = os.write_file(tmp, data, true);
+    if (w) w = os.rename_replace(tmp, batchPath());
+    if (!w) {
+        (void)os.remove_file(tmp);
+        report("The batch file " + batchPath() + " was left unchanged: it could not be replaced.",
+               w.error());
+        return false;
+    }
+    (void)os.flush_dir(dir_);
+    return true;
+}
+
+void Store::CheckBatchFile() {
+    auto& os = os::current();
+    const std::string root = os::placeholder_root();
+
+    if (!os.exists(batchPath())) {
+        window_.notice("First time",
+                       "Please select Source and Target directory...\r\nThen remove initial batch entry...");
+        if (!Replace({kHeader, "Source:" + root, "Target:" + root, "Subs:YES"})) return;
+    }
+
+    auto read = ReadLines();
+    if (!read) return;
+    const std::vector<std::string>& old = *read;
+
+    // Repair: the header is rewritten whatever it held; an entry is kept
+    // when both its directories are present. Each entry is judged alone.
+    auto present = [&](const std::string& line) {
+        std::string head = line.substr(0, 4);
+        for (auto& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (head == "SUBS") return true;
+        if (!line.empty() && line.back() == os::separator()) return true;
+        const std::string p = path_of(line);
+        return !p.empty() && os.exists(p);
+    };
+
+    std::vector<std::string> repaired{kHeader};
+    std::size_t i = 1, kept = 0;
+    for (; i + 3 <= old.size(); i += 3) {
+        if (present(old[i]) && present(old[i + 1])) {
+            repaired.insert(repaired.end(), old.begin() + static_cast<long>(i),
+                            old.begin() + static_cast<long>(i) + 3);
+            ++kept;
+        }
+    }
+    if (i < old.size()) {
+        // The file ends inside an entry: those lines name no complete pair
+        // and cannot be replicated. Say what is dropped, so nothing the user
+        // wrote vanishes unseen.
+        std::string dropped;
+        for (; i < old.size(); ++i) dropped += "\r\n" + old[i];
+        window_.notice("Information",
+                       "The batch file ended inside an entry. These lines were removed:" + dropped);
+    }
+    if (kept == 0) repaired = {kHeader, "Source:" + root, "Target:" + root, "Subs:NO"};
+
+    const bool written = Replace(repaired);
+    const std::vector<std::string>& now = written ? repaired : old;
+
+    for (std::size_t k = 0; k < now.size(); ++k) {
+        if (now[k] != kHeader) continue;
+        if (k + 3 < now.size()) {
+            const std::string source = path_of(now[k + 1]);
+            const std::string target = path_of(now[k + 2]);
+            window_.setSubsValue(subs_of(now[k + 3]));
+            window_.showFirstEntry(source, target);
+        }
+        break;
+    }
+}
+
+bool Store::IsSingleEntryBatch() {
+    auto lines = ReadLines();
+    // Unreadable: refuse a removal rather than guess.
+    if (!lines) return true;
+    return lines->size() <= 4;
+}
+
+void Store::ListBatch() {
+    (void)os::current().set_current_dir(window_.startDirectory());
+    auto lines = ReadLines();
+    if (!lines) return;
+    const auto& l = *lines;
+    long long n = 1;
+    for (std::size_t i = 1; i + 3 <= l.size(); i += 3, ++n) {
+        const std::string num = sign_number(n) + ". ";
+        window_.addListItem(num + "Source:" + path_of(l[i]));
+        window_.addListItem(num + "Target:" + path_of(l[i + 1]));
+        window_.addListItem(num + "Include Subs:" + subs_of(l[i + 2]));
+        window_.addListItem(std::string(91, '-'));
+    }
+}
+
+}  // namespace qm::batch

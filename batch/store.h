@@ -1,0 +1,70 @@
+// The batch file BATCH.INI in the program's directory: its format, its
+// creation on the first start, its repair and its listing.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace qm::batch {
+
+// What the batch store needs of the window.
+class Window {
+public:
+    virtual ~Window() = default;
+    // A modal notice with an OK button and no icon.
+    virtual void notice(const std::string& title, const std::string& text) = 0;
+    // Points the six picker controls and the path displays at a pair.
+    virtual void showFirstEntry(const std::string& source, const std::string& target) = 0;
+    virtual void setSubsValue(const std::string& value) = 0;
+    virtual void addListItem(const std::string& item) = 0;
+    virtual std::string startDirectory() = 0;
+};
+
+inline constexpr const char* kHeader = "[batch]";
+inline constexpr const char* kFileName = "BATCH.INI";
+inline constexpr const char* kNewName = "batch.new";
+inline constexpr const char* kSnapshotName = "batch.dat";
+
+// The lines of a text file, accepting CR LF, LF and CR line ends.
+std::vector<std::string> split_lines(const std::string& text);
+// Lines joined, each ended by CR LF.
+std::string join_lines(const std::vector<std::string>& lines);
+
+// The value of an entry line by position: from the 8th character for the
+// source and target lines, from the 6th for the subs line.
+std::string path_of(const std::string& line);
+std::string subs_of(const std::string& line);
+
+// A number with a sign position: " 12", "-3".
+std::string sign_number(long long n);
+
+class Store {
+public:
+    Store(Window& window, std::string program_dir);
+
+    void CheckBatchFile();
+    bool IsSingleEntryBatch();
+    void ListBatch();
+
+    // Rewrites BATCH.INI with these lines through batch.new, atomically.
+    // On failure BATCH.INI is as it was and the user has been told why.
+    bool Replace(const std::vector<std::string>& lines);
+    // The lines of BATCH.INI; nullopt (and the user told) when unreadable.
+    std::optional<std::vector<std::string>> ReadLines();
+
+    std::string batchPath() const;
+    std::string newPath() const;
+    std::string snapshotPath() const;
+    const std::string& programDir() const { return dir_; }
+
+private:
+    void report(const std::string& what, const os::Error& e);
+
+    Window& window_;
+    std::string dir_;
+};
+
+}  // namespace qm::batch

@@ -1,0 +1,66 @@
+// What the replication engine needs of the window. The engine takes its
+// directory pair from the pickers, its file names from the file lists and
+// its options from the check marks at the moment of use, and shows its
+// progress there; Form1 implements this.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace qm::engine {
+
+enum class Side { source, target };
+enum class Option { confirm, move, subs };  // CC, Movefiles, Subs
+
+class Host {
+public:
+    virtual ~Host() = default;
+
+    // -- pickers (BronTree/Doeltree, Brondir/Doeldir, BronDrive/Doeldrive)
+    virtual std::string treePath(Side side) = 0;
+    [[nodiscard]] virtual os::Status setTreePath(Side side, const std::string& path) = 0;
+    virtual void refreshTree(Side side) = 0;
+    virtual void setDrive(Side side, const std::string& path) = 0;
+    virtual void setFileListPath(Side side, const std::string& path) = 0;
+    virtual void refreshFileList(Side side) = 0;
+    virtual const std::vector<std::string>& fileNames(Side side) = 0;
+    virtual const std::optional<os::Error>& fileListError(Side side) = 0;
+
+    // -- options
+    virtual bool checked(Option option) = 0;
+    virtual void setSubsChecked(bool on) = 0;
+    virtual bool logEnabled() = 0;  // Check2 ticked
+
+    // -- display
+    virtual void setCountText(Side side, const std::string& text) = 0;  // Text1/Text2
+    virtual void setProgressRange(int min, int max) = 0;
+    virtual void setProgressValue(int value) = 0;
+    virtual void setProgressVisible(bool on) = 0;
+    virtual void setBusyPointer(bool busy) = 0;
+    // Steps of a batch run that touch the window: busy (controls disabled,
+    // "BUSY...") and idle again.
+    virtual void setRunBusy(bool busy) = 0;
+
+    // -- the batch
+    virtual void clearBatchList() = 0;
+    virtual void checkBatchFile() = 0;
+    virtual void listBatch() = 0;
+    virtual std::string subsValue() = 0;
+    virtual void setSubsValue(const std::string& value) = 0;
+    virtual void resetMinuteCounter() = 0;
+    virtual std::string programDir() = 0;
+
+    // -- services
+    virtual void yield() = 0;
+    // Yes/No question titled "Question"; true for Yes.
+    virtual bool ask(const std::string& text) = 0;
+    virtual void pause(unsigned ms) = 0;
+    virtual os::LocalTime now() = 0;
+    // The program is ending: stop the run at once, leaving nothing half done.
+    virtual bool ending() = 0;
+};
+
+}  // namespace qm::engine

@@ -1,0 +1,58 @@
+// The parts of the platform layer that every backend shares.
+#include "platform/platform.h"
+
+#include <chrono>
+
+namespace qm::os {
+
+namespace {
+Os* installed = nullptr;
+}
+
+std::string Error::message() const {
+    std::string m = op;
+    if (!path.empty()) m += " " + path;
+    if (!reason.empty()) m += ": " + reason;
+    return m;
+}
+
+Error make_error(Errc code, std::string op, std::string path, std::string reason) {
+    Error e;
+    e.code = code;
+    e.op = std::move(op);
+    e.path = std::move(path);
+    e.reason = std::move(reason);
+    return e;
+}
+
+Os& current() { return installed ? *installed : native(); }
+
+ScopedOs::ScopedOs(Os& os) : previous_(installed) { installed = &os; }
+ScopedOs::~ScopedOs() { installed = previous_; }
+
+std::string with_separator(std::string path) {
+    if (path.empty() || path.back() != separator()) path += separator();
+    return path;
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+    return with_separator(dir) + name;
+}
+
+void Random::seed_from_time_of_day() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    state_ = static_cast<std::uint64_t>(us % 86'400'000'000LL) * 6364136223846793005ULL +
+             1442695040888963407ULL;
+}
+
+int Random::below(int n) {
+    // xorshift64*: plenty for list-file names.
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    std::uint64_t r = state_ * 2685821657736338717ULL;
+    return n <= 0 ? 0 : static_cast<int>((r >> 33) % static_cast<std::uint64_t>(n));
+}
+
+}  // namespace qm::os

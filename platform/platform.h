@@ -1,0 +1,241 @@
+// What the program takes from the operating system, at the level of the
+// task ("copy keeping the time", "replace atomically"). One header; the
+// backend (posix.cpp or windows.cpp) is chosen by the build. Every call goes
+// through the installed Os object, so a test can put a fake in front of any
+// operation and make it fail.
+//
+// Paths are UTF-8 strings in the platform's own form: "\" separators and
+// drive letters on Windows, "/" on POSIX.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::os {
+
+enum class Errc {
+    not_found,
+    exists,
+    access,
+    busy,
+    no_space,
+    not_dir,
+    is_dir,
+    invalid,
+    io,
+    cancelled,
+    other,
+};
+
+struct Error {
+    Errc code = Errc::other;
+    long native = 0;   // errno, or GetLastError() on Windows
+    std::string op;    // what was being done: "copy", "rename", ...
+    std::string path;  // the path it was done to
+    std::string reason;  // the operating system's words
+
+    // "op path: reason"
+    [[nodiscard]] std::string message() const;
+};
+
+template <class T>
+using Result = std::expected<T, Error>;
+using Status = std::expected<void, Error>;
+
+// Builds the error for a failed call from the native code.
+[[nodiscard]] Error make_error(std::string op, std::string path, long native);
+[[nodiscard]] Error make_error(Errc code, std::string op, std::string path,
+                               std::string reason);
+
+enum class Kind { file, dir, other };
+
+struct DirEntry {
+    std::string name;
+    Kind kind = Kind::other;
+    bool hidden = false;  // POSIX: name starts with "."
+    bool system = false;  // POSIX: not a regular file or directory
+};
+
+// Seconds and nanoseconds since 1970-01-01 UTC.
+struct FileTime {
+    std::int64_t sec = 0;
+    std::int32_t nsec = 0;
+    friend bool operator==(const FileTime&, const FileTime&) = default;
+};
+
+struct FileInfo {
+    Kind kind = Kind::other;
+    bool hidden = false;
+    bool system = false;
+    std::uint64_t size = 0;
+    FileTime mtime;
+};
+
+// Identity of a file or directory, independent of how its path is spelt.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+struct LocalTime {
+    int year = 1970, month = 1, day = 1;
+    int hour = 0, minute = 0, second = 0;
+    int millisecond = 0;
+};
+
+// Called between chunks of a copy with the bytes done so far; returning
+// false cancels the copy.
+using CopyProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+class Os {
+public:
+    virtual ~Os() = default;
+
+    // -- directories and their entries --------------------------------
+    // Every entry of a directory except "." and "..", in the order the
+    // system returns them. Links are reported, never followed.
+    [[nodiscard]] virtual Result<std::vector<DirEntry>> list_dir(const std::string& dir) = 0;
+    // Never follows a link: a link is Kind::other, system.
+    [[nodiscard]] virtual Result<FileInfo> stat(const std::string& path) = 0;
+    // What the path names, links followed: two spellings of one directory
+    // give the same id.
+    [[nodiscard]] virtual Result<FileId> identity(const std::string& path) = 0;
+    [[nodiscard]] virtual bool exists(const std::string& path) = 0;
+    [[nodiscard]] virtual Status make_dir(const std::string& path) = 0;
+    [[nodiscard]] virtual Status remove_file(const std::string& path) = 0;
+
+    // -- whole files ---------------------------------------------------
+    [[nodiscard]] virtual Result<std::string> read_file(const std::string& path) = 0;
+    // Creates or empties the file and writes data; with durable, flushed to
+    // disk before returning.
+    [[nodiscard]] virtual Status write_file(const std::string& path, std::string_view data,
+                                            bool durable) = 0;
+    // Appends data, creating the file when absent.
+    [[nodiscard]] virtual Status append_file(const std::string& path, std::string_view data) = 0;
+    // Copies the contents of from into the new file to (which must not
+    // exist), gives it the modification time of from and flushes it to disk.
+    // On failure or cancel nothing is left under to.
+    [[nodiscard]] virtual Status copy_file(const std::string& from, const std::string& to,
+                                           const CopyProgress& progress) = 0;
+    // Sets a file's modification time.
+    [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
+    // Flushes a directory's entries (a rename or create in it) to disk.
+    [[nodiscard]] virtual Status flush_dir(const std::string& dir) = 0;
+    // Renames from to to in one atomic step, replacing to.
+    [[nodiscard]] virtual Status rename_replace(const std::string& from, const std::string& to) = 0;
+
+    // -- process and system -------------------------------------------
+    [[nodiscard]] virtual std::optional<std::string> env(const std::string& name) = 0;
+    // The directory that holds the executable, without a trailing separator.
+    [[nodiscard]] virtual Result<std::string> program_dir() = 0;
+    [[nodiscard]] virtual Result<std::string> current_dir() = 0;
+    [[nodiscard]] virtual Status set_current_dir(const std::string& dir) = 0;
+    // The system's directory for temporary files, without a trailing separator.
+    [[nodiscard]] virtual std::string temp_dir() = 0;
+
+    // Drives: letters with ":" on Windows ("C:"), mount points on POSIX.
+    [[nodiscard]] virtual std::vector<std::string> volumes() = 0;
+    // The drive that holds path, in the form volumes() gives.
+    [[nodiscard]] virtual std::string volume_of(const std::string& path) = 0;
+    // The directory a drive opens at (its root).
+    [[nodiscard]] virtual std::string volume_root(const std::string& volume) = 0;
+    [[nodiscard]] virtual bool volume_ready(const std::string& volume) = 0;
+
+    [[nodiscard]] virtual LocalTime local_time() = 0;
+    virtual void sleep_ms(unsigned ms) = 0;
+};
+
+// The installed Os; the real backend unless a test installed another.
+Os& current();
+// The real backend of this build.
+Os& native();
+
+// Installs an Os for the lifetime of the object (tests).
+class ScopedOs {
+public:
+    explicit ScopedOs(Os& os);
+    ~ScopedOs();
+    ScopedOs(const ScopedOs&) = delete;
+    ScopedOs& operator=(const ScopedOs&) = delete;
+
+private:
+    Os* previous_;
+};
+
+// Forwards every call to another Os; tests derive from it and override the
+// calls they want to fail.
+class ForwardingOs : public Os {
+public:
+    explicit ForwardingOs(Os& inner) : inner_(inner) {}
+
+    Result<std::vector<DirEntry>> list_dir(const std::string& d) override { return inner_.list_dir(d); }
+    Result<FileInfo> stat(const std::string& p) override { return inner_.stat(p); }
+    Result<FileId> identity(const std::string& p) override { return inner_.identity(p); }
+    bool exists(const std::string& p) override { return inner_.exists(p); }
+    Status make_dir(const std::string& p) override { return inner_.make_dir(p); }
+    Status remove_file(const std::string& p) override { return inner_.remove_file(p); }
+    Result<std::string> read_file(const std::string& p) override { return inner_.read_file(p); }
+    Status write_file(const std::string& p, std::string_view d, bool durable) override {
+        return inner_.write_file(p, d, durable);
+    }
+    Status append_file(const std::string& p, std::string_view d) override { return inner_.append_file(p, d); }
+    Status copy_file(const std::string& f, const std::string& t, const CopyProgress& pr) override {
+        return inner_.copy_file(f, t, pr);
+    }
+    Status set_mtime(const std::string& p, FileTime t) override { return inner_.set_mtime(p, t); }
+    Status flush_dir(const std::string& d) override { return inner_.flush_dir(d); }
+    Status rename_replace(const std::string& f, const std::string& t) override {
+        return inner_.rename_replace(f, t);
+    }
+    std::optional<std::string> env(const std::string& n) override { return inner_.env(n); }
+    Result<std::string> program_dir() override { return inner_.program_dir(); }
+    Result<std::string> current_dir() override { return inner_.current_dir(); }
+    Status set_current_dir(const std::string& d) override { return inner_.set_current_dir(d); }
+    std::string temp_dir() override { return inner_.temp_dir(); }
+    std::vector<std::string> volumes() override { return inner_.volumes(); }
+    std::string volume_of(const std::string& p) override { return inner_.volume_of(p); }
+    std::string volume_root(const std::string& v) override { return inner_.volume_root(v); }
+    bool volume_ready(const std::string& v) override { return inner_.volume_ready(v); }
+    LocalTime local_time() override { return inner_.local_time(); }
+    void sleep_ms(unsigned ms) override { inner_.sleep_ms(ms); }
+
+protected:
+    Os& inner_;
+};
+
+// -- facts of the platform, the same for every Os ------------------------
+
+// The directory separator: '\\' on Windows, '/' elsewhere.
+char separator();
+// The directory that stands in for a pair not yet chosen: "C:\" or "/".
+std::string placeholder_root();
+// Whether names in a directory are compared without regard to case.
+bool case_insensitive_names();
+// Appends the separator unless the path already ends in one.
+std::string with_separator(std::string path);
+// dir joined with name by one separator.
+std::string join(const std::string& dir, const std::string& name);
+
+// Text files hold the system's 8-bit text: bytes as they are on POSIX, the
+// ANSI code page on Windows. The program works in UTF-8.
+std::string text_to_file(std::string_view utf8);
+std::string text_from_file(std::string_view bytes);
+
+// Pseudo-random numbers, seeded from the time of day.
+class Random {
+public:
+    void seed_from_time_of_day();
+    // Uniform in 0 .. n-1.
+    int below(int n);
+
+private:
+    std::uint64_t state_ = 0x853c49e6748fea9bULL;
+};
+
+}  // namespace qm::os

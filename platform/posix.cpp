@@ -1,0 +1,409 @@
+// POSIX backend (Linux). Hidden means a name starting with "."; system means
+// anything that is not a regular file or directory. Links are never followed.
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <mntent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "platform/platform.h"
+
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#include <sys/syscall.h>
+#endif
+
+namespace qm::os {
+
+namespace {
+
+Errc code_of(int err) {
+    switch (err) {
+        case ENOENT: return Errc::not_found;
+        case EEXIST: return Errc::exists;
+        case EACCES:
+        case EPERM:
+        case EROFS: return Errc::access;
+        case EBUSY:
+        case ETXTBSY: return Errc::busy;
+        case ENOSPC:
+        case EDQUOT: return Errc::no_space;
+        case ENOTDIR: return Errc::not_dir;
+        case EISDIR: return Errc::is_dir;
+        case EINVAL:
+        case ENAMETOOLONG: return Errc::invalid;
+        case EIO: return Errc::io;
+        default: return Errc::other;
+    }
+}
+
+Error fail(const char* op, const std::string& path, int err = errno) {
+    return make_error(std::string(op), path, err);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports the result (a deferred write error shows here).
+    int close() {
+        int r = ::close(fd_);
+        fd_ = -1;
+        return r;
+    }
+
+private:
+    int fd_;
+};
+
+bool is_hidden_name(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+Kind kind_of(mode_t m) {
+    if (S_ISREG(m)) return Kind::file;
+    if (S_ISDIR(m)) return Kind::dir;
+    return Kind::other;
+}
+
+std::string basename_of(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    auto slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+Status write_all(int fd, const char* data, std::size_t size, const std::string& path) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::unexpected(fail("write", path));
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+std::string parent_of(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+class PosixOs final : public Os {
+public:
+    Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return std::unexpected(fail("read directory", dir));
+        std::vector<DirEntry> out;
+        int dfd = ::dirfd(d);
+        errno = 0;
+        while (dirent* e = ::readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            DirEntry de;
+            de.name = std::move(name);
+            unsigned char t = e->d_type;
+            if (t == DT_UNKNOWN) {
+                struct stat st{};
+                if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    de.kind = kind_of(st.st_mode);
+            } else {
+                de.kind = t == DT_REG ? Kind::file : t == DT_DIR ? Kind::dir : Kind::other;
+            }
+            de.hidden = is_hidden_name(de.name);
+            de.system = de.kind == Kind::other;
+            out.push_back(std::move(de));
+            errno = 0;
+        }
+        int err = errno;
+        ::closedir(d);
+        if (err != 0) return std::unexpected(fail("read directory", dir, err));
+        return out;
+    }
+
+    Result<FileInfo> stat(const std::string& path) override {
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
+        FileInfo fi;
+        fi.kind = kind_of(st.st_mode);
+        fi.hidden = is_hidden_name(basename_of(path));
+        fi.system = fi.kind == Kind::other;
+        fi.size = static_cast<std::uint64_t>(st.st_size);
+        fi.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                    static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+        return fi;
+    }
+
+    Result<FileId> identity(const std::string& path) override {
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
+        return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+
+    bool exists(const std::string& path) override {
+        struct stat st{};
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    Status make_dir(const std::string& path) override {
+        if (::mkdir(path.c_str(), 0777) != 0) return std::unexpected(fail("create directory", path));
+        return {};
+    }
+
+    Status remove_file(const std::string& path) override {
+        if (::unlink(path.c_str()) != 0) return std::unexpected(fail("delete", path));
+        return {};
+    }
+
+    Result<std::string> read_file(const std::string& path) override {
+        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (fd.get() < 0) return std::unexpected(fail("open", path));
+        struct stat st{};
+        if (::fstat(fd.get(), &st) != 0) return std::unexpected(fail("stat", path));
+        if (!S_ISREG(st.st_mode))
+            return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
+        std::string out;
+        char buf[65536];
+        for (;;) {
+            ssize_t n = ::read(fd.get(), buf, sizeof buf);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return std::unexpected(fail("read", path));
+            }
+            if (n == 0) break;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+    Status write_file(const std::string& path, std::string_view data, bool durable) override {
+        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (fd.get() < 0) return std::unexpected(fail("create", path));
+        if (auto w = write_all(fd.get(), data.data(), data.size(), path); !w) return w;
+        if (durable && ::fsync(fd.get()) != 0) return std::unexpected(fail("flush", path));
+        if (fd.close() != 0) return std::unexpected(fail("close", path));
+        return {};
+    }
+
+    Status append_file(const std::string& path, std::string_view data) override {
+        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (fd.get() < 0) return std::unexpected(fail("open", path));
+        if (auto w = write_all(fd.get(), data.data(), data.size(), path); !w) return w;
+        if (fd.close() != 0) return std::unexpected(fail("close", path));
+        return {};
+    }
+
+    Status copy_file(const std::string& from, const std::string& to,
+                     const CopyProgress& progress) override {
+        Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (in.get() < 0) return std::unexpected(fail("open", from));
+        struct stat st{};
+        if (::fstat(in.get(), &st) != 0) return std::unexpected(fail("stat", from));
+        if (!S_ISREG(st.st_mode))
+            return std::unexpected(make_error(Errc::invalid, "open", from, "not a regular file"));
+        Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (out.get() < 0) return std::unexpected(fail("create", to));
+        auto r = copy_open(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), from, to,
+                           progress);
+        if (r) {
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            if (::futimens(out.get(), times) != 0) r = std::unexpected(fail("set time", to));
+        }
+        if (r && ::fsync(out.get()) != 0) r = std::unexpected(fail("flush", to));
+        if (r && out.close() != 0) r = std::unexpected(fail("close", to));
+        if (!r) ::unlink(to.c_str());
+        return r;
+    }
+
+    Status set_mtime(const std::string& path, FileTime t) override {
+        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(t.sec), t.nsec}};
+        if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::unexpected(fail("set time", path));
+        return {};
+    }
+
+    Status flush_dir(const std::string& dir) override {
+        Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.get() < 0) return std::unexpected(fail("open", dir));
+        if (::fsync(fd.get()) != 0 && errno != EINVAL) return std::unexpected(fail("flush", dir));
+        return {};
+    }
+
+    Status rename_replace(const std::string& from, const std::string& to) override {
+        if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(fail("rename", from));
+        return {};
+    }
+
+    std::optional<std::string> env(const std::string& name) override {
+        const char* v = std::getenv(name.c_str());
+        if (!v) return std::nullopt;
+        return std::string(v);
+    }
+
+    Result<std::string> program_dir() override {
+        char buf[PATH_MAX + 1];
+        ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+        if (n < 0) return std::unexpected(fail("find program", "/proc/self/exe"));
+        return parent_of(std::string(buf, static_cast<std::size_t>(n)));
+    }
+
+    Result<std::string> current_dir() override {
+        char buf[PATH_MAX + 1];
+        if (!::getcwd(buf, sizeof buf)) return std::unexpected(fail("current directory", ""));
+        return std::string(buf);
+    }
+
+    Status set_current_dir(const std::string& dir) override {
+        if (::chdir(dir.c_str()) != 0) return std::unexpected(fail("change directory", dir));
+        return {};
+    }
+
+    std::string temp_dir() override {
+        for (const char* var : {"TMPDIR", "TMP", "TEMP"}) {
+            const char* v = std::getenv(var);
+            if (v && *v) {
+                std::string s = v;
+                while (s.size() > 1 && s.back() == '/') s.pop_back();
+                return s;
+            }
+        }
+        return "/tmp";
+    }
+
+    std::vector<std::string> volumes() override {
+        std::vector<std::string> out;
+        if (FILE* f = ::setmntent("/proc/self/mounts", "r")) {
+            mntent ent{};
+            char buf[4096];
+            while (::getmntent_r(f, &ent, buf, sizeof buf)) {
+                std::string dir = ent.mnt_dir;
+                if (std::find(out.begin(), out.end(), dir) == out.end()) out.push_back(dir);
+            }
+            ::endmntent(f);
+        }
+        if (std::find(out.begin(), out.end(), "/") == out.end()) out.push_back("/");
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string volume_of(const std::string& path) override {
+        // The longest mount point that is a prefix of the path.
+        std::string best = "/";
+        for (const auto& v : volumes()) {
+            if (v == "/") continue;
+            if (path.size() >= v.size() && path.compare(0, v.size(), v) == 0 &&
+                (path.size() == v.size() || path[v.size()] == '/') && v.size() > best.size())
+                best = v;
+        }
+        return best;
+    }
+
+    std::string volume_root(const std::string& volume) override { return volume; }
+
+    bool volume_ready(const std::string& volume) override {
+        DIR* d = ::opendir(volume.c_str());
+        if (!d) return false;
+        ::closedir(d);
+        return true;
+    }
+
+    LocalTime local_time() override {
+        timespec ts{};
+        ::clock_gettime(CLOCK_REALTIME, &ts);
+        std::tm tm{};
+        ::localtime_r(&ts.tv_sec, &tm);
+        return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                tm.tm_min,         tm.tm_sec,     static_cast<int>(ts.tv_nsec / 1'000'000)};
+    }
+
+    void sleep_ms(unsigned ms) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+
+private:
+    // Chunks small enough that a yield comes well within 50 ms on a slow
+    // disk, large enough for full throughput.
+    static constexpr std::uint64_t kChunk = 4u << 20;
+
+    static Status copy_open(int in, int out, std::uint64_t total, const std::string& from,
+                            const std::string& to, const CopyProgress& progress) {
+        std::uint64_t done = 0;
+        bool kernel_copy = true;
+        std::vector<char> buf;
+        for (;;) {
+            if (progress && !progress(done, total))
+                return std::unexpected(make_error(Errc::cancelled, "copy", from, "cancelled"));
+            ssize_t n = -1;
+#if defined(__linux__)
+            if (kernel_copy) {
+                n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+                if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                              errno == EINVAL)) {
+                    kernel_copy = false;
+                    n = -2;
+                }
+            }
+#else
+            kernel_copy = false;
+#endif
+            if (!kernel_copy) {
+                if (buf.empty()) buf.resize(1u << 20);
+                n = ::read(in, buf.data(), buf.size());
+                if (n > 0) {
+                    if (auto w = write_all(out, buf.data(), static_cast<std::size_t>(n), to); !w)
+                        return w;
+                }
+            }
+            if (n == -2) continue;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return std::unexpected(fail("copy", from));
+            }
+            if (n == 0) break;
+            done += static_cast<std::uint64_t>(n);
+        }
+        if (progress) progress(done, total);
+        return {};
+    }
+};
+
+}  // namespace
+
+Error make_error(std::string op, std::string path, long native) {
+    Error e;
+    e.code = code_of(static_cast<int>(native));
+    e.native = native;
+    e.op = std::move(op);
+    e.path = std::move(path);
+    e.reason = std::strerror(static_cast<int>(native));
+    return e;
+}
+
+Os& native() {
+    static PosixOs os;
+    return os;
+}
+
+char separator() { return '/'; }
+std::string placeholder_root() { return "/"; }
+bool case_insensitive_names() { return false; }
+std::string text_to_file(std::string_view utf8) { return std::string(utf8); }
+std::string text_from_file(std::string_view bytes) { return std::string(bytes); }
+
+}  // namespace qm::os

@@ -1,0 +1,175 @@
+#include "ui/controls.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace qm::ui {
+
+namespace {
+
+// A drive root keeps its separator ("/", "C:\"); any other directory has none.
+bool is_root(const std::string& p) {
+    const char sep = os::separator();
+    if (p.size() == 1 && p[0] == sep) return true;
+    return p.size() == 3 && p[1] == ':' && p[2] == sep;
+}
+
+std::string normalise_dir(std::string p) {
+    const char sep = os::separator();
+    while (p.size() > 1 && p.back() == sep && !is_root(p)) p.pop_back();
+    if (p.size() == 2 && p[1] == ':') p += sep;  // "C:" means the root here
+    return p;
+}
+
+bool less_name(const std::string& a, const std::string& b) {
+    auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
+    auto ia = a.begin(), ib = b.begin();
+    for (; ia != a.end() && ib != b.end(); ++ia, ++ib) {
+        char ca = lower(static_cast<unsigned char>(*ia)), cb = lower(static_cast<unsigned char>(*ib));
+        if (ca != cb) return ca < cb;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+bool match_from(const char* n, const char* p, bool fold) {
+    for (; *p; ++p, ++n) {
+        if (*p == '*') {
+            while (*p == '*') ++p;
+            if (!*p) return true;
+            for (; *n; ++n)
+                if (match_from(n, p, fold)) return true;
+            return false;
+        }
+        if (!*n) return false;
+        if (*p == '?') continue;
+        char a = *n, b = *p;
+        if (fold) {
+            a = static_cast<char>(std::tolower(static_cast<unsigned char>(a)));
+            b = static_cast<char>(std::tolower(static_cast<unsigned char>(b)));
+        }
+        if (a != b) return false;
+    }
+    return *n == 0;
+}
+
+}  // namespace
+
+bool matches_pattern(const std::string& name, const std::string& pattern) {
+    // "*.*" names every file, also those without an extension.
+    if (pattern == "*.*" || pattern == "*" || pattern.empty()) return true;
+    return match_from(name.c_str(), pattern.c_str(), os::case_insensitive_names());
+}
+
+// -- DriveList -------------------------------------------------------------
+
+void DriveList::refreshDrives() {
+    auto d = os::current().volumes();
+    if (d != drives_) {
+        drives_ = std::move(d);
+        changed.emit();
+    }
+}
+
+void DriveList::setDrive(const std::string& path) {
+    if (drives_.empty()) refreshDrives();
+    std::string d = os::current().volume_of(path);
+    if (d == drive_) return;
+    drive_ = d;
+    if (std::find(drives_.begin(), drives_.end(), d) == drives_.end()) drives_.push_back(d);
+    changed.emit();
+    driveChanged.emit();
+}
+
+// -- DirectoryList ---------------------------------------------------------
+
+os::Status DirectoryList::setPath(const std::string& path) {
+    std::string p = normalise_dir(path);
+    auto listing = os::current().list_dir(p);
+    if (!listing) return std::unexpected(listing.error());
+    path_ = p;
+    rebuild();
+    changed.emit();
+    return {};
+}
+
+os::Status DirectoryList::openDrive(const std::string& drive) {
+    if (!os::current().volume_ready(drive))
+        return std::unexpected(
+            os::make_error(os::Errc::not_found, "open drive", drive, "the drive is not ready"));
+    return setPath(os::current().volume_root(drive));
+}
+
+void DirectoryList::refresh() {
+    rebuild();
+    changed.emit();
+}
+
+void DirectoryList::rebuild() {
+    lines_.clear();
+    if (path_.empty()) return;
+    const char sep = os::separator();
+    // Ancestors from the root down.
+    std::string root;
+    std::size_t pos;
+    if (path_.size() >= 3 && path_[1] == ':') {
+        root = path_.substr(0, 3);
+        pos = 3;
+    } else {
+        root = std::string(1, sep);
+        pos = 1;
+    }
+    int depth = 0;
+    lines_.push_back({root, root, depth++, path_ == root});
+    std::string acc = root;
+    while (pos < path_.size()) {
+        auto next = path_.find(sep, pos);
+        std::string part = path_.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
+        if (!part.empty()) {
+            acc = os::join(acc, part);
+            lines_.push_back({acc, part, depth++, false});
+        }
+        if (next == std::string::npos) break;
+        pos = next + 1;
+    }
+    lines_.back().open = true;
+    auto listing = os::current().list_dir(path_);
+    if (!listing) return;
+    std::vector<std::string> subs;
+    for (const auto& e : *listing)
+        if (e.kind == os::Kind::dir && !e.hidden && !e.system) subs.push_back(e.name);
+    std::sort(subs.begin(), subs.end(), less_name);
+    for (const auto& s : subs) lines_.push_back({os::join(path_, s), s, depth, false});
+}
+
+// -- FileList --------------------------------------------------------------
+
+void FileList::setPath(const std::string& path) {
+    path_ = normalise_dir(path);
+    refresh();
+}
+
+void FileList::setPattern(const std::string& p) {
+    pattern_ = p;
+    refresh();
+}
+
+void FileList::refresh() {
+    files_.clear();
+    error_.reset();
+    if (!path_.empty()) {
+        auto listing = os::current().list_dir(path_);
+        if (!listing) {
+            error_ = listing.error();
+        } else {
+            for (auto& e : *listing)
+                if (e.kind == os::Kind::file && !e.hidden && !e.system &&
+                    matches_pattern(e.name, pattern_))
+                    files_.push_back(std::move(e.name));
+            std::sort(files_.begin(), files_.end(), less_name);
+        }
+    }
+    changed.emit();
+}
+
+}  // namespace qm::ui

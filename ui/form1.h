@@ -1,0 +1,227 @@
+// Form1: the program's window as a headless model. Every control and menu
+// item is a plain object; the handlers are the window's events. The Qt view
+// draws this model and feeds user actions into the handlers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "batch/store.h"
+#include "engine/host.h"
+#include "ui/controls.h"
+
+namespace qm::engine {
+class Engine;
+}
+
+namespace qm::ui {
+
+// Modal message boxes without an icon.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // OK button only.
+    virtual void notice(const std::string& title, const std::string& text) = 0;
+    // Yes and No; true for Yes.
+    virtual bool ask(const std::string& title, const std::string& text) = 0;
+};
+
+// Lets pending window events run in the middle of long work.
+class EventPump {
+public:
+    virtual ~EventPump() = default;
+    virtual void yield() = 0;
+};
+
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleep_ms(unsigned ms) = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual os::LocalTime now() = 0;
+};
+
+// The notification-area icon, as Form1 sees it.
+class Tray {
+public:
+    virtual ~Tray() = default;
+    // Adds the icon with its tip; false when no notification area took it.
+    virtual bool add(const std::string& tip) = 0;
+    // Whether the icon is shown in a notification area now.
+    virtual bool available() = 0;
+    // Brings the window to the foreground and opens the popup menu rcpopup
+    // at the pointer; returns when the menu is closed.
+    virtual void popup() = 0;
+};
+
+// Ends the program (the application's event loop).
+class Application {
+public:
+    virtual ~Application() = default;
+    virtual void quit() = 0;
+};
+
+struct Services {
+    Dialogs* dialogs = nullptr;
+    EventPump* pump = nullptr;
+    Sleeper* sleeper = nullptr;  // the platform's sleep when null
+    Clock* clock = nullptr;      // the platform's clock when null
+    Tray* tray = nullptr;        // no icon when null
+    Application* app = nullptr;
+};
+
+enum class MousePointer { Default = 0, Hourglass = 11 };
+
+class Form1 final : public batch::Window, public engine::Host {
+public:
+    explicit Form1(Services services);
+    ~Form1() override;
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // -- the window --------------------------------------------------------
+    const std::string caption = "Quillmere";
+    static constexpr int kClientWidth = 11595;   // twips
+    static constexpr int kClientHeight = 6660;   // twips
+    bool visible() const { return visible_; }
+    void setVisible(bool on);
+    MousePointer mousePointer() const { return pointer_; }
+    void setMousePointer(MousePointer p);
+    bool ended() const { return ended_; }
+    // Raised when visibility, pointer or the ended state change.
+    Signal changed;
+
+    // -- controls, in tab order ---------------------------------------------
+    Frame Frame1;
+    Button Command1;
+    DriveList BronDrive;
+    DirectoryList BronTree;
+    FileList Brondir;
+    TextBox Text1;
+    Frame Frame2;
+    Button Command2;
+    FileList Doeldir;
+    TextBox Text2;
+    DirectoryList Doeltree;
+    DriveList Doeldrive;
+    Button Command4;
+    Button Command5;
+    Slider Slider1;
+    Label Label1;
+    ProgressBar ProgressBar1;
+    CheckBox Check2;
+    Frame Frame3;
+    ListBox List1;
+    Button Command7;
+    TextBox Text3;
+    TextBox Text4;
+    Button Command3;
+    Timer Timer1;
+
+    // Every control above except Timer1, in tab order.
+    std::vector<Control*> controls();
+
+    // -- menus -------------------------------------------------------------
+    MenuItem File, Exit, Options, BD, DD, CC, Subs, Movefiles, rcpopup, mShow;
+    std::vector<MenuItem*> menuItems();
+
+    // -- program-wide values -------------------------------------------------
+    int MinuteCounter = 0;
+    std::string SubsValue;
+    std::string StartDirectory;
+
+    batch::Store& store() { return *store_; }
+    engine::Engine& engine() { return *engine_; }
+    // A batch run is in progress.
+    bool running() const;
+
+    // -- handlers ----------------------------------------------------------
+    void Form_Load();
+    void Form_Unload();
+    void Exit_Click();
+    void CC_Click();
+    void Subs_Click();
+    void Movefiles_Click();
+    void Command3_Click();
+    void mShow_Click();
+
+    void Timer1_Timer();
+    void Slider1_Change();
+
+    void Command1_Click();
+    void BD_Click();
+    void Command2_Click();
+    void DD_Click();
+    void Command5_Click();
+    void Command4_Click();
+    void BronDrive_Change();
+    void Doeldrive_Change();
+
+    void AddBatchEntry();
+    void Command7_Click();
+    void List1_Click();
+
+    void SysTraySetup();
+    void SysTrayMouseEventHandler();
+
+    // The countdown line; spaced is the form with a blank before the slash.
+    std::string countdownText(bool spaced) const;
+
+    // -- batch::Window -------------------------------------------------------
+    void notice(const std::string& title, const std::string& text) override;
+    void showFirstEntry(const std::string& source, const std::string& target) override;
+    void setSubsValue(const std::string& value) override;
+    void addListItem(const std::string& item) override;
+    std::string startDirectory() override;
+
+    // -- engine::Host ----------------------------------------------------------
+    std::string treePath(engine::Side side) override;
+    os::Status setTreePath(engine::Side side, const std::string& path) override;
+    void refreshTree(engine::Side side) override;
+    void setDrive(engine::Side side, const std::string& path) override;
+    void setFileListPath(engine::Side side, const std::string& path) override;
+    void refreshFileList(engine::Side side) override;
+    const std::vector<std::string>& fileNames(engine::Side side) override;
+    const std::optional<os::Error>& fileListError(engine::Side side) override;
+    bool checked(engine::Option option) override;
+    void setSubsChecked(bool on) override;
+    bool logEnabled() override;
+    void setCountText(engine::Side side, const std::string& text) override;
+    void setProgressRange(int min, int max) override;
+    void setProgressValue(int value) override;
+    void setProgressVisible(bool on) override;
+    void setBusyPointer(bool busy) override;
+    void setRunBusy(bool busy) override;
+    void clearBatchList() override;
+    void checkBatchFile() override;
+    void listBatch() override;
+    std::string subsValue() override;
+    void resetMinuteCounter() override;
+    std::string programDir() override;
+    void yield() override;
+    bool ask(const std::string& text) override;
+    void pause(unsigned ms) override;
+    os::LocalTime now() override;
+    bool ending() override;
+
+private:
+    void driveChange(DriveList& drive, DirectoryList& tree);
+    DirectoryList& tree(engine::Side s) { return s == engine::Side::source ? BronTree : Doeltree; }
+    FileList& fileList(engine::Side s) { return s == engine::Side::source ? Brondir : Doeldir; }
+    DriveList& driveList(engine::Side s) { return s == engine::Side::source ? BronDrive : Doeldrive; }
+
+    Services services_;
+    std::unique_ptr<batch::Store> store_;
+    std::unique_ptr<engine::Engine> engine_;
+    bool visible_ = false;
+    bool ended_ = false;
+    MousePointer pointer_ = MousePointer::Default;
+    std::string programDir_;
+};
+
+}  // namespace qm::ui
