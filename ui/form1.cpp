@@ -161,11 +161,6 @@ void Form1::CC_Click() { CC.setChecked(!CC.checked()); }
 void Form1::Subs_Click() { Subs.setChecked(!Subs.checked()); }
 void Form1::Movefiles_Click() { Movefiles.setChecked(!Movefiles.checked()); }
 
-// -- hiding and showing ------------------------------------------------------
-
-void Form1::Command3_Click() { setVisible(false); }
-void Form1::mShow_Click() { setVisible(true); }
-
 // -- drive lists -------------------------------------------------------------
 
 void Form1::BronDrive_Change() { driveChange(BronDrive, BronTree); }
