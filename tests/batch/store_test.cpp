@@ -1,0 +1,298 @@
+// The batch file on real files in a temporary program directory.
+#include "batch/store.h"
+
+#include <gtest/gtest.h>
+
+#include "support/tempdir.h"
+
+namespace qm::test {
+namespace {
+
+using batch::Store;
+
+struct Notice {
+    std::string title, text;
+};
+
+class RecordingWindow : public batch::Window {
+public:
+    void notice(const std::string& title, const std::string& text) override {
+        notices.push_back({title, text});
+    }
+    void showFirstEntry(const std::string& s, const std::string& t) override {
+        source = s;
+        target = t;
+        ++shown;
+    }
+    void setSubsValue(const std::string& v) override { subs = v; }
+    void addListItem(const std::string& item) override { items.push_back(item); }
+    std::string startDirectory() override { return start; }
+
+    std::vector<Notice> notices;
+    std::string source, target, subs, start;
+    std::vector<std::string> items;
+    int shown = 0;
+};
+
+class BatchStore : public ::testing::Test {
+protected:
+    BatchStore() : store(window, dir.path()) {
+        auto cwd = os::native().current_dir();
+        window.start = cwd ? *cwd : dir.path();
+    }
+
+    std::string ini() const { return dir / "BATCH.INI"; }
+    void writeIni(const std::vector<std::string>& lines) { write(ini(), batch::join_lines(lines)); }
+    std::string root() const { return os::placeholder_root(); }
+
+    TempDir dir;
+    RecordingWindow window;
+    Store store;
+};
+
+TEST_F(BatchStore, FirstStartCreatesThePlaceholderAndSaysSoOnce) {
+    store.CheckBatchFile();
+    ASSERT_EQ(window.notices.size(), 1u);
+    EXPECT_EQ(window.notices[0].title, "First time");
+    EXPECT_EQ(window.notices[0].text,
+              "Please select Source and Target directory...\r\nThen remove initial batch entry...");
+    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
+    EXPECT_EQ(window.source, root());
+    EXPECT_EQ(window.target, root());
+    EXPECT_EQ(window.subs, "YES");
+    EXPECT_TRUE(exists(dir / "batch.new"));
+
+    store.CheckBatchFile();
+    EXPECT_EQ(window.notices.size(), 1u);
+    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
+}
+
+TEST_F(BatchStore, RepairRewritesAnyHeaderAndKeepsTheEntries) {
+    mkdirs(dir / "a");
+    mkdirs(dir / "b");
+    for (const std::string header : {"[BATCH]", "anything at all", ""}) {
+        writeIni({header, "Source:" + (dir / "a"), "Target:" + (dir / "b"), "Subs:NO"});
+        store.CheckBatchFile();
+        EXPECT_EQ(read(ini()),
+                  "[batch]\r\nSource:" + (dir / "a") + "\r\nTarget:" + (dir / "b") + "\r\nSubs:NO\r\n")
+            << "header " << header;
+        EXPECT_EQ(window.source, dir / "a");
+        EXPECT_EQ(window.subs, "NO");
+    }
+    EXPECT_TRUE(window.notices.empty());
+}
+
+TEST_F(BatchStore, EntriesWithAMissingDirectoryAreDroppedAndTheRestKeepTheirOrder) {
+    for (auto d : {"s1", "t1", "s3", "t3", "s4"}) mkdirs(dir / d);
+    writeIni({"[batch]",
+              "Source:" + (dir / "s1"), "Target:" + (dir / "t1"), "Subs:YES",
+              "Source:" + (dir / "gone"), "Target:" + (dir / "t1"), "Subs:YES",  // source missing
+              "Source:" + (dir / "s3"), "Target:" + (dir / "t3"), "Subs:NO",
+              "Source:" + (dir / "s4"), "Target:" + (dir / "gone"), "Subs:YES",  // target missing
+              // a drive root after a dropped entry is judged on its own
+              "Source:" + root(), "Target:" + (dir / "t3"), "Subs:NO"});
+    store.CheckBatchFile();
+    EXPECT_EQ(read(ini()), batch::join_lines({"[batch]",
+                                              "Source:" + (dir / "s1"), "Target:" + (dir / "t1"), "Subs:YES",
+                                              "Source:" + (dir / "s3"), "Target:" + (dir / "t3"), "Subs:NO",
+                                              "Source:" + root(), "Target:" + (dir / "t3"), "Subs:NO"}));
+    EXPECT_EQ(window.source, dir / "s1");
+    EXPECT_EQ(window.target, dir / "t1");
+
+    // A directory that comes back later does not bring its entry back.
+    mkdirs(dir / "gone");
+    store.CheckBatchFile();
+    EXPECT_EQ(batch::split_lines(read(ini())).size(), 10u);
+}
+
+TEST_F(BatchStore, APlainFileOfTheNamePassesTheTest) {
+    write(dir / "file", "x");
+    mkdirs(dir / "t");
+    writeIni({"[batch]", "Source:" + (dir / "file"), "Target:" + (dir / "t"), "Subs:NO"});
+    store.CheckBatchFile();
+    EXPECT_EQ(window.source, dir / "file");
+}
+
+TEST_F(BatchStore, NothingLeftBringsThePlaceholderBackWithSubsNo) {
+    writeIni({"[batch]", "Source:" + (dir / "x"), "Target:" + (dir / "y"), "Subs:YES"});
+    store.CheckBatchFile();
+    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+    EXPECT_EQ(window.subs, "NO");
+    EXPECT_TRUE(window.notices.empty());
+}
+
+TEST_F(BatchStore, AnEmptyFileIsRepairedToThePlaceholderWithoutTheFirstStartMessage) {
+    write(ini(), "");
+    store.CheckBatchFile();
+    EXPECT_TRUE(window.notices.empty());
+    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+}
+
+TEST_F(BatchStore, AFileEndingInsideAnEntryLosesOnlyTheFragmentAndSaysWhich) {
+    mkdirs(dir / "a");
+    mkdirs(dir / "b");
+    writeIni({"[batch]", "Source:" + (dir / "a"), "Target:" + (dir / "b"), "Subs:YES",
+              "Source:" + (dir / "a"), "Target:" + (dir / "half")});
+    store.CheckBatchFile();
+    EXPECT_EQ(read(ini()), batch::join_lines({"[batch]", "Source:" + (dir / "a"),
+                                              "Target:" + (dir / "b"), "Subs:YES"}));
+    ASSERT_EQ(window.notices.size(), 1u);
+    EXPECT_EQ(window.notices[0].title, "Information");
+    EXPECT_NE(window.notices[0].text.find("Target:" + (dir / "half")), std::string::npos);
+    EXPECT_NE(window.notices[0].text.find("Source:" + (dir / "a")), std::string::npos);
+}
+
+TEST_F(BatchStore, ReadersAcceptEveryLineEnd) {
+    mkdirs(dir / "a");
+    mkdirs(dir / "b");
+    for (const std::string eol : {"\n", "\r", "\r\n"}) {
+        write(ini(), "[batch]" + eol + "Source:" + (dir / "a") + eol + "Target:" + (dir / "b") + eol +
+                         "Subs:NO" + eol);
+        store.CheckBatchFile();
+        EXPECT_EQ(window.target, dir / "b");
+        EXPECT_EQ(read(ini()),
+                  "[batch]\r\nSource:" + (dir / "a") + "\r\nTarget:" + (dir / "b") + "\r\nSubs:NO\r\n");
+    }
+}
+
+TEST_F(BatchStore, PrefixesAreNeverCompared) {
+    mkdirs(dir / "a");
+    mkdirs(dir / "b");
+    // Other capitals, or any seven characters before the path.
+    writeIni({"[batch]", "SOURCE:" + (dir / "a"), "xxxxxxx" + (dir / "b"), "subs:YES"});
+    store.CheckBatchFile();
+    EXPECT_EQ(window.source, dir / "a");
+    EXPECT_EQ(window.target, dir / "b");
+    EXPECT_EQ(window.subs, "YES");
+    window.items.clear();
+    store.ListBatch();
+    ASSERT_EQ(window.items.size(), 4u);
+    EXPECT_EQ(window.items[0], " 1. Source:" + (dir / "a"));
+    EXPECT_EQ(window.items[1], " 1. Target:" + (dir / "b"));
+}
+
+TEST_F(BatchStore, SingleEntryIsToldByTheLineCount) {
+    writeIni({"[batch]", "Source:" + root(), "Target:" + root(), "Subs:NO"});
+    EXPECT_TRUE(store.IsSingleEntryBatch());
+    writeIni({"[batch]", "Source:" + root(), "Target:" + root(), "Subs:NO", "Source:" + root(),
+              "Target:" + root(), "Subs:NO"});
+    EXPECT_FALSE(store.IsSingleEntryBatch());
+}
+
+TEST_F(BatchStore, TenEntriesAreListedWithSignPositionNumbersAndSeparators) {
+    std::vector<std::string> lines{"[batch]"};
+    for (int i = 1; i <= 10; ++i) {
+        lines.push_back("Source:" + root() + "s" + std::to_string(i));
+        lines.push_back("Target:" + root() + "t" + std::to_string(i));
+        lines.push_back(i % 2 ? "Subs:YES" : "Subs:NO");
+    }
+    writeIni(lines);
+    store.ListBatch();
+    ASSERT_EQ(window.items.size(), 40u);
+    const std::string sep(91, '-');
+    EXPECT_EQ(window.items[0], " 1. Source:" + root() + "s1");
+    EXPECT_EQ(window.items[2], " 1. Include Subs:YES");
+    EXPECT_EQ(window.items[3], sep);
+    EXPECT_EQ(window.items[36], " 10. Source:" + root() + "s10");
+    EXPECT_EQ(window.items[37], " 10. Target:" + root() + "t10");
+    EXPECT_EQ(window.items[38], " 10. Include Subs:NO");
+    EXPECT_EQ(window.items[39], sep);
+}
+
+TEST_F(BatchStore, ListBatchReadsFromTheProgramDirectoryAfterReturningToTheStartDirectory) {
+    TempDir elsewhere;
+    window.start = elsewhere.path();
+    writeIni({"[batch]", "Source:" + root(), "Target:" + root(), "Subs:NO"});
+    store.ListBatch();
+    EXPECT_EQ(window.items.size(), 4u);
+    auto cwd = os::native().current_dir();
+    ASSERT_TRUE(cwd);
+    EXPECT_EQ(os::native().identity(*cwd).value(), os::native().identity(elsewhere.path()).value());
+    ASSERT_TRUE(os::native().set_current_dir(dir.path()));
+}
+
+// -- failures ----------------------------------------------------------------
+
+// Makes one named operation fail on a path ending as given.
+class FailingOs : public os::ForwardingOs {
+public:
+    FailingOs(std::string op, std::string suffix)
+        : os::ForwardingOs(os::native()), op_(std::move(op)), suffix_(std::move(suffix)) {}
+
+    os::Status write_file(const std::string& p, std::string_view d, bool durable) override {
+        if (hit("write", p)) return fail(p);
+        return inner_.write_file(p, d, durable);
+    }
+    os::Status rename_replace(const std::string& f, const std::string& t) override {
+        if (hit("rename", t)) return fail(f);
+        return inner_.rename_replace(f, t);
+    }
+    os::Result<std::string> read_file(const std::string& p) override {
+        if (hit("read", p)) return std::unexpected(fail(p).error());
+        return inner_.read_file(p);
+    }
+
+private:
+    bool hit(const std::string& op, const std::string& p) const {
+        return op == op_ && p.size() >= suffix_.size() &&
+               p.compare(p.size() - suffix_.size(), suffix_.size(), suffix_) == 0;
+    }
+    os::Status fail(const std::string& p) const {
+        return std::unexpected(os::make_error(os::Errc::access, op_, p, "injected failure"));
+    }
+    std::string op_, suffix_;
+};
+
+TEST_F(BatchStore, AFailedWriteLeavesTheBatchFileByteForByteAndSaysWhy) {
+    mkdirs(dir / "a");
+    // Held with LF ends and a header to repair, and one dropped entry: a
+    // rewrite would change every byte of it.
+    const std::string before = "[Batch]\nSource:" + (dir / "a") + "\nTarget:" + (dir / "a") +
+                               "\nSubs:NO\nSource:" + (dir / "gone") + "\nTarget:x\nSubs:NO\n";
+    const struct {
+        const char* op;
+        const char* suffix;
+    } faults[] = {{"write", "batch.new"}, {"write", "batch.tmp"}, {"rename", "BATCH.INI"}};
+    for (const auto& f : faults) {
+        write(ini(), before);
+        window.notices.clear();
+        FailingOs failing(f.op, f.suffix);
+        os::ScopedOs use(failing);
+        store.CheckBatchFile();
+        EXPECT_EQ(read(ini()), before) << f.op << " " << f.suffix;
+        ASSERT_EQ(window.notices.size(), 1u) << f.op << " " << f.suffix;
+        EXPECT_EQ(window.notices[0].title, "Information");
+        EXPECT_NE(window.notices[0].text.find(ini()), std::string::npos);
+        EXPECT_NE(window.notices[0].text.find("injected failure"), std::string::npos);
+        EXPECT_FALSE(exists(dir / "batch.tmp"));
+    }
+}
+
+TEST_F(BatchStore, AFailedFirstStartWriteCreatesNothingAndSaysWhy) {
+    FailingOs failing("rename", "BATCH.INI");
+    os::ScopedOs use(failing);
+    store.CheckBatchFile();
+    EXPECT_FALSE(exists(ini()));
+    ASSERT_EQ(window.notices.size(), 2u);
+    EXPECT_EQ(window.notices[0].title, "First time");
+    EXPECT_EQ(window.notices[1].title, "Information");
+    EXPECT_EQ(window.shown, 0);
+}
+
+TEST_F(BatchStore, AnUnreadableFileIsReportedAndLeftAlone) {
+    writeIni({"[batch]", "Source:" + root(), "Target:" + root(), "Subs:NO"});
+    const std::string before = read(ini());
+    FailingOs failing("read", "BATCH.INI");
+    os::ScopedOs use(failing);
+    store.CheckBatchFile();
+    store.ListBatch();
+    EXPECT_EQ(read(ini()), before);
+    EXPECT_TRUE(window.items.empty());
+    ASSERT_EQ(window.notices.size(), 2u);
+    EXPECT_NE(window.notices[0].text.find("could not be read"), std::string::npos);
+    // Unreadable means a removal is refused rather than guessed at.
+    EXPECT_TRUE(store.IsSingleEntryBatch());
+}
+
+}  // namespace
+}  // namespace qm::test

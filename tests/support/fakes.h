@@ -1,0 +1,85 @@
+// Scripted stand-ins for the services Form1 takes: message boxes with
+// queued answers, an event pump with a hook, a sleeper and a clock that do
+// not wait, and an Os whose program directory is a test's directory.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "ui/form1.h"
+
+namespace qm::test {
+
+struct Box {
+    std::string kind;  // "notice" or "ask"
+    std::string title;
+    std::string text;
+};
+
+class FakeDialogs : public ui::Dialogs {
+public:
+    void notice(const std::string& title, const std::string& text) override {
+        boxes.push_back({"notice", title, text});
+        if (onBox) onBox();
+    }
+    bool ask(const std::string& title, const std::string& text) override {
+        boxes.push_back({"ask", title, text});
+        if (onBox) onBox();
+        if (answers.empty()) return false;
+        bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    int count(const std::string& title) const {
+        int n = 0;
+        for (const auto& b : boxes) n += b.title == title;
+        return n;
+    }
+    std::deque<bool> answers;  // for ask(); No when empty
+    std::vector<Box> boxes;
+    std::function<void()> onBox;
+};
+
+class FakePump : public ui::EventPump {
+public:
+    void yield() override {
+        ++yields;
+        if (hook) hook();
+    }
+    int yields = 0;
+    std::function<void()> hook;
+};
+
+class FakeSleeper : public ui::Sleeper {
+public:
+    void sleep_ms(unsigned ms) override { slept.push_back(ms); }
+    std::vector<unsigned> slept;
+};
+
+class FakeClock : public ui::Clock {
+public:
+    os::LocalTime now() override { return time; }
+    os::LocalTime time{2026, 3, 4, 5, 6, 7, 0};
+};
+
+class FakeApp : public ui::Application {
+public:
+    void quit() override { ++quits; }
+    int quits = 0;
+};
+
+// The real Os, but with the program's directory moved to a test directory.
+class ProgramDirOs : public os::ForwardingOs {
+public:
+    explicit ProgramDirOs(std::string dir)
+        : os::ForwardingOs(os::native()), dir_(std::move(dir)) {}
+    os::Result<std::string> program_dir() override { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+}  // namespace qm::test
