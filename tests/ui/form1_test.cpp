@@ -1,0 +1,195 @@
+// The window model right after start-up, and the handlers of the window as
+// a whole.
+#include "ui/form1.h"
+
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/fakes.h"
+#include "support/tempdir.h"
+
+namespace qm::test {
+namespace {
+
+class Form1Test : public ::testing::Test {
+protected:
+    Form1Test() : prog_os(prog.path()), use(prog_os) {}
+
+    ui::Form1& load() {
+        form = std::make_unique<ui::Form1>(services());
+        form->Form_Load();
+        return *form;
+    }
+    ui::Services services() {
+        ui::Services s;
+        s.dialogs = &dialogs;
+        s.pump = &pump;
+        s.sleeper = &sleeper;
+        s.clock = &clock;
+        s.app = &app;
+        return s;
+    }
+
+    TempDir prog;
+    ProgramDirOs prog_os;
+    os::ScopedOs use;
+    FakeDialogs dialogs;
+    FakePump pump;
+    FakeSleeper sleeper;
+    FakeClock clock;
+    FakeApp app;
+    std::unique_ptr<ui::Form1> form;
+};
+
+TEST_F(Form1Test, AFreshStartIsInTheDesignedState) {
+    auto& f = load();
+    EXPECT_EQ(f.caption, "Quillmere");
+    EXPECT_FALSE(f.CC.checked());
+    EXPECT_FALSE(f.Movefiles.checked());
+    EXPECT_TRUE(f.Subs.checked());
+    EXPECT_EQ(f.Check2.value(), 0);
+    EXPECT_FALSE(f.ProgressBar1.visible());
+    for (ui::Control* c : {static_cast<ui::Control*>(&f.Command4), static_cast<ui::Control*>(&f.Command5),
+                           static_cast<ui::Control*>(&f.Command7), static_cast<ui::Control*>(&f.BronDrive),
+                           static_cast<ui::Control*>(&f.BronTree), static_cast<ui::Control*>(&f.Doeldrive),
+                           static_cast<ui::Control*>(&f.Doeltree)})
+        EXPECT_FALSE(c->enabled()) << c->name();
+    EXPECT_TRUE(f.Command1.enabled());
+    EXPECT_TRUE(f.Command2.enabled());
+    EXPECT_TRUE(f.Command3.enabled());
+    EXPECT_FALSE(f.Brondir.visible());
+    EXPECT_FALSE(f.Doeldir.visible());
+    EXPECT_EQ(f.Brondir.pattern(), "*.*");
+    EXPECT_TRUE(f.Timer1.enabled());
+    EXPECT_EQ(f.Timer1.interval(), 65535);
+    EXPECT_EQ(f.Slider1.min(), 0);
+    EXPECT_EQ(f.Slider1.max(), 60);
+    EXPECT_EQ(f.Slider1.value(), 60);
+    EXPECT_EQ(f.ProgressBar1.min(), 0);
+    EXPECT_EQ(f.ProgressBar1.max(), 100);
+    EXPECT_EQ(f.MinuteCounter, 0);
+    EXPECT_EQ(f.engine().BatchCursor, 0);
+    // Two blanks between "approx." and the digits: the literal's own and the
+    // sign position.
+    EXPECT_EQ(f.Label1.caption(), "Interval in minutes 1-60 /Next update approx.  60 minutes from now...");
+    EXPECT_FALSE(f.rcpopup.visible());
+    EXPECT_EQ(f.mShow.caption(), "Show Interface ");
+    EXPECT_EQ(f.mousePointer(), ui::MousePointer::Default);
+    EXPECT_FALSE(f.ended());
+}
+
+TEST_F(Form1Test, FirstStartShowsThePlaceholderInThePickersAndTheList) {
+    auto& f = load();
+    EXPECT_EQ(dialogs.count("First time"), 1);
+    const std::string root = os::placeholder_root();
+    EXPECT_EQ(read(prog / "BATCH.INI"), "[batch]\r\nSource:" + root + "\r\nTarget:" + root + "\r\nSubs:YES\r\n");
+    EXPECT_EQ(f.Text3.text(), root);
+    EXPECT_EQ(f.Text4.text(), root);
+    EXPECT_EQ(f.BronTree.path(), root);
+    EXPECT_EQ(f.Doeltree.path(), root);
+    EXPECT_EQ(f.Brondir.path(), root);
+    EXPECT_EQ(f.BronDrive.drive(), os::current().volume_of(root));
+    EXPECT_EQ(f.SubsValue, "YES");
+    ASSERT_EQ(f.List1.listCount(), 4);
+    EXPECT_EQ(f.List1.items()[0], " 1. Source:" + root);
+    EXPECT_EQ(f.List1.items()[3], std::string(91, '-'));
+}
+
+TEST_F(Form1Test, AnExistingBatchSelectsItsFirstEntry) {
+    mkdirs(prog / "src");
+    mkdirs(prog / "dst");
+    write(prog / "BATCH.INI", "[batch]\r\nSource:" + (prog / "src") + "\r\nTarget:" + (prog / "dst") +
+                                  "\r\nSubs:NO\r\n");
+    write(prog / "src/one.txt", "1");
+    auto& f = load();
+    EXPECT_EQ(dialogs.count("First time"), 0);
+    EXPECT_EQ(f.BronTree.path(), prog / "src");
+    EXPECT_EQ(f.Doeltree.path(), prog / "dst");
+    EXPECT_EQ(f.Text3.text(), prog / "src");
+    EXPECT_EQ(f.SubsValue, "NO");
+    ASSERT_EQ(f.Brondir.listCount(), 1);
+    EXPECT_EQ(f.Brondir.list(0), "one.txt");
+}
+
+TEST_F(Form1Test, ControlsAndMenusAreThoseOfTheWindowDescription) {
+    auto& f = load();
+    std::vector<std::string> names;
+    for (auto* c : f.controls()) names.push_back(c->name());
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "Frame1", "Command1", "BronDrive", "BronTree", "Brondir", "Text1", "Frame2",
+                         "Command2", "Doeldir", "Text2", "Doeltree", "Doeldrive", "Command4", "Command5",
+                         "Slider1", "Label1", "ProgressBar1", "Check2", "Frame3", "List1", "Command7",
+                         "Text3", "Text4", "Command3"}));
+    for (std::size_t i = 0; i < f.controls().size(); ++i) EXPECT_EQ(f.controls()[i]->tabIndex(), int(i));
+    EXPECT_EQ(f.Command7.caption(), "&Remove from batch");
+    EXPECT_EQ(f.Command7.geometry().left, 8160);
+    EXPECT_EQ(f.Command7.geometry().height, 492);
+    EXPECT_EQ(f.Command5.container(), "Frame1");
+    EXPECT_EQ(f.ProgressBar1.container(), "Frame2");
+    EXPECT_EQ(f.Check2.caption(), "Write to syncfile.log");
+    EXPECT_EQ(f.Frame3.caption(), "Batch");
+    EXPECT_EQ(f.Text2.geometry().left, 0);
+
+    std::vector<std::string> menus;
+    for (auto* m : f.menuItems()) menus.push_back(m->parent() + "/" + m->caption());
+    EXPECT_EQ(menus, (std::vector<std::string>{"/&File", "File/E&xit", "/&Options", "Options/&Sourcedirectory",
+                                               "Options/&Targetdirectory", "Options/&Confirm copy/move",
+                                               "Options/&Include Subs", "Options/&Move Files",
+                                               "/&popupmenu", "rcpopup/Show Interface "}));
+}
+
+TEST_F(Form1Test, TogglesFlipTheirOwnMarkOnly) {
+    auto& f = load();
+    f.CC_Click();
+    EXPECT_TRUE(f.CC.checked());
+    EXPECT_TRUE(f.Subs.checked());
+    EXPECT_FALSE(f.Movefiles.checked());
+    f.Subs_Click();
+    f.Movefiles_Click();
+    EXPECT_TRUE(f.CC.checked());
+    EXPECT_FALSE(f.Subs.checked());
+    EXPECT_TRUE(f.Movefiles.checked());
+    // Chosen from the menu, as the view reports it.
+    f.CC.clicked.emit();
+    f.Subs.clicked.emit();
+    f.Movefiles.clicked.emit();
+    EXPECT_FALSE(f.CC.checked());
+    EXPECT_TRUE(f.Subs.checked());
+    EXPECT_FALSE(f.Movefiles.checked());
+}
+
+TEST_F(Form1Test, StartDirectoryIsTheWorkingDirectoryWhileTheBatchStaysInTheProgramDirectory) {
+    TempDir elsewhere;
+    auto before = os::native().current_dir();
+    ASSERT_TRUE(os::native().set_current_dir(elsewhere.path()));
+    auto& f = load();
+    auto cwd = os::native().current_dir();
+    ASSERT_TRUE(before && cwd);
+    EXPECT_EQ(os::native().identity(f.StartDirectory).value(), os::native().identity(elsewhere.path()).value());
+    EXPECT_TRUE(exists(prog / "BATCH.INI"));
+    EXPECT_FALSE(exists(elsewhere / "BATCH.INI"));
+    ASSERT_TRUE(os::native().set_current_dir(*before));
+}
+
+TEST_F(Form1Test, ExitAndClosingEndTheProgramOnce) {
+    auto& f = load();
+    f.Exit.clicked.emit();
+    EXPECT_TRUE(f.ended());
+    EXPECT_EQ(app.quits, 1);
+    EXPECT_FALSE(f.Timer1.enabled());
+    f.Form_Unload();
+    EXPECT_EQ(app.quits, 1);
+}
+
+TEST_F(Form1Test, ClosingTheWindowEndsTheProgram) {
+    auto& f = load();
+    f.Form_Unload();
+    EXPECT_TRUE(f.ended());
+    EXPECT_EQ(app.quits, 1);
+}
+
+}  // namespace
+}  // namespace qm::test
