@@ -1,5 +1,6 @@
 #include "batch/store.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace qm::batch {
@@ -129,6 +130,9 @@ void Store::CheckBatchFile() {
     if (kept == 0) repaired = {kHeader, "Source:" + root, "Target:" + root, "Subs:NO"};
 
     const bool written = Replace(repaired);
+    const bool entries_changed =
+        written && !std::equal(old.begin() + (old.empty() ? 0 : 1), old.end(), repaired.begin() + 1,
+                               repaired.end());
     const std::vector<std::string>& now = written ? repaired : old;
 
     for (std::size_t k = 0; k < now.size(); ++k) {
@@ -141,6 +145,7 @@ void Store::CheckBatchFile() {
         }
         break;
     }
+    if (entries_changed) ListBatch();
 }
 
 bool Store::IsSingleEntryBatch() {
@@ -152,9 +157,12 @@ bool Store::IsSingleEntryBatch() {
 
 void Store::ListBatch() {
     (void)os::current().set_current_dir(window_.startDirectory());
+    window_.clearList();
+    listed_.clear();
     auto lines = ReadLines();
     if (!lines) return;
     const auto& l = *lines;
+    if (!l.empty()) listed_.assign(l.begin() + 1, l.end());
     long long n = 1;
     for (std::size_t i = 1; i + 3 <= l.size(); i += 3, ++n) {
         const std::string num = sign_number(n) + ". ";

@@ -19,6 +19,7 @@ public:
     // Points the six picker controls and the path displays at a pair.
     virtual void showFirstEntry(const std::string& source, const std::string& target) = 0;
     virtual void setSubsValue(const std::string& value) = 0;
+    virtual void clearList() = 0;
     virtual void addListItem(const std::string& item) = 0;
     virtual std::string startDirectory() = 0;
 };
@@ -45,9 +46,15 @@ class Store {
 public:
     Store(Window& window, std::string program_dir);
 
+    // Repairs the file and selects its first entry. When the repair changed
+    // the entries the list is made again, so that an entry number shown is
+    // always the entry of the file.
     void CheckBatchFile();
     bool IsSingleEntryBatch();
+    // Lists the batch into the window's list, replacing what it held.
     void ListBatch();
+    // The lines after the header as the last listing read them.
+    const std::vector<std::string>& listedEntries() const { return listed_; }
 
     // Rewrites BATCH.INI with these lines through batch.new, atomically.
     // On failure BATCH.INI is as it was and the user has been told why.
@@ -65,6 +72,7 @@ private:
 
     Window& window_;
     std::string dir_;
+    std::vector<std::string> listed_;
 };
 
 }  // namespace qm::batch

@@ -1,6 +1,7 @@
 // Batch editing: adding the confirmed pair and removing the entry of the
 // selected list item. Every edit goes through the batch store's atomic
 // replace.
+#include <algorithm>
 #include <cctype>
 
 #include "ui/form1.h"
@@ -38,12 +39,22 @@ void Form1::AddBatchEntry() {
     Command5.setEnabled(false);
     Command4.setEnabled(false);
     Timer1.setEnabled(true);
+    // Kept now: a repair below points the pickers at the first entry.
+    const std::string source = Brondir.path();
+    const std::string target = Doeldir.path();
     const bool yes = services_.dialogs &&
                      services_.dialogs->ask("Question", "Include Sub Directory's on this item ?");
     List1.clear();
-    if (auto lines = store_->ReadLines()) {
-        lines->push_back("Source:" + Brondir.path());
-        lines->push_back("Target:" + Doeldir.path());
+    auto lines = store_->ReadLines();
+    if (lines && (lines->empty() || (lines->size() - 1) % 3 != 0)) {
+        // Appended after a fragment, the new lines would pair with the
+        // wrong ones: repair first (which says what it drops).
+        store_->CheckBatchFile();
+        lines = store_->ReadLines();
+    }
+    if (lines) {
+        lines->push_back("Source:" + source);
+        lines->push_back("Target:" + target);
         lines->push_back(std::string("Subs:") + (yes ? "YES" : "NO"));
         (void)store_->Replace(*lines);
     }
@@ -52,6 +63,7 @@ void Form1::AddBatchEntry() {
 }
 
 void Form1::Command7_Click() {
+    if (refusedDuringRun("Please remove the entry")) return;
     if (store_->IsSingleEntryBatch()) {
         notice("Information",
                "It is not possible to remove this entry from the batch.\r\n"
@@ -59,18 +71,32 @@ void Form1::Command7_Click() {
         return;
     }
     const long long number = entry_number(List1.text());
-    List1.clear();
-    if (auto lines = store_->ReadLines()) {
-        std::vector<std::string> out;
-        if (!lines->empty()) out.push_back((*lines)[0]);
-        long long count = 0;
-        for (std::size_t i = 1; i + 3 <= lines->size(); i += 3) {
-            if (++count == number) continue;
-            out.insert(out.end(), lines->begin() + static_cast<long>(i),
-                       lines->begin() + static_cast<long>(i) + 3);
-        }
-        (void)store_->Replace(out);
+    auto lines = store_->ReadLines();
+    if (!lines) return;
+    if (std::vector<std::string>(lines->begin() + (lines->empty() ? 0 : 1), lines->end()) !=
+        store_->listedEntries()) {
+        // The file changed since the list was made (edited by hand, or cut
+        // short): the number selected may name another entry now.
+        store_->ListBatch();
+        Command7.setEnabled(false);
+        notice("Information",
+               "The batch has changed since it was listed. Please select the entry again.");
+        return;
     }
+    List1.clear();
+    std::vector<std::string> out;
+    if (!lines->empty()) out.push_back((*lines)[0]);
+    long long count = 0;
+    std::size_t i = 1;
+    for (; i + 3 <= lines->size(); i += 3) {
+        if (++count == number) continue;
+        out.insert(out.end(), lines->begin() + static_cast<long>(i),
+                   lines->begin() + static_cast<long>(i) + 3);
+    }
+    // Lines after the last whole entry stay for the repair to deal with.
+    out.insert(out.end(), lines->begin() + static_cast<long>(std::min(i, lines->size())),
+               lines->end());
+    (void)store_->Replace(out);
     store_->CheckBatchFile();
     store_->ListBatch();
     Command7.setEnabled(false);

@@ -194,6 +194,7 @@ void Form1::showFirstEntry(const std::string& source, const std::string& target)
 }
 
 void Form1::setSubsValue(const std::string& value) { SubsValue = value; }
+void Form1::clearList() { List1.clear(); }
 void Form1::addListItem(const std::string& item) { List1.addItem(item); }
 std::string Form1::startDirectory() { return StartDirectory; }
 

@@ -176,6 +176,7 @@ public:
     void notice(const std::string& title, const std::string& text) override;
     void showFirstEntry(const std::string& source, const std::string& target) override;
     void setSubsValue(const std::string& value) override;
+    void clearList() override;
     void addListItem(const std::string& item) override;
     std::string startDirectory() override;
 
@@ -210,6 +211,9 @@ public:
     bool ending() override;
 
 private:
+    // Edits and choices wait for a running batch to end: true (and the user
+    // told) when one is running.
+    bool refusedDuringRun(const std::string& what);
     void driveChange(DriveList& drive, DirectoryList& tree);
     DirectoryList& tree(engine::Side s) { return s == engine::Side::source ? BronTree : Doeltree; }
     FileList& fileList(engine::Side s) { return s == engine::Side::source ? Brondir : Doeldir; }

@@ -4,7 +4,15 @@
 
 namespace qm::ui {
 
+bool Form1::refusedDuringRun(const std::string& what) {
+    if (!running()) return false;
+    notice("Information", "The batch is being replicated. " + what + " when the run has ended.");
+    return true;
+}
+
 void Form1::Command1_Click() {
+    // The run points these pickers at each entry in turn.
+    if (refusedDuringRun("Please choose a directory")) return;
     BronTree.setEnabled(true);
     BronDrive.setEnabled(true);
     Command1.setEnabled(false);
@@ -16,6 +24,7 @@ void Form1::Command1_Click() {
 void Form1::BD_Click() { Command1_Click(); }
 
 void Form1::Command2_Click() {
+    if (refusedDuringRun("Please choose a directory")) return;
     Doeltree.setEnabled(true);
     Doeldrive.setEnabled(true);
     Command2.setEnabled(false);
@@ -27,6 +36,7 @@ void Form1::Command2_Click() {
 void Form1::DD_Click() { Command2_Click(); }
 
 void Form1::Command5_Click() {
+    if (refusedDuringRun("Please confirm the source")) return;
     Brondir.setPath(BronTree.path());
     Text3.setText(BronTree.path());
     BronTree.setEnabled(false);
@@ -39,6 +49,7 @@ void Form1::Command5_Click() {
 }
 
 void Form1::Command4_Click() {
+    if (refusedDuringRun("Please confirm the target")) return;
     Text4.setText(Doeltree.path());
     Doeldir.setPath(Doeltree.path());
     Doeldrive.setEnabled(false);

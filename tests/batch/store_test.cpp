@@ -25,6 +25,7 @@ public:
         ++shown;
     }
     void setSubsValue(const std::string& v) override { subs = v; }
+    void clearList() override { items.clear(); }
     void addListItem(const std::string& item) override { items.push_back(item); }
     std::string startDirectory() override { return start; }
 
