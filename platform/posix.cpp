@@ -105,6 +105,21 @@ std::string parent_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// Kernel and runtime file systems are not drives a user keeps files on.
+bool is_pseudo_mount(const std::string& type, const std::string& dir) {
+    static const char* const pseudo[] = {
+        "proc",   "sysfs",     "devtmpfs", "devpts",  "cgroup",   "cgroup2", "securityfs",
+        "pstore", "debugfs",   "tracefs",  "mqueue",  "hugetlbfs", "configfs", "fusectl",
+        "bpf",    "binfmt_misc", "autofs", "efivarfs", "nsfs",    "rpc_pipefs", "selinuxfs"};
+    for (const char* p : pseudo)
+        if (type == p) return true;
+    for (const char* prefix : {"/proc", "/sys", "/dev"})
+        if (dir.rfind(prefix, 0) == 0 &&
+            (dir.size() == std::strlen(prefix) || dir[std::strlen(prefix)] == '/'))
+            return true;
+    return false;
+}
+
 class PosixOs final : public Os {
 public:
     Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
@@ -293,6 +308,7 @@ public:
             char buf[4096];
             while (::getmntent_r(f, &ent, buf, sizeof buf)) {
                 std::string dir = ent.mnt_dir;
+                if (is_pseudo_mount(ent.mnt_type, dir)) continue;
                 if (std::find(out.begin(), out.end(), dir) == out.end()) out.push_back(dir);
             }
             ::endmntent(f);
