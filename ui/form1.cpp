@@ -238,17 +238,27 @@ void Form1::setBusyPointer(bool busy) {
 }
 
 void Form1::setRunBusy(bool busy) {
+    // A choice left open keeps its state, but its lists and its OK button
+    // rest while the run points the pickers at each entry.
+    Control* const resting[] = {&BronTree, &BronDrive, &Doeltree, &Doeldrive, &Command4};
     if (busy) {
         Check2.setEnabled(false);
         Command1.setEnabled(false);
         Command2.setEnabled(false);
         Command5.setEnabled(false);
         Label1.setCaption("BUSY...");
+        restingEnabled_.clear();
+        for (Control* c : resting) {
+            restingEnabled_.push_back(c->enabled());
+            c->setEnabled(false);
+        }
     } else {
         Command1.setEnabled(true);
         Command2.setEnabled(true);
         Check2.setEnabled(true);
         Command5.setEnabled(false);
+        for (std::size_t i = 0; i < restingEnabled_.size(); ++i) resting[i]->setEnabled(restingEnabled_[i]);
+        restingEnabled_.clear();
     }
 }
 

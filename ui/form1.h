@@ -225,6 +225,7 @@ private:
     bool visible_ = false;
     bool ended_ = false;
     MousePointer pointer_ = MousePointer::Default;
+    std::vector<bool> restingEnabled_;
     std::string programDir_;
 };
 
