@@ -114,6 +114,12 @@ void Form1::setVisible(bool on) {
     changed.emit();
 }
 
+void Form1::setMinimized(bool on) {
+    if (minimized_ == on) return;
+    minimized_ = on;
+    changed.emit();
+}
+
 void Form1::setMousePointer(MousePointer p) {
     if (pointer_ == p) return;
     pointer_ = p;

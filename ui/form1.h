@@ -90,6 +90,10 @@ public:
     static constexpr int kClientHeight = 6660;   // twips
     bool visible() const { return visible_; }
     void setVisible(bool on);
+    // Minimised stands in for hidden when no notification area could bring
+    // the window back.
+    bool minimized() const { return minimized_; }
+    void setMinimized(bool on);
     MousePointer mousePointer() const { return pointer_; }
     void setMousePointer(MousePointer p);
     bool ended() const { return ended_; }
@@ -223,6 +227,8 @@ private:
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
     bool visible_ = false;
+    bool minimized_ = false;
+    bool toldNoTray_ = false;
     bool ended_ = false;
     MousePointer pointer_ = MousePointer::Default;
     std::vector<bool> restingEnabled_;

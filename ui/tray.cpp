@@ -4,8 +4,25 @@
 
 namespace qm::ui {
 
-void Form1::Command3_Click() { setVisible(false); }
-void Form1::mShow_Click() { setVisible(true); }
+void Form1::Command3_Click() {
+    if (services_.tray && services_.tray->available()) {
+        setVisible(false);
+        return;
+    }
+    // Hidden without an icon, the window could never be brought back.
+    setMinimized(true);
+    if (!toldNoTray_) {
+        toldNoTray_ = true;
+        notice("Information",
+               "No notification area is available, so the window cannot be hidden.\r\n"
+               "It has been minimised instead.");
+    }
+}
+
+void Form1::mShow_Click() {
+    setMinimized(false);
+    setVisible(true);
+}
 
 void Form1::SysTraySetup() {
     if (services_.tray) (void)services_.tray->add("Quillmere v1.2");
