@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "engine/host.h"
@@ -34,8 +36,24 @@ public:
     bool running() const { return running_; }
 
 private:
+    std::string listDirectory();
+    std::string stamp();
+    void logFailure(const std::string& what);
+    void yieldNow();
+    void yieldIfDue();
+    bool copyOne(const std::string& name);
+    void deleteMoved(const std::string& name, const os::FileInfo& copied);
+    void removeLeftovers();
+    void walk();
+    bool pointPickers(const std::string& source, const std::string& target);
+    void removeListFiles();
+
     Host& host_;
     bool running_ = false;
+    os::Random random_;
+    std::optional<os::Error> listFailed_;
+    std::optional<os::FileId> excludeId_;
+    std::chrono::steady_clock::time_point lastYield_{};
 };
 
 }  // namespace qm::engine
