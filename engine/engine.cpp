@@ -132,8 +132,9 @@ bool Engine::copyOne(const std::string& name) {
     std::string tmp = TargetPath + kTempPrefix;
     for (int i = 0; i < 8; ++i) tmp += "0123456789abcdef"[random_.below(16)];
     tmp += kTempSuffix;
-    auto progress = [this](std::uint64_t, std::uint64_t) {
-        yieldIfDue();
+    // Between chunks of a large copy the window stays responsive.
+    auto progress = [this](std::uint64_t done, std::uint64_t total) {
+        if (done > 0 && done < total) yieldNow();
         return !host_.ending();
     };
     auto r = os.copy_file(src, tmp, progress);
@@ -143,7 +144,11 @@ bool Engine::copyOne(const std::string& name) {
         if (!host_.ending()) logFailure(src + ": not copied: " + r.error().message());
         return false;
     }
-    if (auto f = os.flush_dir(TargetPath); !f) logFailure(f.error().message());
+    lastDurable_ = true;
+    if (auto f = os.flush_dir(TargetPath); !f) {
+        lastDurable_ = false;
+        logFailure(f.error().message());
+    }
     return true;
 }
 
@@ -151,6 +156,10 @@ void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
+    if (!lastDurable_) {
+        logFailure(src + ": kept, its copy could not be flushed to disk");
+        return;
+    }
     auto t = os.stat(dst);
     if (!t || t->size != copied.size || t->mtime.sec != copied.mtime.sec) {
         logFailure(src + ": kept, its copy could not be checked");

@@ -51,6 +51,7 @@ private:
     Host& host_;
     bool running_ = false;
     os::Random random_;
+    bool lastDurable_ = false;
     std::optional<os::Error> listFailed_;
     std::optional<os::FileId> excludeId_;
     std::chrono::steady_clock::time_point lastYield_{};
