@@ -1,0 +1,599 @@
+// Windows backend, on the wide-character Win32 API. Paths are UTF-8 outside
+// and UTF-16 in here; long absolute paths get the \\?\ prefix. Hidden and
+// system come from the file attributes; reparse points (links, junctions)
+// are reported as Kind::other, system, and never followed.
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace qm::os {
+
+namespace {
+
+// Beyond this length the plain Win32 path functions fail (CreateDirectoryW
+// stops at MAX_PATH - 12), so longer paths take the \\?\ form.
+constexpr std::size_t kLongPath = MAX_PATH - 12;
+
+// A copy's chunk: between two chunks the progress call can cancel.
+constexpr std::size_t kChunk = 4u << 20;
+
+// How long a replace is retried while another process holds the target.
+constexpr DWORD kReplaceRetryMs = 2000;
+constexpr DWORD kReplaceStepMs = 50;
+
+// The engine's temporary copies; hidden while they are being written.
+constexpr std::wstring_view kTempPrefix = L".qm-";
+
+std::wstring widen(std::string_view s, UINT cp = CP_UTF8) {
+    if (s.empty()) return {};
+    int n = ::MultiByteToWideChar(cp, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(cp, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string narrow(std::wstring_view w, UINT cp = CP_UTF8) {
+    if (w.empty()) return {};
+    int n = ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                  nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                          nullptr);
+    return s;
+}
+
+// The UTF-16 path handed to the API.
+std::wstring wpath(const std::string& path) {
+    std::wstring w = widen(path);
+    if (w.size() < kLongPath || w.rfind(L"\\\\?\\", 0) == 0) return w;
+    // \\?\ paths are taken literally, so make the path absolute and
+    // normalised first.
+    std::replace(w.begin(), w.end(), L'/', L'\\');
+    DWORD n = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+    if (n > 0) {
+        std::wstring full(n, L'\0');
+        DWORD m = ::GetFullPathNameW(w.c_str(), n, full.data(), nullptr);
+        if (m > 0 && m < n) {
+            full.resize(m);
+            w = std::move(full);
+        }
+    }
+    if (w.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + w.substr(2);
+    if (w.size() >= 3 && w[1] == L':' && w[2] == L'\\') return L"\\\\?\\" + w;
+    return w;
+}
+
+std::wstring file_part(const std::wstring& w) {
+    auto sep = w.find_last_of(L"\\/");
+    return sep == std::wstring::npos ? w : w.substr(sep + 1);
+}
+
+bool is_temp_name(const std::wstring& w) { return file_part(w).rfind(kTempPrefix, 0) == 0; }
+
+Errc code_of(DWORD err) {
+    switch (err) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_NO_MORE_FILES: return Errc::not_found;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: return Errc::exists;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_PRIVILEGE_NOT_HELD:
+        case ERROR_NETWORK_ACCESS_DENIED: return Errc::access;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_BUSY:
+        case ERROR_USER_MAPPED_FILE: return Errc::busy;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return Errc::no_space;
+        case ERROR_DIRECTORY: return Errc::not_dir;
+        case ERROR_DIR_NOT_EMPTY: return Errc::exists;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_INVALID_PARAMETER: return Errc::invalid;
+        case ERROR_NOT_READY:
+        case ERROR_CRC:
+        case ERROR_READ_FAULT:
+        case ERROR_WRITE_FAULT:
+        case ERROR_GEN_FAILURE:
+        case ERROR_IO_DEVICE:
+        case ERROR_SECTOR_NOT_FOUND: return Errc::io;
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_REQUEST_ABORTED: return Errc::cancelled;
+        default: return Errc::other;
+    }
+}
+
+std::string reason_of(DWORD err) {
+    wchar_t* buf = nullptr;
+    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                   FORMAT_MESSAGE_IGNORE_INSERTS,
+                               nullptr, err, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    std::wstring w;
+    if (n > 0 && buf) w.assign(buf, n);
+    if (buf) ::LocalFree(buf);
+    // One line without the closing full stop, like the POSIX texts.
+    while (!w.empty() && (w.back() == L'\r' || w.back() == L'\n' || w.back() == L' ' ||
+                          w.back() == L'.'))
+        w.pop_back();
+    if (w.empty()) return "error " + std::to_string(err);
+    return narrow(w);
+}
+
+Error fail(const char* op, const std::string& path, DWORD err = ::GetLastError()) {
+    return make_error(std::string(op), path, static_cast<long>(err));
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~Handle() {
+        if (valid()) ::CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    // Closes now and reports whether it went well.
+    bool close() {
+        BOOL ok = ::CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+        return ok != 0;
+    }
+
+private:
+    HANDLE h_;
+};
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// 100 ns intervals between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t kEpochDelta = 116444736000000000LL;
+
+FileTime from_filetime(const FILETIME& ft) {
+    std::int64_t t = static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                               ft.dwLowDateTime) -
+                     kEpochDelta;
+    std::int64_t sec = t / 10'000'000;
+    std::int64_t rem = t % 10'000'000;
+    if (rem < 0) {
+        rem += 10'000'000;
+        --sec;
+    }
+    return {sec, static_cast<std::int32_t>(rem * 100)};
+}
+
+FILETIME to_filetime(FileTime t) {
+    std::int64_t v = t.sec * 10'000'000 + t.nsec / 100 + kEpochDelta;
+    if (v < 0) v = 0;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(v) & 0xffffffffu);
+    ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(v) >> 32);
+    return ft;
+}
+
+Kind kind_of(DWORD attrs) {
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return Kind::other;
+    if (attrs & FILE_ATTRIBUTE_DIRECTORY) return Kind::dir;
+    if (attrs & FILE_ATTRIBUTE_DEVICE) return Kind::other;
+    return Kind::file;
+}
+
+Status write_all(HANDLE h, const char* data, std::size_t size, const std::string& path) {
+    while (size > 0) {
+        DWORD step = static_cast<DWORD>(std::min<std::size_t>(size, kChunk));
+        DWORD n = 0;
+        if (!::WriteFile(h, data, step, &n, nullptr)) return std::unexpected(fail("write", path));
+        if (n == 0) return std::unexpected(make_error(Errc::io, "write", path, "nothing written"));
+        data += n;
+        size -= n;
+    }
+    return {};
+}
+
+// A regular file, not a directory or device, behind the handle.
+Status check_regular(HANDLE h, const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+    if (::GetFileType(h) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(h, info) ||
+        (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
+    return {};
+}
+
+class WindowsOs final : public Os {
+public:
+    Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
+        std::wstring pattern = wpath(dir);
+        if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+        pattern += L'*';
+        WIN32_FIND_DATAW fd;
+        HANDLE h = ::FindFirstFileW(pattern.c_str(), &fd);
+        std::vector<DirEntry> out;
+        if (h == INVALID_HANDLE_VALUE) {
+            DWORD err = ::GetLastError();
+            // An empty drive root has no "." or "..", so nothing at all.
+            if (err == ERROR_FILE_NOT_FOUND) {
+                DWORD a = ::GetFileAttributesW(wpath(dir).c_str());
+                if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) return out;
+            }
+            return std::unexpected(fail("read directory", dir, err));
+        }
+        DWORD err = ERROR_NO_MORE_FILES;
+        do {
+            std::wstring_view n = fd.cFileName;
+            if (n == L"." || n == L"..") continue;
+            DirEntry e;
+            e.name = narrow(n);
+            e.kind = kind_of(fd.dwFileAttributes);
+            e.hidden = (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+            e.system = (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || e.kind == Kind::other;
+            out.push_back(std::move(e));
+        } while (::FindNextFileW(h, &fd) || (err = ::GetLastError()) != ERROR_NO_MORE_FILES);
+        ::FindClose(h);
+        if (err != ERROR_NO_MORE_FILES) return std::unexpected(fail("read directory", dir, err));
+        return out;
+    }
+
+    Result<FileInfo> stat(const std::string& path) override {
+        WIN32_FILE_ATTRIBUTE_DATA d;
+        if (!::GetFileAttributesExW(wpath(path).c_str(), GetFileExInfoStandard, &d))
+            return std::unexpected(fail("stat", path));
+        FileInfo fi;
+        fi.kind = kind_of(d.dwFileAttributes);
+        fi.hidden = (d.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+        fi.system = (d.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || fi.kind == Kind::other;
+        fi.size = fi.kind == Kind::file
+                      ? (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow
+                      : 0;
+        fi.mtime = from_filetime(d.ftLastWriteTime);
+        return fi;
+    }
+
+    Result<FileId> identity(const std::string& path) override {
+        // Backup semantics opens directories too; links are followed.
+        Handle h(::CreateFileW(wpath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!h.valid()) return std::unexpected(fail("stat", path));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(h.get(), &info)) return std::unexpected(fail("stat", path));
+        return FileId{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    }
+
+    bool exists(const std::string& path) override {
+        return ::GetFileAttributesW(wpath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    Status make_dir(const std::string& path) override {
+        if (!::CreateDirectoryW(wpath(path).c_str(), nullptr))
+            return std::unexpected(fail("create directory", path));
+        return {};
+    }
+
+    Status remove_file(const std::string& path) override {
+        const std::wstring w = wpath(path);
+        if (::DeleteFileW(w.c_str())) return {};
+        DWORD err = ::GetLastError();
+        // A read-only file goes too, as it does on POSIX in a writable
+        // directory.
+        DWORD a = ::GetFileAttributesW(w.c_str());
+        if (err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES &&
+            (a & FILE_ATTRIBUTE_READONLY) && !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (::SetFileAttributesW(w.c_str(), a & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+                if (::DeleteFileW(w.c_str())) return {};
+                err = ::GetLastError();
+                ::SetFileAttributesW(w.c_str(), a);
+            }
+        }
+        return std::unexpected(fail("delete", path, err));
+    }
+
+    Result<std::string> read_file(const std::string& path) override {
+        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.valid()) return std::unexpected(fail("open", path));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (auto c = check_regular(h.get(), path, &info); !c) return std::unexpected(c.error());
+        std::string out;
+        out.reserve((static_cast<std::size_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+        std::vector<char> buf(1u << 16);
+        for (;;) {
+            DWORD n = 0;
+            if (!::ReadFile(h.get(), buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr))
+                return std::unexpected(fail("read", path));
+            if (n == 0) break;
+            out.append(buf.data(), n);
+        }
+        return out;
+    }
+
+    Status write_file(const std::string& path, std::string_view data, bool durable) override {
+        // OPEN_ALWAYS and truncating, because CREATE_ALWAYS refuses an
+        // existing hidden or system file.
+        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid()) return std::unexpected(fail("create", path));
+        if (!::SetEndOfFile(h.get())) return std::unexpected(fail("write", path));
+        if (auto w = write_all(h.get(), data.data(), data.size(), path); !w) return w;
+        if (durable && !::FlushFileBuffers(h.get())) return std::unexpected(fail("flush", path));
+        if (!h.close()) return std::unexpected(fail("close", path));
+        return {};
+    }
+
+    Status append_file(const std::string& path, std::string_view data) override {
+        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid()) return std::unexpected(fail("open", path));
+        LARGE_INTEGER zero{};
+        if (!::SetFilePointerEx(h.get(), zero, nullptr, FILE_END))
+            return std::unexpected(fail("write", path));
+        if (auto w = write_all(h.get(), data.data(), data.size(), path); !w) return w;
+        if (!h.close()) return std::unexpected(fail("close", path));
+        return {};
+    }
+
+    Status copy_file(const std::string& from, const std::string& to,
+                     const CopyProgress& progress) override {
+        Handle in(::CreateFileW(wpath(from).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!in.valid()) return std::unexpected(fail("open", from));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (auto c = check_regular(in.get(), from, &info); !c) return c;
+        const std::uint64_t total =
+            (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+
+        const std::wstring wto = wpath(to);
+        const DWORD attrs = is_temp_name(wto) ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
+        Handle out(::CreateFileW(wto.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 attrs | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!out.valid()) return std::unexpected(fail("create", to));
+
+        Status r = copy_open(in.get(), out.get(), total, from, to, progress);
+        if (r && !::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
+            r = std::unexpected(fail("set time", to));
+        if (r && !::FlushFileBuffers(out.get())) r = std::unexpected(fail("flush", to));
+        if (r && !out.close()) r = std::unexpected(fail("close", to));
+        if (!r) {
+            if (out.valid()) out.close();
+            ::DeleteFileW(wto.c_str());
+        }
+        return r;
+    }
+
+    Status set_mtime(const std::string& path, FileTime t) override {
+        Handle h(::CreateFileW(wpath(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.valid()) return std::unexpected(fail("set time", path));
+        const FILETIME ft = to_filetime(t);
+        if (!::SetFileTime(h.get(), nullptr, nullptr, &ft)) return std::unexpected(fail("set time", path));
+        return {};
+    }
+
+    // NTFS keeps its directory entries in its journal; nothing to flush.
+    Status flush_dir(const std::string&) override { return {}; }
+
+    Status rename_replace(const std::string& from, const std::string& to) override {
+        const std::wstring wfrom = wpath(from);
+        const std::wstring wto = wpath(to);
+        // The temporary copy was hidden while written; its final name is not.
+        if (is_temp_name(wfrom) && !is_temp_name(wto)) {
+            DWORD a = ::GetFileAttributesW(wfrom.c_str());
+            if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_HIDDEN))
+                ::SetFileAttributesW(wfrom.c_str(), a & ~DWORD(FILE_ATTRIBUTE_HIDDEN));
+        }
+        const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+        DWORD waited = 0;
+        for (;;) {
+            if (::MoveFileExW(wfrom.c_str(), wto.c_str(), flags)) return {};
+            DWORD err = ::GetLastError();
+            // Another process holding the target open (a virus scanner, an
+            // indexer, an editor) usually lets go within moments.
+            bool transient = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ||
+                             (err == ERROR_ACCESS_DENIED && !fixed_refusal(wto));
+            if (!transient || waited >= kReplaceRetryMs) return std::unexpected(fail("rename", from, err));
+            ::Sleep(kReplaceStepMs);
+            waited += kReplaceStepMs;
+        }
+    }
+
+    std::optional<std::string> env(const std::string& name) override {
+        const std::wstring wname = widen(name);
+        std::wstring buf(256, L'\0');
+        for (;;) {
+            ::SetLastError(ERROR_SUCCESS);
+            DWORD n = ::GetEnvironmentVariableW(wname.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+            if (n == 0) {
+                if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+                return std::string();
+            }
+            if (n < buf.size()) {
+                buf.resize(n);
+                return narrow(buf);
+            }
+            buf.resize(n);
+        }
+    }
+
+    Result<std::string> program_dir() override {
+        std::wstring buf(MAX_PATH, L'\0');
+        for (;;) {
+            DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+            if (n == 0) return std::unexpected(fail("find program", ""));
+            if (n < buf.size()) {
+                buf.resize(n);
+                break;
+            }
+            buf.resize(buf.size() * 2);
+        }
+        if (buf.rfind(L"\\\\?\\", 0) == 0 && buf.rfind(L"\\\\?\\UNC\\", 0) != 0) buf.erase(0, 4);
+        auto sep = buf.find_last_of(L"\\/");
+        if (sep == std::wstring::npos) return std::unexpected(make_error(Errc::other, "find program", narrow(buf), "no directory"));
+        // Keep the root's separator: "C:\" rather than "C:".
+        buf.resize(sep == 2 && buf[1] == L':' ? sep + 1 : sep);
+        return narrow(buf);
+    }
+
+    Result<std::string> current_dir() override {
+        DWORD n = ::GetCurrentDirectoryW(0, nullptr);
+        if (n == 0) return std::unexpected(fail("current directory", ""));
+        std::wstring buf(n, L'\0');
+        DWORD m = ::GetCurrentDirectoryW(n, buf.data());
+        if (m == 0 || m >= n) return std::unexpected(fail("current directory", ""));
+        buf.resize(m);
+        return narrow(buf);
+    }
+
+    Status set_current_dir(const std::string& dir) override {
+        if (!::SetCurrentDirectoryW(widen(dir).c_str()))
+            return std::unexpected(fail("change directory", dir));
+        return {};
+    }
+
+    std::string temp_dir() override {
+        wchar_t buf[MAX_PATH + 2];
+        DWORD n = ::GetTempPathW(MAX_PATH + 2, buf);
+        if (n == 0 || n > MAX_PATH + 1) return "C:\\";
+        std::wstring w(buf, n);
+        // The long spelling, so that paths built on it compare as shown.
+        DWORD m = ::GetLongPathNameW(w.c_str(), nullptr, 0);
+        if (m > 0) {
+            std::wstring l(m, L'\0');
+            DWORD k = ::GetLongPathNameW(w.c_str(), l.data(), m);
+            if (k > 0 && k < m) {
+                l.resize(k);
+                w = std::move(l);
+            }
+        }
+        while (w.size() > 3 && (w.back() == L'\\' || w.back() == L'/')) w.pop_back();
+        return narrow(w);
+    }
+
+    std::vector<std::string> volumes() override {
+        std::vector<std::string> out;
+        wchar_t buf[512];
+        DWORD n = ::GetLogicalDriveStringsW(static_cast<DWORD>(std::size(buf)), buf);
+        if (n == 0 || n > std::size(buf)) return out;
+        for (const wchar_t* p = buf; *p; p += std::wcslen(p) + 1) {
+            if (p[0] && p[1] == L':')
+                out.push_back(std::string{static_cast<char>(std::towupper(p[0])), ':'});
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string volume_of(const std::string& path) override {
+        std::string p = path;
+        if (p.rfind("\\\\?\\UNC\\", 0) == 0)
+            p = "\\\\" + p.substr(8);
+        else if (p.rfind("\\\\?\\", 0) == 0)
+            p = p.substr(4);
+        if (p.size() >= 2 && p[1] == ':' && ((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')))
+            return std::string{static_cast<char>(p[0] & ~0x20), ':'};
+        // A network share: "\\server\share".
+        if (p.rfind("\\\\", 0) == 0) {
+            auto a = p.find('\\', 2);
+            if (a == std::string::npos) return p;
+            auto b = p.find('\\', a + 1);
+            return b == std::string::npos ? p : p.substr(0, b);
+        }
+        return "";
+    }
+
+    std::string volume_root(const std::string& volume) override { return with_separator(volume); }
+
+    bool volume_ready(const std::string& volume) override {
+        // No "insert a disk" box for an empty drive; just the answer.
+        DWORD old = 0;
+        ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old);
+        const std::wstring root = widen(volume_root(volume));
+        BOOL ok = ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                                          nullptr, 0);
+        ::SetThreadErrorMode(old, nullptr);
+        return ok != 0;
+    }
+
+    LocalTime local_time() override {
+        SYSTEMTIME st;
+        ::GetLocalTime(&st);
+        return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+    }
+
+    void sleep_ms(unsigned ms) override { ::Sleep(ms); }
+
+private:
+    // Access denied that waiting does not cure: a directory or a read-only
+    // file in the way.
+    static bool fixed_refusal(const std::wstring& to) {
+        DWORD a = ::GetFileAttributesW(to.c_str());
+        return a != INVALID_FILE_ATTRIBUTES &&
+               (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0;
+    }
+
+    static Status copy_open(HANDLE in, HANDLE out, std::uint64_t total, const std::string& from,
+                            const std::string& to, const CopyProgress& progress) {
+        // Small files need no 4 MiB buffer.
+        const std::size_t size = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(total + 1, 64u << 10, kChunk));
+        std::unique_ptr<char[]> buf(new char[size]);
+        std::uint64_t done = 0;
+        for (;;) {
+            if (progress && !progress(done, total))
+                return std::unexpected(make_error(Errc::cancelled, "copy", from, "cancelled"));
+            DWORD n = 0;
+            if (!::ReadFile(in, buf.get(), static_cast<DWORD>(size), &n, nullptr))
+                return std::unexpected(fail("copy", from));
+            if (n == 0) break;
+            if (auto w = write_all(out, buf.get(), n, to); !w) return w;
+            done += n;
+        }
+        if (progress) progress(done, total);
+        return {};
+    }
+};
+
+}  // namespace
+
+Error make_error(std::string op, std::string path, long native) {
+    Error e;
+    e.code = code_of(static_cast<DWORD>(native));
+    e.native = native;
+    e.op = std::move(op);
+    e.path = std::move(path);
+    e.reason = reason_of(static_cast<DWORD>(native));
+    return e;
+}
+
+Os& native() {
+    static WindowsOs os;
+    return os;
+}
+
+char separator() { return '\\'; }
+std::string placeholder_root() { return "C:\\"; }
+bool case_insensitive_names() { return true; }
+
+// Text files in the ANSI code page, as the system's own tools write them;
+// characters it lacks become its default character.
+std::string text_to_file(std::string_view utf8) {
+    if (::GetACP() == CP_UTF8) return std::string(utf8);
+    return narrow(widen(utf8), CP_ACP);
+}
+
+std::string text_from_file(std::string_view bytes) {
+    if (::GetACP() == CP_UTF8) return std::string(bytes);
+    return narrow(widen(bytes, CP_ACP));
+}
+
+}  // namespace qm::os
