@@ -338,10 +338,9 @@ void Engine::walk() {
             logFailure(b.error().message());
             continue;
         }
+        // Opening the trees above has just read them: no refresh needed.
         host_.setDrive(Side::source, SourceRoot);
         host_.setDrive(Side::target, TargetRoot);
-        host_.refreshTree(Side::source);
-        host_.refreshTree(Side::target);
         yieldNow();
         if (host_.ending()) return;
         SyncDirectory(true);

@@ -84,13 +84,9 @@ void DriveList::setDrive(const std::string& path) {
 // -- DirectoryList ---------------------------------------------------------
 
 os::Status DirectoryList::setPath(const std::string& path) {
-    std::string p = normalise_dir(path);
-    auto listing = os::current().list_dir(p);
-    if (!listing) return std::unexpected(listing.error());
-    path_ = p;
-    rebuild();
-    changed.emit();
-    return {};
+    auto r = rebuild(normalise_dir(path));
+    if (r) changed.emit();
+    return r;
 }
 
 os::Status DirectoryList::openDrive(const std::string& drive) {
@@ -101,13 +97,16 @@ os::Status DirectoryList::openDrive(const std::string& drive) {
 }
 
 void DirectoryList::refresh() {
-    rebuild();
+    if (!path_.empty()) (void)rebuild(path_);
     changed.emit();
 }
 
-void DirectoryList::rebuild() {
+// Opens path: reads it once, and keeps the old path when it cannot be read.
+os::Status DirectoryList::rebuild(const std::string& path) {
+    auto listing = os::current().list_dir(path);
+    if (!listing) return std::unexpected(listing.error());
+    path_ = path;
     lines_.clear();
-    if (path_.empty()) return;
     const char sep = os::separator();
     // Ancestors from the root down.
     std::string root;
@@ -133,20 +132,19 @@ void DirectoryList::rebuild() {
         pos = next + 1;
     }
     lines_.back().open = true;
-    auto listing = os::current().list_dir(path_);
-    if (!listing) return;
     std::vector<std::string> subs;
     for (const auto& e : *listing)
         if (e.kind == os::Kind::dir && !e.hidden && !e.system) subs.push_back(e.name);
     std::sort(subs.begin(), subs.end(), less_name);
     for (const auto& s : subs) lines_.push_back({os::join(path_, s), s, depth, false});
+    return {};
 }
 
 // -- FileList --------------------------------------------------------------
 
-void FileList::setPath(const std::string& path) {
+void FileList::setPath(const std::string& path, bool reread) {
     path_ = normalise_dir(path);
-    refresh();
+    if (reread) refresh();
 }
 
 void FileList::setPattern(const std::string& p) {

@@ -302,7 +302,7 @@ public:
     const std::vector<Line>& lines() const { return lines_; }
 
 private:
-    void rebuild();
+    os::Status rebuild(const std::string& path);
     std::string path_;
     std::vector<Line> lines_;
 };
@@ -313,8 +313,9 @@ class FileList : public Control {
 public:
     using Control::Control;
     const std::string& path() const { return path_; }
-    // Setting the path rereads the directory.
-    void setPath(const std::string& path);
+    // Setting the path rereads the directory unless told not to (a refresh
+    // follows at once).
+    void setPath(const std::string& path, bool reread = true);
     const std::string& pattern() const { return pattern_; }
     void setPattern(const std::string& p);
     void refresh();

@@ -212,7 +212,10 @@ os::Status Form1::setTreePath(Side side, const std::string& path) {
 }
 void Form1::refreshTree(Side side) { tree(side).refresh(); }
 void Form1::setDrive(Side side, const std::string& path) { driveList(side).setDrive(path); }
-void Form1::setFileListPath(Side side, const std::string& path) { fileList(side).setPath(path); }
+// The engine refreshes a file list right before it reads it.
+void Form1::setFileListPath(Side side, const std::string& path) {
+    fileList(side).setPath(path, false);
+}
 void Form1::refreshFileList(Side side) { fileList(side).refresh(); }
 const std::vector<std::string>& Form1::fileNames(Side side) { return fileList(side).files(); }
 const std::optional<os::Error>& Form1::fileListError(Side side) {
