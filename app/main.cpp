@@ -1,6 +1,7 @@
 // Starts the program: the window is loaded (Form_Load) and shown when the
 // load has returned; from then on the timer and the user drive it.
 #include <QApplication>
+#include <QFont>
 
 #include "tray/systray.h"
 #include "ui/form1.h"
@@ -11,6 +12,11 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
+    // The layout is fixed in twips for an 8-point font; a larger one would
+    // cut captions off.
+    QFont font = app.font();
+    font.setPointSize(8);
+    app.setFont(font);
 
     qm::view::QtDialogs dialogs;
     qm::view::QtPump pump;
