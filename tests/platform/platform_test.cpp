@@ -1,0 +1,218 @@
+// The platform layer on real files, the same cases on every backend.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/tempdir.h"
+
+namespace qm::test {
+namespace {
+
+os::Os& sys() { return os::native(); }
+
+const os::DirEntry* entry(const std::vector<os::DirEntry>& list, const std::string& name) {
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.name == name; });
+    return it == list.end() ? nullptr : &*it;
+}
+
+// Over two chunks of a copy, so progress and cancel fall between chunks.
+std::string big_data() {
+    std::string s(9u << 20, '\0');
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(i * 131 % 251);
+    return s;
+}
+
+TEST(Platform, ListDirGivesKindsAndHidesOnlyTheCopiesInProgress) {
+    TempDir dir;
+    write(dir / "plain.txt", "p");
+    mkdirs(dir / "sub");
+    // A temporary copy of the engine is hidden on every backend.
+    ASSERT_TRUE(sys().copy_file(dir / "plain.txt", dir / ".qm-0123abcd.part", nullptr));
+    auto list = sys().list_dir(dir.path());
+    ASSERT_TRUE(list) << list.error().message();
+    ASSERT_EQ(list->size(), 3u);
+    const auto* plain = entry(*list, "plain.txt");
+    const auto* sub = entry(*list, "sub");
+    const auto* part = entry(*list, ".qm-0123abcd.part");
+    ASSERT_TRUE(plain && sub && part);
+    EXPECT_EQ(plain->kind, os::Kind::file);
+    EXPECT_FALSE(plain->hidden);
+    EXPECT_FALSE(plain->system);
+    EXPECT_EQ(sub->kind, os::Kind::dir);
+    EXPECT_FALSE(sub->hidden);
+    EXPECT_EQ(part->kind, os::Kind::file);
+    EXPECT_TRUE(part->hidden);
+    EXPECT_TRUE(sys().stat(dir / ".qm-0123abcd.part")->hidden);
+
+    // Its final name is not hidden.
+    ASSERT_TRUE(sys().rename_replace(dir / ".qm-0123abcd.part", dir / "final.txt"));
+    auto fin = sys().stat(dir / "final.txt");
+    ASSERT_TRUE(fin);
+    EXPECT_FALSE(fin->hidden);
+    EXPECT_EQ(read(dir / "final.txt"), "p");
+}
+
+TEST(Platform, ListDirOfAMissingDirectoryIsNotFoundAndAnEmptyOneIsEmpty) {
+    TempDir dir;
+    auto missing = sys().list_dir(dir / "nothing");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, os::Errc::not_found);
+    EXPECT_NE(missing.error().message().find("nothing"), std::string::npos);
+    mkdirs(dir / "empty");
+    auto empty = sys().list_dir(dir / "empty");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+}
+
+TEST(Platform, CopyKeepsTheModificationTimeExactlyAndTheBytes) {
+    TempDir dir;
+    const std::string data = big_data();
+    write(dir / "src.bin", data);
+    // A time with a fraction finer than a second (100 ns is the finest
+    // Windows keeps).
+    const os::FileTime t{1'650'000'123, 456'789'300};
+    ASSERT_TRUE(sys().set_mtime(dir / "src.bin", t));
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+    auto r = sys().copy_file(dir / "src.bin", dir / "dst.bin", [&](std::uint64_t d, std::uint64_t n) {
+        calls.emplace_back(d, n);
+        return true;
+    });
+    ASSERT_TRUE(r) << r.error().message();
+    auto s = sys().stat(dir / "dst.bin");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->mtime, t);
+    EXPECT_EQ(s->size, data.size());
+    EXPECT_TRUE(read(dir / "dst.bin") == data);
+    EXPECT_EQ(sys().stat(dir / "src.bin")->mtime, t);
+    // Called between chunks, counting up, and once at the end with all done.
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(calls.front().first, 0u);
+    EXPECT_EQ(calls.back().first, data.size());
+    for (const auto& c : calls) EXPECT_EQ(c.second, data.size());
+    EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
+}
+
+TEST(Platform, CopyNeverOverwritesAndLeavesNothingWhenTheSourceIsMissing) {
+    TempDir dir;
+    write(dir / "a", "new");
+    write(dir / "b", "old");
+    auto over = sys().copy_file(dir / "a", dir / "b", nullptr);
+    ASSERT_FALSE(over);
+    EXPECT_EQ(over.error().code, os::Errc::exists);
+    EXPECT_EQ(read(dir / "b"), "old");
+
+    auto missing = sys().copy_file(dir / "gone", dir / "c", nullptr);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, os::Errc::not_found);
+    EXPECT_FALSE(exists(dir / "c"));
+
+    auto fromDir = sys().copy_file(dir.path(), dir / "d", nullptr);
+    EXPECT_FALSE(fromDir);
+    EXPECT_FALSE(exists(dir / "d"));
+}
+
+TEST(Platform, ACancelledCopyLeavesNothing) {
+    TempDir dir;
+    write(dir / "src.bin", big_data());
+    int calls = 0;
+    auto r = sys().copy_file(dir / "src.bin", dir / "mid.bin", [&](std::uint64_t, std::uint64_t) {
+        return ++calls < 2;  // cancels after the first chunk
+    });
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, os::Errc::cancelled);
+    EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(exists(dir / "mid.bin"));
+
+    auto first = sys().copy_file(dir / "src.bin", dir / "none.bin",
+                                 [](std::uint64_t, std::uint64_t) { return false; });
+    ASSERT_FALSE(first);
+    EXPECT_FALSE(exists(dir / "none.bin"));
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"src.bin"});
+}
+
+TEST(Platform, RenameReplaceTakesThePlaceOfAnExistingFile) {
+    TempDir dir;
+    write(dir / "new", "fresh contents");
+    write(dir / "old", "stale");
+    ASSERT_TRUE(sys().set_mtime(dir / "new", {1'500'000'000, 0}));
+    auto r = sys().rename_replace(dir / "new", dir / "old");
+    ASSERT_TRUE(r) << r.error().message();
+    EXPECT_EQ(read(dir / "old"), "fresh contents");
+    EXPECT_EQ(sys().stat(dir / "old")->mtime.sec, 1'500'000'000);
+    EXPECT_FALSE(exists(dir / "new"));
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"old"});
+
+    auto gone = sys().rename_replace(dir / "new", dir / "old");
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().code, os::Errc::not_found);
+    EXPECT_EQ(read(dir / "old"), "fresh contents");
+}
+
+TEST(Platform, TwoSpellingsOfOneDirectoryHaveOneIdentity) {
+    TempDir dir;
+    mkdirs(dir / "a/b");
+    write(dir / "f", "x");
+    auto plain = sys().identity(dir / "a");
+    auto dotted = sys().identity(dir / "a/b/..");
+    auto trailing = sys().identity(os::with_separator(dir / "a"));
+    auto other = sys().identity(dir / "a/b");
+    auto file = sys().identity(dir / "f");
+    ASSERT_TRUE(plain && dotted && trailing && other && file);
+    EXPECT_EQ(*plain, *dotted);
+    EXPECT_EQ(*plain, *trailing);
+    EXPECT_NE(*plain, *other);
+    EXPECT_NE(*plain, *file);
+    EXPECT_FALSE(sys().identity(dir / "missing"));
+}
+
+TEST(Platform, WholeFilesWriteAppendAndReadBack) {
+    TempDir dir;
+    const std::string p = dir / "log.txt";
+    ASSERT_TRUE(sys().append_file(p, "one\r\n"));
+    ASSERT_TRUE(sys().append_file(p, "two\r\n"));
+    EXPECT_EQ(read(p), "one\r\ntwo\r\n");
+    ASSERT_TRUE(sys().write_file(p, "short", true));
+    EXPECT_EQ(read(p), "short");
+    auto st = sys().stat(p);
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->kind, os::Kind::file);
+    EXPECT_EQ(st->size, 5u);
+    EXPECT_FALSE(sys().read_file(dir.path()));
+    ASSERT_TRUE(sys().remove_file(p));
+    EXPECT_FALSE(exists(p));
+    EXPECT_EQ(sys().remove_file(p).error().code, os::Errc::not_found);
+}
+
+TEST(Platform, DrivesAndTheirRoots) {
+    TempDir dir;
+    const std::string vol = sys().volume_of(dir.path());
+    ASSERT_FALSE(vol.empty());
+    auto vols = sys().volumes();
+    EXPECT_NE(std::find(vols.begin(), vols.end(), vol), vols.end());
+    EXPECT_TRUE(sys().volume_ready(vol));
+    const std::string root = sys().volume_root(vol);
+    EXPECT_EQ(root.back(), os::separator());
+    EXPECT_TRUE(sys().list_dir(root));
+    EXPECT_EQ(sys().volume_of(os::placeholder_root()), sys().volume_of(os::placeholder_root() + "x"));
+}
+
+TEST(Platform, ProcessFacts) {
+    auto prog = sys().program_dir();
+    ASSERT_TRUE(prog);
+    EXPECT_NE(prog->back(), os::separator());
+    EXPECT_EQ(sys().stat(*prog)->kind, os::Kind::dir);
+    const std::string tmp = sys().temp_dir();
+    EXPECT_EQ(sys().stat(tmp)->kind, os::Kind::dir);
+    EXPECT_FALSE(sys().env("QM_SURELY_UNSET_VARIABLE_42"));
+    EXPECT_TRUE(sys().env("PATH"));
+    auto t = sys().local_time();
+    EXPECT_GE(t.year, 2024);
+    EXPECT_TRUE(t.month >= 1 && t.month <= 12);
+    // Text survives the way to a file and back.
+    EXPECT_EQ(os::text_from_file(os::text_to_file("Source:C:\\data\r\n")), "Source:C:\\data\r\n");
+}
+
+}  // namespace
+}  // namespace qm::test

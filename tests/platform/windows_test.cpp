@@ -1,0 +1,227 @@
+// What only the Windows backend does: attributes, names without case,
+// sharing, long paths, wide names, drive letters, the ANSI code page.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+#include "support/tempdir.h"
+
+namespace qm::test {
+namespace {
+
+os::Os& sys() { return os::native(); }
+
+std::wstring wide(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+const os::DirEntry* entry(const std::vector<os::DirEntry>& list, const std::string& name) {
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.name == name; });
+    return it == list.end() ? nullptr : &*it;
+}
+
+TEST(Windows, HiddenAndSystemComeFromTheAttributes) {
+    TempDir dir;
+    write(dir / "h.txt", "h");
+    write(dir / "s.txt", "s");
+    write(dir / "both.txt", "b");
+    write(dir / ".dotted", "d");
+    mkdirs(dir / "hdir");
+    ASSERT_TRUE(SetFileAttributesW(wide(dir / "h.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesW(wide(dir / "s.txt").c_str(), FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributesW(wide(dir / "both.txt").c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    ASSERT_TRUE(SetFileAttributesW(wide(dir / "hdir").c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY));
+    auto list = sys().list_dir(dir.path());
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 5u);
+    const auto *h = entry(*list, "h.txt"), *s = entry(*list, "s.txt"), *b = entry(*list, "both.txt"),
+               *d = entry(*list, ".dotted"), *hd = entry(*list, "hdir");
+    ASSERT_TRUE(h && s && b && d && hd);
+    EXPECT_TRUE(h->hidden);
+    EXPECT_FALSE(h->system);
+    EXPECT_FALSE(s->hidden);
+    EXPECT_TRUE(s->system);
+    EXPECT_TRUE(b->hidden && b->system);
+    EXPECT_EQ(s->kind, os::Kind::file);
+    // A leading dot means nothing here.
+    EXPECT_FALSE(d->hidden);
+    EXPECT_EQ(hd->kind, os::Kind::dir);
+    EXPECT_TRUE(hd->hidden);
+
+    auto st = sys().stat(dir / "both.txt");
+    ASSERT_TRUE(st);
+    EXPECT_TRUE(st->hidden && st->system);
+    EXPECT_EQ(st->kind, os::Kind::file);
+    EXPECT_FALSE(sys().stat(dir / ".dotted")->hidden);
+
+    // A hidden file can be rewritten in place and keeps its attribute.
+    ASSERT_TRUE(sys().write_file(dir / "h.txt", "again", false));
+    EXPECT_EQ(read(dir / "h.txt"), "again");
+    EXPECT_TRUE(sys().stat(dir / "h.txt")->hidden);
+}
+
+TEST(Windows, NamesAreFoundWhateverTheirCase) {
+    TempDir dir;
+    write(dir / "BATCH.INI", "[batch]\r\n");
+    EXPECT_TRUE(os::case_insensitive_names());
+    EXPECT_TRUE(exists(dir / "batch.ini"));
+    EXPECT_EQ(read(dir / "batch.ini"), "[batch]\r\n");
+    auto a = sys().identity(dir / "BATCH.INI");
+    auto b = sys().identity(dir / "Batch.Ini");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(*a, *b);
+    // Writing through another spelling keeps the one file and its name.
+    ASSERT_TRUE(sys().write_file(dir / "batch.ini", "[batch]\r\nSubs:YES\r\n", true));
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"BATCH.INI"});
+    EXPECT_EQ(read(dir / "BATCH.INI"), "[batch]\r\nSubs:YES\r\n");
+}
+
+TEST(Windows, ReplacingATargetHeldOpenIsRetriedThenReported) {
+    TempDir dir;
+    write(dir / "new", "new");
+    write(dir / "held", "old");
+    HANDLE h = CreateFileW(wide(dir / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const auto start = std::chrono::steady_clock::now();
+    auto r = sys().rename_replace(dir / "new", dir / "held");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    CloseHandle(h);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().code == os::Errc::busy || r.error().code == os::Errc::access)
+        << r.error().message();
+    EXPECT_EQ(r.error().op, "rename");
+    EXPECT_FALSE(r.error().reason.empty());
+    // It waited for the other process before giving up.
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    EXPECT_EQ(read(dir / "held"), "old");
+    EXPECT_EQ(read(dir / "new"), "new");
+}
+
+TEST(Windows, ATargetLetGoDuringTheRetryIsReplaced) {
+    TempDir dir;
+    write(dir / "new", "new");
+    write(dir / "held", "old");
+    HANDLE h = CreateFileW(wide(dir / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::thread release([h] {
+        Sleep(300);
+        CloseHandle(h);
+    });
+    auto r = sys().rename_replace(dir / "new", dir / "held");
+    release.join();
+    ASSERT_TRUE(r) << r.error().message();
+    EXPECT_EQ(read(dir / "held"), "new");
+    EXPECT_FALSE(exists(dir / "new"));
+}
+
+TEST(Windows, PathsLongerThanMaxPathWork) {
+    TempDir dir;
+    std::string p = dir.path();
+    std::vector<std::wstring> made;
+    // The test tools cannot remove a tree this deep; take it down here.
+    struct Cleanup {
+        std::vector<std::wstring>& dirs;
+        ~Cleanup() {
+            for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) RemoveDirectoryW(it->c_str());
+        }
+    } cleanup{made};
+    int level = 0;
+    while (p.size() < 300) {
+        p = os::join(p, std::string(40, static_cast<char>('a' + level++)));
+        auto m = sys().make_dir(p);
+        ASSERT_TRUE(m) << m.error().message();
+        made.push_back(L"\\\\?\\" + wide(p));
+    }
+    const std::string file = os::join(p, "long-name-file.txt");
+    ASSERT_GT(file.size(), 300u);
+    ASSERT_TRUE(sys().write_file(file, "deep", true));
+    ASSERT_TRUE(sys().append_file(file, "er"));
+    EXPECT_EQ(read(file), "deeper");
+    ASSERT_TRUE(sys().set_mtime(file, {1'600'000'000, 0}));
+    auto st = sys().stat(file);
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->size, 6u);
+    EXPECT_EQ(st->mtime.sec, 1'600'000'000);
+    ASSERT_TRUE(sys().copy_file(file, os::join(p, "copy.txt"), nullptr));
+    EXPECT_EQ(sys().stat(os::join(p, "copy.txt"))->mtime.sec, 1'600'000'000);
+    ASSERT_TRUE(sys().rename_replace(os::join(p, "copy.txt"), file));
+    EXPECT_EQ(names(p), std::vector<std::string>{"long-name-file.txt"});
+    EXPECT_TRUE(sys().identity(file));
+    EXPECT_EQ(sys().volume_of(file), sys().volume_of(dir.path()));
+    ASSERT_TRUE(sys().remove_file(file));
+    EXPECT_FALSE(exists(file));
+}
+
+TEST(Windows, NonAsciiNamesRoundTrip) {
+    TempDir dir;
+    const std::string name = "Gr\xc3\xbc\xc3\x9f" "e-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\x81.txt";
+    write(dir / name, "x");
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{name});
+    EXPECT_EQ(read(dir / name), "x");
+    // The name on disk is the UTF-16 form of the UTF-8 one.
+    EXPECT_NE(GetFileAttributesW((wide(dir.path()) + L"\\Gr\u00fc\u00dfe-\u65e5\u672c-\U0001F4C1.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(sys().copy_file(dir / name, dir / ("\xc3\xa9t\xc3\xa9.txt"), nullptr));
+    auto list = sys().list_dir(dir.path());
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(entry(*list, "\xc3\xa9t\xc3\xa9.txt"));
+}
+
+TEST(Windows, DriveLettersAndTheirRoots) {
+    EXPECT_EQ(os::separator(), '\\');
+    EXPECT_EQ(os::placeholder_root(), "C:\\");
+    EXPECT_EQ(sys().volume_of("c:\\Users\\x"), "C:");
+    EXPECT_EQ(sys().volume_of("Z:\\"), "Z:");
+    EXPECT_EQ(sys().volume_root("D:"), "D:\\");
+    auto vols = sys().volumes();
+    ASSERT_FALSE(vols.empty());
+    EXPECT_NE(std::find(vols.begin(), vols.end(), "C:"), vols.end());
+    for (const auto& v : vols) {
+        EXPECT_EQ(v.size(), 2u);
+        EXPECT_TRUE(v[0] >= 'A' && v[0] <= 'Z' && v[1] == ':') << v;
+    }
+    EXPECT_TRUE(sys().volume_ready("C:"));
+    // A letter with no drive behind it.
+    for (char c = 'Y'; c > 'D'; --c) {
+        std::string v{c, ':'};
+        if (std::find(vols.begin(), vols.end(), v) == vols.end()) {
+            EXPECT_FALSE(sys().volume_ready(v)) << v;
+            break;
+        }
+    }
+    auto prog = sys().program_dir();
+    ASSERT_TRUE(prog);
+    EXPECT_EQ((*prog)[1], ':');
+    const std::string tmp = sys().temp_dir();
+    EXPECT_NE(tmp.back(), '\\');
+}
+
+TEST(Windows, TextFilesUseTheAnsiCodePage) {
+    const std::string utf8 = "Source:C:\\Caf\xc3\xa9\r\n";
+    const std::string bytes = os::text_to_file(utf8);
+    EXPECT_EQ(os::text_from_file(bytes), utf8);
+    if (GetACP() == 1252) {
+        EXPECT_EQ(bytes, "Source:C:\\Caf\xe9\r\n");
+    }
+    // Errors carry the system's words and code.
+    auto e = sys().read_file("C:\\surely\\not\\here.txt");
+    ASSERT_FALSE(e);
+    EXPECT_EQ(e.error().code, os::Errc::not_found);
+    EXPECT_EQ(e.error().native, static_cast<long>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(e.error().reason.empty());
+}
+
+}  // namespace
+}  // namespace qm::test
