@@ -396,7 +396,10 @@ public:
         const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
         DWORD waited = 0;
         for (;;) {
-            if (::MoveFileExW(wfrom.c_str(), wto.c_str(), flags)) return {};
+            if (::MoveFileExW(wfrom.c_str(), wto.c_str(), flags)) {
+                keep_spelling(wto);
+                return {};
+            }
             DWORD err = ::GetLastError();
             // Another process holding the target open (a virus scanner, an
             // indexer, an editor) usually lets go within moments.
@@ -533,6 +536,31 @@ public:
     void sleep_ms(unsigned ms) override { ::Sleep(ms); }
 
 private:
+    // Replacing "case.txt" by "Case.txt" leaves "Case.txt" on NTFS; a file
+    // system that kept the old spelling is brought in line, so that the
+    // next comparison by name finds the file it expects.
+    static std::wstring spelling_on_disk(const std::wstring& path) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = ::FindFirstFileW(path.c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return {};
+        ::FindClose(h);
+        return fd.cFileName;
+    }
+
+    static void keep_spelling(const std::wstring& to) {
+        const std::wstring want = file_part(to);
+        const std::wstring have = spelling_on_disk(to);
+        if (have.empty() || have == want || have.size() != want.size()) return;
+        const std::wstring dir = to.substr(0, to.size() - want.size());
+        const std::wstring from = dir + have;
+        // Wine takes a rename to another case of the same name as already
+        // done, so it goes through a second name.
+        if (::MoveFileExW(from.c_str(), to.c_str(), 0) && spelling_on_disk(to) == want) return;
+        const std::wstring step = dir + L".qm-" + have + L".case";
+        if (!::MoveFileExW(from.c_str(), step.c_str(), 0)) return;
+        if (!::MoveFileExW(step.c_str(), to.c_str(), 0)) ::MoveFileExW(step.c_str(), from.c_str(), 0);
+    }
+
     // Access denied that waiting does not cure: a directory or a read-only
     // file in the way.
     static bool fixed_refusal(const std::wstring& to) {

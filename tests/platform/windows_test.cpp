@@ -86,6 +86,15 @@ TEST(Windows, NamesAreFoundWhateverTheirCase) {
     EXPECT_EQ(read(dir / "BATCH.INI"), "[batch]\r\nSubs:YES\r\n");
 }
 
+TEST(Windows, ReplacingUnderAnotherCaseLeavesTheNewSpelling) {
+    TempDir dir;
+    write(dir / "new", "case");
+    write(dir / "case.txt", "other");
+    ASSERT_TRUE(sys().rename_replace(dir / "new", dir / "Case.txt"));
+    EXPECT_EQ(names(dir.path()), std::vector<std::string>{"Case.txt"});
+    EXPECT_EQ(read(dir / "Case.txt"), "case");
+}
+
 TEST(Windows, ReplacingATargetHeldOpenIsRetriedThenReported) {
     TempDir dir;
     write(dir / "new", "new");
