@@ -109,6 +109,12 @@ public:
     [[nodiscard]] virtual bool exists(const std::string& path) = 0;
     [[nodiscard]] virtual Status make_dir(const std::string& path) = 0;
     [[nodiscard]] virtual Status remove_file(const std::string& path) = 0;
+    // Removes an empty directory.
+    [[nodiscard]] virtual Status remove_dir(const std::string& path) = 0;
+    // Makes a file or directory hidden. Windows sets the hidden attribute;
+    // on POSIX a name is hidden by starting with ".", so this succeeds for
+    // such a name and fails (Errc::invalid) for any other.
+    [[nodiscard]] virtual Status make_hidden(const std::string& path) = 0;
 
     // -- whole files ---------------------------------------------------
     [[nodiscard]] virtual Result<std::string> read_file(const std::string& path) = 0;
@@ -180,6 +186,8 @@ public:
     bool exists(const std::string& p) override { return inner_.exists(p); }
     Status make_dir(const std::string& p) override { return inner_.make_dir(p); }
     Status remove_file(const std::string& p) override { return inner_.remove_file(p); }
+    Status remove_dir(const std::string& p) override { return inner_.remove_dir(p); }
+    Status make_hidden(const std::string& p) override { return inner_.make_hidden(p); }
     Result<std::string> read_file(const std::string& p) override { return inner_.read_file(p); }
     Status write_file(const std::string& p, std::string_view d, bool durable) override {
         return inner_.write_file(p, d, durable);

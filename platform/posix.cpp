@@ -186,6 +186,19 @@ public:
         return {};
     }
 
+    Status remove_dir(const std::string& path) override {
+        if (::rmdir(path.c_str()) != 0) return std::unexpected(fail("remove directory", path));
+        return {};
+    }
+
+    Status make_hidden(const std::string& path) override {
+        if (!exists(path)) return std::unexpected(fail("hide", path, ENOENT));
+        if (!is_hidden_name(basename_of(path)))
+            return std::unexpected(make_error(Errc::invalid, "hide", path,
+                                              "only a name that starts with \".\" is hidden here"));
+        return {};
+    }
+
     Result<std::string> read_file(const std::string& path) override {
         Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (fd.get() < 0) return std::unexpected(fail("open", path));

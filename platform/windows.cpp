@@ -298,6 +298,21 @@ public:
         return std::unexpected(fail("delete", path, err));
     }
 
+    Status remove_dir(const std::string& path) override {
+        if (!::RemoveDirectoryW(wpath(path).c_str()))
+            return std::unexpected(fail("remove directory", path));
+        return {};
+    }
+
+    Status make_hidden(const std::string& path) override {
+        const std::wstring p = wpath(path);
+        DWORD a = p.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(p.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES ||
+            !::SetFileAttributesW(p.c_str(), (a & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_HIDDEN))
+            return std::unexpected(fail("hide", path));
+        return {};
+    }
+
     Result<std::string> read_file(const std::string& path) override {
         Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/platform.h"
@@ -36,17 +35,7 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a temporary directory");
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    // Tests may leave read-only directories behind; make them writable first.
-    for (auto it = fs::recursive_directory_iterator(to_fs(path_), ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::permissions(to_fs(path_), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(to_fs(path_), ec);
-}
+TempDir::~TempDir() { remove_tree(path_); }
 
 std::string TempDir::operator/(const std::string& rel) const {
     return os::join(path_, native_path(rel));
@@ -69,7 +58,19 @@ std::string read(const std::string& path) {
     return *r;
 }
 
-void mkdirs(const std::string& path) { fs::create_directories(to_fs(path)); }
+// Through the platform layer: MinGW's std::filesystem fails on paths longer
+// than MAX_PATH.
+void mkdirs(const std::string& path) {
+    const char sep = os::separator();
+    for (std::size_t pos = path.find(sep, 1);; pos = path.find(sep, pos + 1)) {
+        const std::string part = path.substr(0, pos);
+        if (!part.empty() && part.back() != ':' && !os::native().exists(part)) {
+            auto r = os::native().make_dir(part);
+            if (!r && !os::native().exists(part)) throw std::runtime_error(r.error().message());
+        }
+        if (pos == std::string::npos) break;
+    }
+}
 
 bool exists(const std::string& path) { return os::native().exists(path); }
 
@@ -78,9 +79,60 @@ void set_mtime(const std::string& path, long long sec) {
     if (!r) throw std::runtime_error(r.error().message());
 }
 
+namespace {
+bool inside(const std::string& path, const std::string& dir) {
+    std::string p = os::with_separator(path), d = os::with_separator(dir);
+    if (os::case_insensitive_names()) {
+        auto lower = [](std::string s) {
+            for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        p = lower(p);
+        d = lower(d);
+    }
+    return p.compare(0, d.size(), d) == 0;
+}
+
+void remove_below(const std::string& dir) {
+    auto entries = os::native().list_dir(dir);
+    if (!entries) return;
+    for (const auto& e : *entries) {
+        const std::string p = os::join(dir, e.name);
+        if (e.kind == os::Kind::dir) {
+            remove_below(p);
+            (void)os::native().remove_dir(p);
+        } else if (!os::native().remove_file(p)) {
+            // A link to a directory on Windows goes as a directory.
+            (void)os::native().remove_dir(p);
+        }
+    }
+}
+}  // namespace
+
 void remove_tree(const std::string& path) {
+    if (path.empty()) return;
+    // Tests may leave read-only entries behind; make them writable first.
+    // Links are neither followed nor changed.
     std::error_code ec;
-    fs::remove_all(to_fs(path), ec);
+    for (auto it = fs::recursive_directory_iterator(to_fs(path), ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_symlink(ec) && (it->is_directory(ec) || it->is_regular_file(ec)))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::permissions(to_fs(path), fs::perms::owner_all, fs::perm_options::add, ec);
+    // Windows keeps a working directory from being removed: step out.
+    if (auto cwd = os::native().current_dir(); cwd && inside(*cwd, path))
+        (void)os::native().set_current_dir(os::native().temp_dir());
+    // Removed through the platform layer, which never follows a link and
+    // takes paths of any length.
+    auto st = os::native().stat(path);
+    if (!st) return;
+    if (st->kind == os::Kind::dir) {
+        remove_below(path);
+        (void)os::native().remove_dir(path);
+    } else {
+        (void)os::native().remove_file(path);
+    }
 }
 
 std::vector<std::string> names(const std::string& dir) {
