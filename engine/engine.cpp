@@ -22,12 +22,6 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// A list-file name of ours: eight digits 0-7 and ".DIR".
-bool is_list_file_name(const std::string& n) {
-    if (n.size() != 12 || n.compare(8, 4, ".DIR") != 0) return false;
-    return std::all_of(n.begin(), n.begin() + 8, [](char c) { return c >= '0' && c <= '7'; });
-}
-
 constexpr const char* kTempPrefix = ".qm-";
 constexpr const char* kTempSuffix = ".part";
 
@@ -213,6 +207,8 @@ void Engine::SyncDirectory(bool Nested) {
         SourceListName = name();
         TargetListName = name();
         const std::string list = os::join(listDirectory(), SourceListName);
+        madeLists_.push_back(list);
+        madeLists_.push_back(os::join(listDirectory(), TargetListName));
         if (auto w = os.write_file(list, "", false); !w) {
             listFailed_ = w.error();
         } else {
@@ -371,13 +367,11 @@ bool Engine::pointPickers(const std::string& source, const std::string& target) 
 }
 
 void Engine::removeListFiles() {
-    const std::string dir = listDirectory();
-    auto entries = os::current().list_dir(dir);
-    if (!entries) return;
-    // Only names of our own form: the directory may be the shared temp.
-    for (const auto& e : *entries)
-        if (e.kind == os::Kind::file && is_list_file_name(e.name))
-            (void)os::current().remove_file(os::join(dir, e.name));
+    // Only the files this run made: the directory may be the shared temp,
+    // where another instance keeps its own lists.
+    for (const auto& f : madeLists_)
+        if (os::current().exists(f)) (void)os::current().remove_file(f);
+    madeLists_.clear();
 }
 
 void Engine::RunBatch() {

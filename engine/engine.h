@@ -6,6 +6,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/host.h"
 #include "platform/platform.h"
@@ -53,6 +54,7 @@ private:
     os::Random random_;
     bool lastDurable_ = false;
     std::optional<os::Error> listFailed_;
+    std::vector<std::string> madeLists_;
     std::optional<os::FileId> excludeId_;
     std::chrono::steady_clock::time_point lastYield_{};
 };
