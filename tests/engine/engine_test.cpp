@@ -298,6 +298,7 @@ TEST_F(EngineTest, LeftoverTemporaryFilesAreRemovedByTheNextRun) {
 TEST_F(EngineTest, HiddenFilesAreNotCopiedAndAHiddenTargetDirectoryIsUsed) {
     load({{"s", "t", "YES"}});
     file("s/.hidden", "h");
+    ASSERT_TRUE(os::native().make_hidden(data / "s/.hidden"));
     file("s/.dir-but-named/x", "x");
     run();
     EXPECT_FALSE(exists(data / "t/.hidden"));
