@@ -220,30 +220,6 @@ public:
         return out;
     }
 
-    Result<std::string> read_part(const std::string& path, std::uint64_t offset,
-                                  std::size_t max) override {
-        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (fd.get() < 0) return std::unexpected(fail("open", path));
-        struct stat st{};
-        if (::fstat(fd.get(), &st) != 0) return std::unexpected(fail("stat", path));
-        if (!S_ISREG(st.st_mode))
-            return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
-        std::string out(max, '\0');
-        std::size_t got = 0;
-        while (got < max) {
-            ssize_t n = ::pread(fd.get(), out.data() + got, max - got,
-                                static_cast<off_t>(offset + got));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return std::unexpected(fail("read", path));
-            }
-            if (n == 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        out.resize(got);
-        return out;
-    }
-
     Status write_file(const std::string& path, std::string_view data, bool durable) override {
         Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
         if (fd.get() < 0) return std::unexpected(fail("create", path));

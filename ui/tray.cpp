@@ -9,15 +9,14 @@ void Form1::Command3_Click() {
         setVisible(false);
         return;
     }
-    // Hidden without an icon, the window could never be brought back. The
-    // word comes first: a box over a minimised window may go down with it.
+    // Hidden without an icon, the window could never be brought back.
+    setMinimized(true);
     if (!toldNoTray_) {
         toldNoTray_ = true;
         notice("Information",
                "No notification area is available, so the window cannot be hidden.\r\n"
-               "It will be minimised instead.");
+               "It has been minimised instead.");
     }
-    setMinimized(true);
 }
 
 void Form1::mShow_Click() {

@@ -15,24 +15,18 @@ namespace qm::view {
 
 class MainWindow : public QMainWindow {
 public:
-    // dpi: the logical DPI that converts twips to pixels; 0 takes the
-    // screen's.
-    explicit MainWindow(ui::Form1& form, int dpi = 0, QWidget* parent = nullptr);
+    explicit MainWindow(ui::Form1& form, QWidget* parent = nullptr);
 
-    // Twips to pixels.
+    // Twips to pixels with the screen's logical DPI.
     int px(int twips) const;
-    int dpi() const { return dpi_; }
     // The widget that draws a control (null for the never-shown file lists).
     QWidget* widgetOf(const std::string& control) const;
     QAction* actionOf(const std::string& menuItem) const;
     // The popup menu rcpopup, never on the menu bar.
     QMenu* popupMenu() { return &popup_; }
-    // Timer1 as it runs.
-    const QTimer& timer() const { return timer_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void buildControls();
@@ -45,10 +39,6 @@ private:
     QMenu popup_;
     QTimer timer_;
     int dpi_ = 96;
-    // What syncWindow last applied, so that it acts on changes only and
-    // leaves alone what the user did through the window manager.
-    bool shownByModel_ = false;
-    bool minimizedByModel_ = false;
 };
 
 }  // namespace qm::view
