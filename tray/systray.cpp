@@ -6,14 +6,22 @@
 
 namespace qm::tray {
 
-SysTray::SysTray(QWidget* window, QMenu* menu, QIcon icon, std::function<void()> onRightPress)
-    : window_(window), menu_(menu), icon_(std::move(icon)), onRightPress_(std::move(onRightPress)) {
+SysTray::SysTray(const QIcon& icon) : icon_(icon) {
+    // The menu is opened here, never attached with setContextMenu: some
+    // platforms would then open it for other gestures too.
     connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
         if (opensMenu(r) && onRightPress_) onRightPress_();
     });
-    // A notification area that appears later gets the icon then.
+    // Shown while no notification area exists, the icon would never reach
+    // one that appears later; it is shown once there is one.
     watch_.setInterval(2000);
     connect(&watch_, &QTimer::timeout, this, [this] { showWhenAvailable(); });
+}
+
+void SysTray::attach(QWidget* window, QMenu* menu, std::function<void()> onRightPress) {
+    window_ = window;
+    menu_ = menu;
+    onRightPress_ = std::move(onRightPress);
 }
 
 bool SysTray::add(const std::string& tip) {
@@ -34,11 +42,12 @@ void SysTray::showWhenAvailable() {
 
 bool SysTray::available() {
     showWhenAvailable();
+    // Once shown, the toolkit moves the icon into a notification area that
+    // is replaced; while there is none, it is nowhere.
     return icon_.isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void SysTray::popup() {
-    ++popups_;
     if (window_) {
         window_->raise();
         window_->activateWindow();

@@ -1,6 +1,7 @@
 // The notification-area icon, with the toolkit's tray facility.
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -15,9 +16,12 @@ namespace qm::tray {
 
 class SysTray : public QObject, public ui::Tray {
 public:
+    explicit SysTray(const QIcon& icon);
+
     // window is brought to the foreground before the menu opens; menu is
-    // rcpopup; onRightPress is called for a press of the right button.
-    SysTray(QWidget* window, QMenu* menu, QIcon icon, std::function<void()> onRightPress);
+    // rcpopup; onRightPress runs for a press of the right button on the
+    // icon (Form1's SysTrayMouseEventHandler).
+    void attach(QWidget* window, QMenu* menu, std::function<void()> onRightPress);
 
     bool add(const std::string& tip) override;
     bool available() override;
@@ -29,18 +33,16 @@ public:
         return reason == QSystemTrayIcon::Context;
     }
     QSystemTrayIcon& icon() { return icon_; }
-    int popups() const { return popups_; }
 
 private:
     void showWhenAvailable();
 
-    QWidget* window_;
-    QMenu* menu_;
+    QWidget* window_ = nullptr;
+    QMenu* menu_ = nullptr;
     QSystemTrayIcon icon_;
     QTimer watch_;
     std::function<void()> onRightPress_;
     bool added_ = false;
-    int popups_ = 0;
 };
 
 }  // namespace qm::tray

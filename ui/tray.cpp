@@ -9,14 +9,15 @@ void Form1::Command3_Click() {
         setVisible(false);
         return;
     }
-    // Hidden without an icon, the window could never be brought back.
-    setMinimized(true);
+    // Hidden without an icon, the window could never be brought back. The
+    // word comes first: a box over a minimised window may go down with it.
     if (!toldNoTray_) {
         toldNoTray_ = true;
         notice("Information",
                "No notification area is available, so the window cannot be hidden.\r\n"
-               "It has been minimised instead.");
+               "It will be minimised instead.");
     }
+    setMinimized(true);
 }
 
 void Form1::mShow_Click() {

@@ -5,10 +5,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +19,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
+#include <QStyledItemDelegate>
 
 #include "view/icon.h"
 
@@ -25,23 +29,149 @@ namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-// Keeps a widget's enabled state in step with its control.
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
+
+// Keeps a widget's enabled and visible state in step with its control.
 void follow(ui::Control& c, QWidget* w) {
-    auto sync = [&c, w] { w->setEnabled(c.enabled()); };
+    auto sync = [&c, w] {
+        w->setEnabled(c.enabled());
+        w->setVisible(c.visible());
+    };
     sync();
     c.changed.connect(sync);
 }
 
+// Draws each line of a directory list indented by its depth.
+class IndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem o(option);
+        o.rect.adjust(indent(o, index), 0, 0, 0);
+        QStyledItemDelegate::paint(p, o, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.rwidth() += indent(option, index);
+        return s;
+    }
+
+private:
+    static int indent(const QStyleOptionViewItem& o, const QModelIndex& index) {
+        return index.data(kDepthRole).toInt() * o.fontMetrics.averageCharWidth() * 2;
+    }
+};
+
+// A directory list: the open directory's ancestors, itself and its
+// subdirectories. Only opening a line (double-click, Enter) changes the
+// path; a highlighted line changes nothing.
+class DirectoryView : public QListWidget {
+public:
+    DirectoryView(ui::DirectoryList& list, QWidget* parent) : QListWidget(parent), list_(list) {
+        setItemDelegate(new IndentDelegate(this));
+        setUniformItemSizes(true);
+    }
+
+    void sync() {
+        std::vector<std::string> paths;
+        int open = -1;
+        for (const auto& l : list_.lines()) {
+            if (l.open) open = static_cast<int>(paths.size());
+            paths.push_back(l.path);
+        }
+        QSignalBlocker block(this);
+        if (paths != shown_) {
+            clear();
+            const QIcon opened = style()->standardIcon(QStyle::SP_DirOpenIcon);
+            const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+            int row = 0;
+            for (const auto& l : list_.lines()) {
+                auto* item = new QListWidgetItem(row <= open ? opened : closed, q(l.label), this);
+                item->setData(kPathRole, q(l.path));
+                item->setData(kDepthRole, l.depth);
+                ++row;
+            }
+            shown_ = std::move(paths);
+        }
+        if (open >= 0) setCurrentRow(open);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && currentItem()) {
+            openItem(currentItem());
+            return;
+        }
+        QListWidget::keyPressEvent(e);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) {
+            if (QListWidgetItem* item = itemAt(e->position().toPoint())) {
+                openItem(item);
+                return;
+            }
+        }
+        QListWidget::mouseDoubleClickEvent(e);
+    }
+
+private:
+    void openItem(QListWidgetItem* item) {
+        // A directory that cannot be opened leaves the list where it was.
+        (void)list_.setPath(item->data(kPathRole).toString().toStdString());
+    }
+
+    ui::DirectoryList& list_;
+    std::vector<std::string> shown_;
+};
+
+// A drive list; the drives are read again each time it opens, so that a
+// volume mounted later can be chosen.
+class DriveView : public QComboBox {
+public:
+    DriveView(ui::DriveList& list, QWidget* parent) : QComboBox(parent), list_(list) {
+        connect(this, &QComboBox::activated, this, [this](int i) {
+            if (i >= 0) list_.setDrive(itemData(i).toString().toStdString());
+        });
+    }
+
+    void sync() {
+        QSignalBlocker block(this);
+        if (shown_ != list_.drives()) {
+            clear();
+            for (const auto& d : list_.drives()) addItem(q(d), q(d));
+            shown_ = list_.drives();
+        }
+        setCurrentIndex(findData(q(list_.drive())));
+    }
+
+    void showPopup() override {
+        list_.refreshDrives();
+        QComboBox::showPopup();
+    }
+
+private:
+    ui::DriveList& list_;
+    std::vector<std::string> shown_;
+};
+
 }  // namespace
 
-MainWindow::MainWindow(ui::Form1& form, QWidget* parent) : QMainWindow(parent), form_(form) {
-    if (QScreen* s = screen()) dpi_ = static_cast<int>(s->logicalDotsPerInchX() + 0.5);
+MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
+    : QMainWindow(parent), form_(form) {
+    if (dpi > 0)
+        dpi_ = dpi;
+    else if (QScreen* s = screen())
+        dpi_ = static_cast<int>(s->logicalDotsPerInchY() + 0.5);
     setWindowTitle(q(form.caption));
     setWindowIcon(app_icon());
     buildMenus();
     buildControls();
 
-    // Timer1: a fresh period whenever the model switches it on.
+    // Timer1: a fresh period whenever the model switches it on. Each period
+    // counts as a minute, so it must not drift by the coarse timer's 5 %.
+    timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(form.Timer1.interval());
     connect(&timer_, &QTimer::timeout, this, [this] { form_.Timer1_Timer(); });
     auto syncTimer = [this] {
@@ -53,6 +183,7 @@ MainWindow::MainWindow(ui::Form1& form, QWidget* parent) : QMainWindow(parent), 
     syncTimer();
     form.Timer1.changed.connect(syncTimer);
     form.changed.connect([this] { syncWindow(); });
+    syncWindow();
 }
 
 int MainWindow::px(int twips) const { return (twips * dpi_ + 720) / 1440; }
@@ -70,33 +201,36 @@ QAction* MainWindow::actionOf(const std::string& item) const {
 void MainWindow::buildMenus() {
     std::map<std::string, QMenu*> menus;
     for (ui::MenuItem* m : form_.menuItems()) {
+        QAction* a = nullptr;
         if (m->parent().empty()) {
             if (m->name() == "rcpopup") {
                 // Never on the menu bar: opened only as a popup.
                 popup_.setTitle(q(m->caption()));
                 menus[m->name()] = &popup_;
+                a = popup_.menuAction();
             } else {
-                menus[m->name()] = menuBar()->addMenu(q(m->caption()));
+                QMenu* menu = menuBar()->addMenu(q(m->caption()));
+                menus[m->name()] = menu;
+                a = menu->menuAction();
             }
-            continue;
+        } else {
+            a = menus.at(m->parent())->addAction(q(m->caption()));
+            connect(a, &QAction::triggered, this, [m] { m->clicked.emit(); });
         }
-        QMenu* parent = menus.at(m->parent());
-        QAction* a = parent->addAction(q(m->caption()));
-        const bool checkable = m->name() == "CC" || m->name() == "Subs" || m->name() == "Movefiles";
-        a->setCheckable(checkable);
         actions_[m->name()] = a;
-        auto sync = [m, a] {
+        // An item shows a mark only while it is checked; a checkable action
+        // would draw an empty box beside an unchecked one.
+        auto sync = [m, a, popup = m->name() == "rcpopup"] {
             QSignalBlocker block(a);
+            a->setCheckable(m->checked());
             a->setChecked(m->checked());
             a->setEnabled(m->enabled());
-            a->setVisible(m->visible());
+            if (!popup) a->setVisible(m->visible());
         };
         sync();
         m->changed.connect(sync);
-        connect(a, &QAction::triggered, this, [m, sync] {
-            m->clicked.emit();
-            sync();  // the model decides the check mark
-        });
+        // Qt flips a checkable action itself; the model decides.
+        connect(a, &QAction::triggered, this, sync);
     }
 }
 
@@ -109,15 +243,21 @@ void MainWindow::buildControls() {
     auto place = [&](ui::Control& c, QWidget* w) {
         const auto& g = c.geometry();
         w->setGeometry(px(g.left), px(g.top), px(g.width), px(g.height));
+        w->setObjectName(q(c.name()));
         widgets_[c.name()] = w;
         follow(c, w);
-        w->setVisible(c.visible());
     };
     auto host = [&](ui::Control& c) { return containers.at(c.container()); };
 
     for (ui::Control* c : form_.controls()) {
         if (auto* f = dynamic_cast<ui::Frame*>(c)) {
             auto* box = new QGroupBox(q(f->caption()), host(*c));
+            // The caption sits on the top line, so that the controls the
+            // layout puts near the top stay inside the frame.
+            box->setStyleSheet(
+                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
+                " margin-top: 0.5em; }"
+                "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }");
             containers[c->name()] = box;
             place(*c, box);
         } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
@@ -125,44 +265,19 @@ void MainWindow::buildControls() {
             connect(w, &QPushButton::clicked, this, [b] { b->clicked.emit(); });
             place(*c, w);
         } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
-            auto* w = new QComboBox(host(*c));
-            auto sync = [d, w] {
-                QSignalBlocker block(w);
-                w->clear();
-                for (const auto& v : d->drives()) w->addItem(q(v));
-                w->setCurrentIndex(w->findText(q(d->drive())));
-            };
-            sync();
-            d->changed.connect(sync);
-            connect(w, &QComboBox::activated, this, [d](int i) {
-                if (i >= 0 && i < static_cast<int>(d->drives().size()))
-                    d->setDrive(d->drives()[static_cast<std::size_t>(i)]);
-            });
+            auto* w = new DriveView(*d, host(*c));
+            w->sync();
+            d->changed.connect([w] { w->sync(); });
             place(*c, w);
         } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
-            auto* w = new QListWidget(host(*c));
-            auto sync = [t, w] {
-                QSignalBlocker block(w);
-                w->clear();
-                int open = -1;
-                for (const auto& l : t->lines()) {
-                    auto* item = new QListWidgetItem(QString(l.depth * 2, ' ') + q(l.label), w);
-                    item->setData(Qt::UserRole, q(l.path));
-                    if (l.open) open = w->count() - 1;
-                }
-                if (open >= 0) w->setCurrentRow(open);
-            };
-            sync();
-            t->changed.connect(sync);
-            // Only opening a directory (double-click or Enter) changes the
-            // path; a highlighted line does not.
-            connect(w, &QListWidget::itemActivated, this, [t](QListWidgetItem* item) {
-                (void)t->setPath(item->data(Qt::UserRole).toString().toStdString());
-            });
+            auto* w = new DirectoryView(*t, host(*c));
+            w->sync();
+            t->changed.connect([w] { w->sync(); });
             place(*c, w);
         } else if (dynamic_cast<ui::FileList*>(c)) {
             // The file lists are never shown.
         } else if (auto* x = dynamic_cast<ui::TextBox*>(c)) {
+            // Display fields: the program writes them and never reads them.
             if (x->multiline()) {
                 auto* w = new QPlainTextEdit(host(*c));
                 w->setReadOnly(true);
@@ -187,21 +302,26 @@ void MainWindow::buildControls() {
         } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
             auto* w = new QSlider(Qt::Horizontal, host(*c));
             w->setRange(s->min(), s->max());
+            w->setPageStep(5);
             w->setTickPosition(QSlider::TicksBelow);
             w->setTickInterval(5);
+            // A drag changes the position once, when the slider is let go.
+            w->setTracking(false);
             auto sync = [s, w] {
                 QSignalBlocker block(w);
                 w->setValue(s->value());
+                w->setSliderPosition(s->value());
             };
             sync();
             s->changed.connect(sync);
             connect(w, &QSlider::valueChanged, this, [s, sync](int v) {
                 s->setValue(v);
-                sync();
+                sync();  // the model may put it elsewhere
             });
             place(*c, w);
         } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
             auto* w = new QLabel(host(*c));
+            w->setTextFormat(Qt::PlainText);
             auto sync = [l, w] { w->setText(q(l->caption())); };
             sync();
             l->changed.connect(sync);
@@ -212,7 +332,6 @@ void MainWindow::buildControls() {
             auto sync = [p, w] {
                 w->setRange(p->min(), p->max());
                 w->setValue(p->value());
-                w->setVisible(p->visible());
             };
             sync();
             p->changed.connect(sync);
@@ -227,21 +346,21 @@ void MainWindow::buildControls() {
             k->changed.connect(sync);
             connect(w, &QCheckBox::toggled, this, [k](bool on) { k->setValue(on ? 1 : 0); });
             place(*c, w);
-        } else if (auto* b2 = dynamic_cast<ui::ListBox*>(c)) {
+        } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
             auto* w = new QListWidget(host(*c));
-            auto sync = [b2, w] {
+            // Items only come by clear() and addItem(), each announced, so
+            // the widget follows by appending what is new.
+            auto sync = [lb, w] {
                 QSignalBlocker block(w);
-                if (w->count() != b2->listCount() ||
-                    (b2->listCount() > 0 &&
-                     w->item(w->count() - 1)->text() != q(b2->items().back()))) {
-                    w->clear();
-                    for (const auto& i : b2->items()) w->addItem(q(i));
-                }
-                w->setCurrentRow(b2->listIndex());
+                if (w->count() > lb->listCount()) w->clear();
+                for (int i = w->count(); i < lb->listCount(); ++i)
+                    w->addItem(q(lb->items()[static_cast<std::size_t>(i)]));
+                w->setCurrentRow(lb->listIndex());
             };
             sync();
-            b2->changed.connect(sync);
-            connect(w, &QListWidget::currentRowChanged, this, [b2](int row) { b2->setListIndex(row); });
+            lb->changed.connect(sync);
+            connect(w, &QListWidget::currentRowChanged, this,
+                    [lb](int row) { lb->setListIndex(row); });
             place(*c, w);
         }
     }
@@ -268,16 +387,31 @@ void MainWindow::syncWindow() {
         close();
         return;
     }
-    if (form_.minimized()) {
-        if (!isMinimized()) showMinimized();
-        return;
+    if (form_.minimized() != minimizedByModel_) {
+        minimizedByModel_ = form_.minimized();
+        if (minimizedByModel_)
+            showMinimized();
+        else if (isMinimized())
+            showNormal();
     }
-    if (form_.visible()) {
-        if (isMinimized()) showNormal();
-        if (!isVisible()) show();
-    } else if (isVisible()) {
-        hide();
+    if (form_.visible() != shownByModel_) {
+        shownByModel_ = form_.visible();
+        if (!shownByModel_)
+            hide();
+        else if (minimizedByModel_)
+            showMinimized();
+        else
+            show();
     }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // Restored by the user after it was minimised in place of hidden.
+    if (event->type() == QEvent::WindowStateChange && !isMinimized() && minimizedByModel_) {
+        minimizedByModel_ = false;
+        form_.setMinimized(false);
+    }
+    QMainWindow::changeEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

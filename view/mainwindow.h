@@ -15,18 +15,24 @@ namespace qm::view {
 
 class MainWindow : public QMainWindow {
 public:
-    explicit MainWindow(ui::Form1& form, QWidget* parent = nullptr);
+    // dpi: the logical DPI that converts twips to pixels; 0 takes the
+    // screen's.
+    explicit MainWindow(ui::Form1& form, int dpi = 0, QWidget* parent = nullptr);
 
-    // Twips to pixels with the screen's logical DPI.
+    // Twips to pixels.
     int px(int twips) const;
+    int dpi() const { return dpi_; }
     // The widget that draws a control (null for the never-shown file lists).
     QWidget* widgetOf(const std::string& control) const;
     QAction* actionOf(const std::string& menuItem) const;
     // The popup menu rcpopup, never on the menu bar.
     QMenu* popupMenu() { return &popup_; }
+    // Timer1 as it runs.
+    const QTimer& timer() const { return timer_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildControls();
@@ -39,6 +45,10 @@ private:
     QMenu popup_;
     QTimer timer_;
     int dpi_ = 96;
+    // What syncWindow last applied, so that it acts on changes only and
+    // leaves alone what the user did through the window manager.
+    bool shownByModel_ = false;
+    bool minimizedByModel_ = false;
 };
 
 }  // namespace qm::view

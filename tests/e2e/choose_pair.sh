@@ -21,23 +21,17 @@ answer() {  # answer TITLE KEY
   xdotool key "$2"
   sleep 0.5
 }
-# Lines a directory list shows below DIR: its subdirectories, as it sorts them.
-subdirs() { find "$1" -mindepth 1 -maxdepth 1 -type d ! -name '.*' -printf '%f\n' | LC_ALL=C sort -f; }
-index_of() { subdirs "$1" | grep -nxF "$2" | cut -d: -f1; }
-# open_in X Y PATH: opens PATH in the directory list at X,Y, from "/".
+# open_in X Y PATH: opens PATH in the directory list at X,Y, from "/", as a
+# user would: type a line's name to highlight it, Enter to open it.
 open_in() {
-  local x=$1 y=$2 path=$3 cur=/ depth=0 part n
+  local x=$1 y=$2 path=$3 part
   IFS=/ read -ra parts <<< "${path#/}"
   for part in "${parts[@]}"; do
-    n=$(index_of "$cur" "$part")
-    [ -n "$n" ] || fail "$part not under $cur"
     xdotool mousemove --window "$win" "$x" "$y" click 1
-    xdotool key Home
-    for _ in $(seq $(( depth + n ))); do xdotool key Down; done
+    sleep 0.5                                            # a fresh type-ahead
+    xdotool type --delay 30 "$part"
     xdotool key Return
-    sleep 0.3
-    cur=${cur%/}/$part
-    depth=$(( depth + 1 ))
+    sleep 0.6
   done
 }
 

@@ -1,0 +1,20 @@
+#include "view/application.h"
+
+#include <QApplication>
+#include <QFont>
+
+#include "view/icon.h"
+
+namespace qm::view {
+
+void prepare(QApplication& app) {
+    app.setQuitOnLastWindowClosed(false);
+    // The layout is fixed in twips for an 8-point font; a larger one would
+    // cut captions off.
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    QApplication::setFont(font);
+    QApplication::setWindowIcon(app_icon());
+}
+
+}  // namespace qm::view
