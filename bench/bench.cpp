@@ -1,14 +1,22 @@
-// Prints the time of a replication beside rsync and cp on the same trees.
-// Usage: quillmere-bench [files [dirs [big-MiB]]]   (default 100000 1000 1024)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// Prints the time of a replication beside rsync and cp on the same trees,
+// in one run, and the replication's peak memory.
+//
+//   quillmere-bench [FILES [DIRS [BIG-MiB]]]     default 100000 1000 1024
+//
+// Each replication runs in a child process (this program again, with
+// --replicate) so that its peak memory is its own and the tree's creation
+// is not counted. Every figure is taken on a warm tree: the source is read
+// once before anything is timed. The specified two-second pause of every
+// entry is left out of the times and reported apart.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "batch/store.h"
 #include "platform/platform.h"
@@ -19,97 +27,190 @@ namespace {
 using namespace qm;
 using Clock = std::chrono::steady_clock;
 
-struct NoSleep : ui::Sleeper {
+struct CountingSleeper : ui::Sleeper {
     unsigned slept = 0;
     void sleep_ms(unsigned ms) override { slept += ms; }
 };
-struct NoPump : ui::EventPump {
-    void yield() override {}
+// The real program's pump does little when no event is pending.
+struct IdlePump : ui::EventPump {
+    long yields = 0;
+    void yield() override { ++yields; }
 };
-struct ProgOs : os::ForwardingOs {
+struct ProgramDir : os::ForwardingOs {
     std::string dir;
-    explicit ProgOs(std::string d) : os::ForwardingOs(os::native()), dir(std::move(d)) {}
+    explicit ProgramDir(std::string d) : os::ForwardingOs(os::native()), dir(std::move(d)) {}
     os::Result<std::string> program_dir() override { return dir; }
 };
 
-double seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+double since(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
 
 double shell(const std::string& cmd) {
-    auto t = Clock::now();
+    const auto t = Clock::now();
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
-    return seconds(t);
+    return since(t);
 }
 
-// One batch run of source -> target; returns seconds without the pause.
-double replicate(const std::string& prog, const std::string& src, const std::string& dst) {
-    auto& os = os::current();
-    (void)os.make_dir(dst);
-    (void)os.write_file(os::join(prog, "BATCH.INI"),
-                        batch::join_lines({"[batch]", "Source:" + src, "Target:" + dst, "Subs:YES"}), false);
-    NoSleep sleeper;
-    NoPump pump;
+// The process's peak resident memory, from the kernel's account of it.
+long peak_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// Child: one batch run of source -> target through the window model.
+// Prints "seconds paused-ms peak-KiB yields".
+int replicate_child(const std::string& prog, const std::string& src, const std::string& dst) {
+    ProgramDir pd(prog);
+    os::ScopedOs use(pd);
+    (void)os::current().write_file(
+        os::join(prog, "BATCH.INI"),
+        batch::join_lines({"[batch]", "Source:" + src, "Target:" + dst, "Subs:YES"}), false);
+    CountingSleeper sleeper;
+    IdlePump pump;
     ui::Services s;
     s.sleeper = &sleeper;
     s.pump = &pump;
     ui::Form1 form(s);
     form.Form_Load();
     form.Slider1.setValue(1);
-    auto t = Clock::now();
+    const auto t = Clock::now();
     form.Timer1_Timer();
-    return seconds(t);
+    const double secs = since(t);
+    std::printf("%.6f %u %ld %ld\n", secs, sleeper.slept, peak_kib(), pump.yields);
+    return 0;
 }
 
-long peak_kib() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return r.ru_maxrss;
+struct Replication {
+    double seconds = 0;  // without the pause
+    unsigned paused_ms = 0;
+    long peak_kib = 0;
+    long yields = 0;
+};
+
+std::string self_path;
+
+Replication replicate(const std::string& root, const std::string& src, const std::string& dst) {
+    const std::string out = root + "/child.out";
+    shell("'" + self_path + "' --replicate '" + root + "/prog' '" + src + "' '" + dst + "' > '" + out + "'");
+    Replication r;
+    std::ifstream in(out);
+    double secs = 0;
+    in >> secs >> r.paused_ms >> r.peak_kib >> r.yields;
+    r.seconds = secs;
+    return r;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void row(const char* what, double ours, double theirs, const char* who) {
+    std::printf("%-34s %9.3f s %9.3f s  %-18s %6.2fx\n", what, ours, theirs, who, ours / theirs);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    self_path = argv[0];
+    if (argc == 5 && std::string(argv[1]) == "--replicate") return replicate_child(argv[2], argv[3], argv[4]);
+
     const int files = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int dirs = argc > 2 ? std::atoi(argv[2]) : 1000;
     const int big_mib = argc > 3 ? std::atoi(argv[3]) : 1024;
-    char tmpl[] = "/tmp/qmbench-XXXXXX";
-    const std::string root = mkdtemp(tmpl);
-    const std::string prog = root + "/prog", src = root + "/src";
-    shell("mkdir -p " + prog + " " + src);
-    ProgOs pos(prog);
-    os::ScopedOs use(pos);
+    const int rounds = 3;
 
-    std::printf("tree: %d files of 1 KiB in %d directories\n", files, dirs);
-    const std::string kib(1024, 'q');
-    for (int d = 0; d < dirs; ++d) {
-        std::string dir = src + "/d" + std::to_string(d);
-        (void)os::current().make_dir(dir);
-        for (int f = 0; f < files / dirs; ++f)
-            (void)os::current().write_file(dir + "/f" + std::to_string(f) + ".dat", kib, false);
+    char tmpl[] = "/var/tmp/qmbench-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string root = tmpl;
+    const std::string src = root + "/src";
+    shell("mkdir -p " + root + "/prog " + src);
+    // The list files go beside the trees.
+    setenv("winbootdir", root.c_str(), 1);
+
+    std::printf("tree: %d files of 1 KiB in %d directories, %d rounds, median shown\n", files, dirs,
+                rounds);
+    {
+        const std::string kib(1024, 'q');
+        auto& os = os::native();
+        for (int d = 0; d < dirs; ++d) {
+            const std::string dir = src + "/d" + std::to_string(d);
+            (void)os.make_dir(dir);
+            for (int f = 0; f < files / dirs; ++f)
+                (void)os.write_file(dir + "/f" + std::to_string(f) + ".dat", kib, false);
+        }
     }
-    shell("sync");
+    shell("sync; cat $(find " + src + " -type f) > /dev/null");  // warm
 
-    const double ours_init = replicate(prog, src, root + "/ours");
-    const long mem_after_init = peak_kib();
-    const double rsync_init = shell("rsync -rt --whole-file " + src + "/ " + root + "/rsync/");
-    const double ours_same = replicate(prog, src, root + "/ours");
-    const double rsync_same = shell("rsync -rt " + src + "/ " + root + "/rsync/");
+    // Initial copy into a fresh empty target each round. Nothing is deleted
+    // until the end: on ext4, new inodes next to many just-deleted ones are
+    // slow to allocate, which would favour whichever tool runs later. The
+    // order alternates for the same reason.
+    std::vector<double> ours_init, rsync_init;
+    Replication first;
+    for (int i = 0; i < rounds; ++i) {
+        const std::string n = std::to_string(i);
+        shell("mkdir " + root + "/ours" + n + " " + root + "/rsync" + n + "; sync");
+        auto ours = [&] {
+            const Replication r = replicate(root, src, root + "/ours" + n);
+            if (i == 0) first = r;
+            ours_init.push_back(r.seconds);
+            shell("sync");
+        };
+        auto theirs = [&] {
+            rsync_init.push_back(shell("rsync -rt --whole-file " + src + "/ " + root + "/rsync" + n + "/"));
+            shell("sync");
+        };
+        if (i % 2 == 0) {
+            ours();
+            theirs();
+        } else {
+            theirs();
+            ours();
+        }
+    }
+    // No change: the first targets are complete.
+    std::vector<double> ours_same, rsync_same;
+    Replication same;
+    for (int i = 0; i < rounds; ++i) {
+        same = replicate(root, src, root + "/ours0");
+        ours_same.push_back(same.seconds);
+        rsync_same.push_back(shell("rsync -rt " + src + "/ " + root + "/rsync0/"));
+    }
+    const bool equal = std::system(("diff -r " + src + " " + root + "/ours0 > /dev/null").c_str()) == 0;
 
-    std::printf("%-28s %10s %10s %8s\n", "", "quillmere", "rsync", "ratio");
-    std::printf("%-28s %9.2fs %9.2fs %8.2f\n", "initial copy", ours_init, rsync_init, ours_init / rsync_init);
-    std::printf("%-28s %9.2fs %9.2fs %8.2f\n", "no-change run", ours_same, rsync_same, ours_same / rsync_same);
-    std::printf("(the 2 s pause per entry is excluded from these figures)\n");
-    std::printf("peak memory after the initial copy: %.1f MiB (whole process, tree creation included)\n",
-                mem_after_init / 1024.0);
+    std::printf("\n%-34s %11s %11s  %-18s %7s\n", "", "quillmere", "other", "(other tool)", "ratio");
+    row("initial copy", median(ours_init), median(rsync_init), "rsync -rt --whole-file");
+    row("no-change run", median(ours_same), median(rsync_same), "rsync -rt");
+    std::printf("%-34s %9u ms (per entry, not in the times above)\n", "specified pause", same.paused_ms);
+    std::printf("%-34s %9.1f MiB (initial copy), %.1f MiB (no-change run)\n", "peak memory of the run",
+                first.peak_kib / 1024.0, same.peak_kib / 1024.0);
+    std::printf("%-34s %9ld (initial copy), %ld (no-change run)\n", "yields to the window", first.yields,
+                same.yields);
+    std::printf("%-34s %9s\n", "target equal to source", equal ? "yes" : "NO");
 
     if (big_mib > 0) {
-        shell("rm -rf " + src + " " + root + "/ours " + root + "/rsync; mkdir -p " + src + " " + root +
+        shell("rm -rf " + src + " " + root + "/ours* " + root + "/rsync*; mkdir -p " + src + " " + root +
               "/big-ours " + root + "/big-cp");
-        shell("head -c " + std::to_string(big_mib) + "M /dev/urandom > " + src + "/big.bin; sync");
-        const double ours = replicate(prog, src, root + "/big-ours");
-        const double cp = shell("cp " + src + "/big.bin " + root + "/big-cp/big.bin && sync");
-        std::printf("%-28s %8.0fMB/s %8.0fMB/s %8.2f\n", "one big file (throughput)", big_mib / ours,
-                    big_mib / cp, cp / ours);
-        std::printf("(ours flushes the copy to disk before it counts; cp is followed by sync)\n");
+        shell("head -c " + std::to_string(big_mib) + "M /dev/urandom > " + src + "/big.bin; sync; cat " + src +
+              "/big.bin > /dev/null");
+        std::vector<double> ours, cp, cp_sync;
+        for (int i = 0; i < rounds; ++i) {
+            shell("rm -f " + root + "/big-ours/big.bin " + root + "/big-cp/big.bin; sync");
+            ours.push_back(replicate(root, src, root + "/big-ours").seconds);
+            shell("rm -f " + root + "/big-cp/big.bin; sync");
+            cp.push_back(shell("cp " + src + "/big.bin " + root + "/big-cp/big.bin"));
+            shell("rm -f " + root + "/big-cp/big.bin; sync");
+            cp_sync.push_back(shell("cp " + src + "/big.bin " + root + "/big-cp/big.bin && sync"));
+        }
+        const double mib = big_mib;
+        std::printf("\none file of %d MiB                 %8.0f MiB/s %6.0f MiB/s  %-18s %6.2fx\n", big_mib,
+                    mib / median(ours), mib / median(cp), "cp", median(cp) / median(ours));
+        std::printf("%-34s %8.0f MiB/s %6.0f MiB/s  %-18s %6.2fx\n", "", mib / median(ours),
+                    mib / median(cp_sync), "cp && sync", median(cp_sync) / median(ours));
+        std::printf("(the ratio is throughput, ours / theirs; ours flushes the copy to disk)\n");
     }
     shell("rm -rf " + root);
     return 0;

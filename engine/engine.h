@@ -1,5 +1,7 @@
 // The replication engine: batch run, directory synchronisation, tree
-// listing and the sync log.
+// listing and the sync log. It takes its pair, its file names and its
+// options from the window (Host) at the moment of use and reaches the
+// operating system only through qm::os.
 #pragma once
 
 #include <array>
@@ -17,7 +19,7 @@ class Engine {
 public:
     explicit Engine(Host& host);
 
-    // Module-level values shared by the steps of a run.
+    // Program-wide values shared by the steps of a run.
     std::string SourcePath, TargetPath;
     std::string SourceRoot, TargetRoot;
     std::string SourceListName, TargetListName;
@@ -25,37 +27,65 @@ public:
     int BatchCursor = 0;
     std::array<std::string, 3> CursorEntryLines;
 
+    // -- batch run (run.cpp)
     void RunBatch();
     bool NextBatchEntry();
     void RunBatchEntry();
+    // -- one directory pair (sync.cpp)
     void SyncDirectory(bool Nested);
+    // -- tree listing (listing.cpp)
     void ListDirectoryTree(const std::string& Root);
     void ListDirectoryLevel(const std::string& Path);
+    // -- log (log.cpp)
     void WriteSyncLog(const std::string& Text);
 
-    // A batch run is in progress.
+    // A batch run is in progress, from its first step to its last.
     bool running() const { return running_; }
+    // Where the directory list files go: $winbootdir when set and not
+    // empty, else the system's temporary directory.
+    static std::string listDirectory();
 
 private:
-    std::string listDirectory();
+    // log.cpp
     std::string stamp();
+    // A line about a failure, when the log is on: the stamp, then what.
     void logFailure(const std::string& what);
+
+    // Yields through the window and notes when; *IfDue only when the last
+    // yield is long enough ago.
     void yieldNow();
     void yieldIfDue();
+
+    // sync.cpp
+    bool beginTopLevel();
+    void syncFiles();
     bool copyOne(const std::string& name);
+    std::optional<os::Error> flushTarget();
     void deleteMoved(const std::string& name, const os::FileInfo& copied);
-    void removeLeftovers();
+    bool removeLeftovers();
     void walk();
-    bool pointPickers(const std::string& source, const std::string& target);
+    bool makeTargetList(const std::string& sourceList, const std::string& targetList);
+    bool pointAt(const std::string& source, const std::string& target);
+
+    // run.cpp
+    // Why a tree could not be pointed at its directory, if one could not.
+    std::optional<os::Error> pointPickers(const std::string& source, const std::string& target);
     void removeListFiles();
 
     Host& host_;
     bool running_ = false;
     os::Random random_;
-    bool lastDurable_ = false;
+    // A copy was renamed into the target directory since it was last
+    // flushed.
+    bool targetDirty_ = false;
+    // The walk has set the drive selectors to the roots' drives.
+    bool drivesSet_ = false;
+    // The list file could not be written during the current listing.
     std::optional<os::Error> listFailed_;
-    std::vector<std::string> madeLists_;
+    // The target root, left out of the source's listing.
     std::optional<os::FileId> excludeId_;
+    // The list files this run made, removed at its end.
+    std::vector<std::string> madeLists_;
     std::chrono::steady_clock::time_point lastYield_{};
 };
 

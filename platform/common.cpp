@@ -25,6 +25,14 @@ Error make_error(Errc code, std::string op, std::string path, std::string reason
     return e;
 }
 
+Result<std::string> Os::read_part(const std::string& path, std::uint64_t offset,
+                                  std::size_t max) {
+    auto all = read_file(path);
+    if (!all) return all;
+    if (offset >= all->size()) return std::string();
+    return all->substr(static_cast<std::size_t>(offset), max);
+}
+
 Os& current() { return installed ? *installed : native(); }
 
 ScopedOs::ScopedOs(Os& os) : previous_(installed) { installed = &os; }

@@ -118,6 +118,11 @@ public:
 
     // -- whole files ---------------------------------------------------
     [[nodiscard]] virtual Result<std::string> read_file(const std::string& path) = 0;
+    // Up to max bytes of a file from offset on; fewer at its end, none past
+    // it. Lets a long file be read piece by piece in bounded memory. The
+    // default reads the whole file; a backend may do better.
+    [[nodiscard]] virtual Result<std::string> read_part(const std::string& path,
+                                                        std::uint64_t offset, std::size_t max);
     // Creates or empties the file and writes data; with durable, flushed to
     // disk before returning.
     [[nodiscard]] virtual Status write_file(const std::string& path, std::string_view data,
@@ -189,6 +194,9 @@ public:
     Status remove_dir(const std::string& p) override { return inner_.remove_dir(p); }
     Status make_hidden(const std::string& p) override { return inner_.make_hidden(p); }
     Result<std::string> read_file(const std::string& p) override { return inner_.read_file(p); }
+    Result<std::string> read_part(const std::string& p, std::uint64_t o, std::size_t m) override {
+        return inner_.read_part(p, o, m);
+    }
     Status write_file(const std::string& p, std::string_view d, bool durable) override {
         return inner_.write_file(p, d, durable);
     }

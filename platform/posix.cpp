@@ -199,13 +199,23 @@ public:
         return {};
     }
 
-    Result<std::string> read_file(const std::string& path) override {
-        Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (fd.get() < 0) return std::unexpected(fail("open", path));
+    // Opens a regular file only. O_NONBLOCK keeps a FIFO from waiting for
+    // its other end for ever; it means nothing for a regular file.
+    static Result<int> open_regular(const std::string& path, int flags, const char* op) {
+        int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+        if (fd < 0) return std::unexpected(fail(op, path));
         struct stat st{};
-        if (::fstat(fd.get(), &st) != 0) return std::unexpected(fail("stat", path));
-        if (!S_ISREG(st.st_mode))
-            return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return std::unexpected(make_error(Errc::invalid, op, path, "not a regular file"));
+        }
+        return fd;
+    }
+
+    Result<std::string> read_file(const std::string& path) override {
+        auto opened = open_regular(path, O_RDONLY, "open");
+        if (!opened) return std::unexpected(opened.error());
+        Fd fd(*opened);
         std::string out;
         char buf[65536];
         for (;;) {
@@ -220,9 +230,32 @@ public:
         return out;
     }
 
+    Result<std::string> read_part(const std::string& path, std::uint64_t offset,
+                                  std::size_t max) override {
+        auto opened = open_regular(path, O_RDONLY, "open");
+        if (!opened) return std::unexpected(opened.error());
+        Fd fd(*opened);
+        std::string out(max, '\0');
+        std::size_t got = 0;
+        while (got < max) {
+            ssize_t n = ::pread(fd.get(), out.data() + got, max - got,
+                                static_cast<off_t>(offset + got));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return std::unexpected(fail("read", path));
+            }
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        out.resize(got);
+        return out;
+    }
+
     Status write_file(const std::string& path, std::string_view data, bool durable) override {
-        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-        if (fd.get() < 0) return std::unexpected(fail("create", path));
+        auto opened = open_regular(path, O_WRONLY | O_CREAT, "create");
+        if (!opened) return std::unexpected(opened.error());
+        Fd fd(*opened);
+        if (::ftruncate(fd.get(), 0) != 0) return std::unexpected(fail("create", path));
         if (auto w = write_all(fd.get(), data.data(), data.size(), path); !w) return w;
         if (durable && ::fsync(fd.get()) != 0) return std::unexpected(fail("flush", path));
         if (fd.close() != 0) return std::unexpected(fail("close", path));
@@ -230,8 +263,9 @@ public:
     }
 
     Status append_file(const std::string& path, std::string_view data) override {
-        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666));
-        if (fd.get() < 0) return std::unexpected(fail("open", path));
+        auto opened = open_regular(path, O_WRONLY | O_CREAT | O_APPEND, "open");
+        if (!opened) return std::unexpected(opened.error());
+        Fd fd(*opened);
         if (auto w = write_all(fd.get(), data.data(), data.size(), path); !w) return w;
         if (fd.close() != 0) return std::unexpected(fail("close", path));
         return {};

@@ -1,106 +1,121 @@
-// Hostile trees on POSIX: links, FIFOs and odd names.
+// Hostile trees that only POSIX makes easy: links, FIFOs, devices,
+// sockets, names with line breaks, dot names.
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 
-#include <gtest/gtest.h>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 
-#include <memory>
-
-#include "batch/store.h"
-#include "support/fakes.h"
-#include "support/tempdir.h"
-#include "ui/form1.h"
+#include "fixture.h"
 
 namespace qm::test {
 namespace {
 
-class HostileTree : public ::testing::Test {
-protected:
-    HostileTree() : prog_os(prog.path()), use(prog_os) {
-        mkdirs(data / "s");
-        mkdirs(data / "t");
-        write(prog / "BATCH.INI", batch::join_lines({"[batch]", "Source:" + (data / "s"),
-                                                     "Target:" + (data / "t"), "Subs:YES"}));
-    }
-    void run() {
-        ui::Services s;
-        s.dialogs = &dialogs;
-        s.pump = &pump;
-        s.sleeper = &sleeper;
-        s.clock = &clock;
-        form = std::make_unique<ui::Form1>(s);
-        form->Form_Load();
-        form->Check2.setValue(1);
-        form->Slider1.setValue(1);
-        form->Timer1_Timer();
-    }
+namespace fs = std::filesystem;
 
-    TempDir prog, data, outside;
-    ProgramDirOs prog_os;
-    os::ScopedOs use;
-    FakeDialogs dialogs;
-    FakePump pump;
-    FakeSleeper sleeper;
-    FakeClock clock;
-    std::unique_ptr<ui::Form1> form;
-};
+using PosixTest = EngineTest;
 
-TEST_F(HostileTree, LinksAndFifosAreNeitherFollowedNorCopied) {
+// A socket file that outlives its descriptor.
+bool make_socket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (FILE* f = ::fdopen(fd, "r")) std::fclose(f);
+    return ok;
+}
+
+TEST_F(PosixTest, LinksFifosDevicesAndSocketsAreNeitherFollowedNorCopied) {
+    load({{"s", "t", "YES"}});
+    TempDir outside;
     write(outside / "secret.txt", "outside");
-    ASSERT_EQ(::symlink((outside / "secret.txt").c_str(), (data / "s/link.txt").c_str()), 0);
-    ASSERT_EQ(::symlink(outside.path().c_str(), (data / "s/linkdir").c_str()), 0);
+    mkdirs(outside / "tree/deep");
+    write(outside / "tree/deep/x.txt", "x");
+    fs::create_symlink(outside / "secret.txt", data / "s/link.txt");
+    fs::create_directory_symlink(outside / "tree", data / "s/linkdir");
     ASSERT_EQ(::mkfifo((data / "s/pipe").c_str(), 0600), 0);
-    write(data / "s/real.txt", "real");
-    run();  // a FIFO opened for reading would hang here
-    EXPECT_EQ(read(data / "t/real.txt"), "real");
-    EXPECT_FALSE(exists(data / "t/link.txt"));
-    EXPECT_FALSE(exists(data / "t/linkdir"));
-    EXPECT_FALSE(exists(data / "t/pipe"));
+    // An endless device, where the system lets us make one.
+    const bool device = ::mknod((data / "s/zero").c_str(), S_IFCHR | 0600, ::makedev(1, 5)) == 0;
+    const bool socket = make_socket(data / "s/sock");
+    file("s/real.txt", "real");
+    form->Movefiles_Click();
+    run();  // a FIFO or the device opened for reading would hang here
+    EXPECT_EQ(at("t/real.txt"), "real");
+    EXPECT_EQ(names(data / "t"), (std::vector<std::string>{"real.txt"}));
+    // Nothing behind the links was touched, nor the links themselves.
+    EXPECT_EQ(read(outside / "secret.txt"), "outside");
+    EXPECT_EQ(read(outside / "tree/deep/x.txt"), "x");
+    EXPECT_TRUE(fs::is_symlink(data / "s/link.txt"));
+    EXPECT_TRUE(fs::is_symlink(data / "s/linkdir"));
+    EXPECT_TRUE(fs::is_fifo(data / "s/pipe"));
+    if (device) {
+        EXPECT_TRUE(fs::is_character_file(data / "s/zero"));
+    }
+    if (socket) {
+        EXPECT_TRUE(fs::is_socket(data / "s/sock"));
+    }
+    EXPECT_EQ(eos.copied, (std::vector<std::string>{data / "s/real.txt"}));
 }
 
-TEST_F(HostileTree, ATargetThatIsTheSourceUnderAnotherNameIsCaught) {
-    ASSERT_EQ(::symlink((data / "s").c_str(), (data / "alias").c_str()), 0);
-    write(prog / "BATCH.INI", batch::join_lines({"[batch]", "Source:" + (data / "s"),
-                                                 "Target:" + (data / "alias"), "Subs:YES"}));
-    write(data / "s/a.txt", "a");
+TEST_F(PosixTest, ALinkInThePlaceOfATargetSubdirectoryIsNotFollowed) {
+    load({{"s", "t", "YES"}});
+    file("s/sub/a.txt", "a");
+    // The target's sub is a link back into the source: following it would
+    // copy the file onto itself and, in move mode, delete it.
+    fs::create_directory_symlink(data / "s/sub", data / "t/sub");
+    form->Movefiles_Click();
     run();
-    EXPECT_EQ(names(data / "s"), (std::vector<std::string>{"a.txt"}));
-    EXPECT_EQ(read(data / "s/a.txt"), "a");
+    EXPECT_EQ(at("s/sub/a.txt"), "a");
+    EXPECT_TRUE(fs::is_symlink(data / "t/sub"));
+    EXPECT_EQ(logWith("is not a directory").size(), 1u);
 }
 
-TEST_F(HostileTree, ANameWithALineBreakIsSkippedAndLogged) {
+TEST_F(PosixTest, ATargetThatIsTheSourceUnderAnotherNameIsCaught) {
+    load({{"s", "t", "YES"}});
+    file("s/a.txt", "a");
+    file("s/sub/b.txt", "b");
+    fs::create_directory_symlink(data / "s", data / "alias");
+    mkdirs(data / "x");
+    form->Movefiles_Click();
+    for (const std::string& target : {data / "alias", data / "x/../s", data / "s/."}) {
+        SCOPED_TRACE(target);
+        write(prog / "BATCH.INI",
+              batch::join_lines({"[batch]", "Source:" + (data / "s"), "Target:" + target, "Subs:YES"}));
+        eos.copied.clear();
+        run();
+        EXPECT_TRUE(eos.copied.empty());
+        EXPECT_EQ(names(data / "s"), (std::vector<std::string>{"a.txt", "sub"}));
+        EXPECT_EQ(at("s/a.txt"), "a");
+        EXPECT_EQ(at("s/sub/b.txt"), "b");
+    }
+}
+
+TEST_F(PosixTest, ASubdirectoryNameWithALineBreakIsSkippedAndLogged) {
+    load({{"s", "t", "YES"}});
     mkdirs(data / "s/bad\nname");
     write(data / "s/bad\nname/x.txt", "x");
-    mkdirs(data / "s/good");
-    write(data / "s/good/y.txt", "y");
+    file("s/good/y.txt", "y");
     run();
-    EXPECT_EQ(read(data / "t/good/y.txt"), "y");
-    EXPECT_FALSE(exists(data / "t/bad"));
-    EXPECT_NE(read(prog / "syncfile.log").find("line break"), std::string::npos);
+    EXPECT_EQ(at("t/good/y.txt"), "y");
+    EXPECT_EQ(names(data / "t"), (std::vector<std::string>{"good"}));
+    EXPECT_EQ(logWith("its name holds a line break").size(), 1u);
 }
 
-// Directories whose names contain "locked" cannot be read.
-class LockedOs : public ProgramDirOs {
-public:
-    using ProgramDirOs::ProgramDirOs;
-    os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
-        if (d.find("locked") != std::string::npos)
-            return std::unexpected(os::make_error(os::Errc::access, "read directory", d, "injected denial"));
-        return inner_.list_dir(d);
-    }
-};
-
-TEST_F(HostileTree, AnUnreadableDirectoryIsSkippedWithALogLineAndTheRunGoesOn) {
-    LockedOs locked(prog.path());
-    os::ScopedOs use_locked(locked);
-    write(data / "s/a.txt", "a");
-    mkdirs(data / "s/locked/inner");
-    mkdirs(data / "s/zz");
-    write(data / "s/zz/b.txt", "b");
+TEST_F(PosixTest, DotFilesAreHiddenAndNeitherCopiedNorMatched) {
+    load({{"s", "t", "YES"}});
+    file("s/.profile", "hidden");
+    file("s/plain.txt", "plain");
+    file("t/.plain-but-hidden", "theirs");
     run();
-    EXPECT_EQ(read(data / "t/a.txt"), "a");
-    EXPECT_EQ(read(data / "t/zz/b.txt"), "b");
-    EXPECT_NE(read(prog / "syncfile.log").find("injected denial"), std::string::npos);
+    EXPECT_FALSE(has("t/.profile"));
+    EXPECT_EQ(at("t/plain.txt"), "plain");
+    EXPECT_EQ(form->Text2.text().substr(0, 10), "0 File(s)\r");
 }
 
 }  // namespace

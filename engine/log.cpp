@@ -1,0 +1,51 @@
+// syncfile.log: one line per directory in which files were copied or moved,
+// and one per file or directory that could not be handled.
+#include <cstdio>
+
+#include "engine/engine.h"
+
+namespace qm::engine {
+
+namespace {
+// Work between two yields stays well under 50 ms.
+constexpr auto kYieldEvery = std::chrono::milliseconds(30);
+}  // namespace
+
+Engine::Engine(Host& host) : host_(host) {}
+
+std::string Engine::listDirectory() {
+    auto& os = os::current();
+    // An unset winbootdir would put the lists into the root of the drive,
+    // which an ordinary user cannot write.
+    if (auto w = os.env("winbootdir"); w && !w->empty()) return *w;
+    return os.temp_dir();
+}
+
+void Engine::WriteSyncLog(const std::string& Text) {
+    // A log that cannot be written never stops a run; the line is lost.
+    (void)os::current().append_file(os::join(host_.programDir(), "syncfile.log"),
+                                    os::text_to_file(Text + "\r\n"));
+}
+
+std::string Engine::stamp() {
+    const os::LocalTime t = host_.now();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d/%02d:%02d:%02d-", t.month, t.day, t.year,
+                  t.hour, t.minute, t.second);
+    return buf;
+}
+
+void Engine::logFailure(const std::string& what) {
+    if (host_.logEnabled()) WriteSyncLog(stamp() + " " + what);
+}
+
+void Engine::yieldNow() {
+    host_.yield();
+    lastYield_ = std::chrono::steady_clock::now();
+}
+
+void Engine::yieldIfDue() {
+    if (std::chrono::steady_clock::now() - lastYield_ >= kYieldEvery) yieldNow();
+}
+
+}  // namespace qm::engine

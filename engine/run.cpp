@@ -1,0 +1,104 @@
+// The batch run: every entry in file order, each through SyncDirectory,
+// with the window busy for the whole run.
+#include "batch/store.h"
+#include "engine/engine.h"
+
+namespace qm::engine {
+
+void Engine::RunBatch() {
+    if (running_) return;
+    // Running from the first step to the last, however the run ends: ticks
+    // are ignored meanwhile.
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(running_);
+    lastYield_ = std::chrono::steady_clock::now();
+
+    host_.clearBatchList();
+    host_.checkBatchFile();
+    host_.listBatch();
+    host_.setRunBusy(true);
+    SyncDirectory(false);
+    while (!host_.ending() && NextBatchEntry()) RunBatchEntry();
+    if (!host_.ending()) {
+        if (auto e = pointPickers(SourceRoot, TargetRoot))
+            logFailure("the pickers could not be pointed back: " + e->message());
+        host_.setRunBusy(false);
+        host_.resetMinuteCounter();
+    }
+    removeListFiles();
+}
+
+bool Engine::NextBatchEntry() {
+    auto& os = os::current();
+    ++BatchCursor;
+    const std::string dir = host_.programDir();
+    const std::string ini = os::join(dir, batch::kFileName);
+    const std::string dat = os::join(dir, batch::kSnapshotName);
+    auto content = os.read_file(ini);
+    if (!content) {
+        logFailure("the batch run ends early: " + content.error().message());
+        return false;
+    }
+    if (auto w = os.write_file(dat, *content, false); !w) {
+        logFailure("the batch run ends early: " + w.error().message());
+        return false;
+    }
+    auto snap = os.read_file(dat);
+    if (!snap) {
+        logFailure("the batch run ends early: " + snap.error().message());
+        return false;
+    }
+    // The header, then three lines an entry.
+    const auto lines = batch::split_lines(os::text_from_file(*snap));
+    int k = 0;
+    for (std::size_t i = 1; i + 3 <= lines.size(); i += 3) {
+        if (++k == BatchCursor + 1) {
+            CursorEntryLines = {lines[i], lines[i + 1], lines[i + 2]};
+            return true;
+        }
+    }
+    return false;
+}
+
+void Engine::RunBatchEntry() {
+    const std::string source = batch::path_of(CursorEntryLines[0]);
+    const std::string target = batch::path_of(CursorEntryLines[1]);
+    host_.setSubsValue(batch::subs_of(CursorEntryLines[2]));
+    // A pair the trees cannot show is skipped: they would still name the
+    // previous pair.
+    if (auto e = pointPickers(source, target))
+        logFailure(source + ": not replicated: " + e->message());
+    else
+        SyncDirectory(false);
+    (void)os::current().remove_file(os::join(host_.programDir(), batch::kSnapshotName));
+}
+
+std::optional<os::Error> Engine::pointPickers(const std::string& source,
+                                              const std::string& target) {
+    host_.setFileListPath(Side::source, source);
+    host_.setFileListPath(Side::target, target);
+    // The drive before the tree: selecting another drive opens its root.
+    host_.setDrive(Side::source, source);
+    host_.setDrive(Side::target, target);
+    std::optional<os::Error> failed;
+    for (auto [side, path] : {std::pair{Side::source, source}, std::pair{Side::target, target}}) {
+        if (auto r = host_.setTreePath(side, path); !r && !failed) failed = r.error();
+    }
+    host_.refreshTree(Side::source);
+    host_.refreshTree(Side::target);
+    return failed;
+}
+
+void Engine::removeListFiles() {
+    // Only the files this run made: the directory may be the shared temp
+    // directory, where another instance keeps its own lists.
+    auto& os = os::current();
+    for (const auto& f : madeLists_)
+        if (os.exists(f)) (void)os.remove_file(f);
+    madeLists_.clear();
+}
+
+}  // namespace qm::engine

@@ -1,0 +1,336 @@
+// One directory pair: the files that differ are copied (or moved), and at
+// top level the listed subdirectory tree is walked.
+//
+// A copy never shows under the target's name before it is complete: it is
+// written to a temporary file in the target directory, given the source's
+// time, flushed, and renamed over the target. A source is deleted in move
+// mode only once its copy is on disk and checked, and only if it did not
+// change meanwhile.
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/names.h"
+
+namespace qm::engine {
+
+using detail::is_list_file_name;
+using detail::is_temp_name;
+
+void Engine::SyncDirectory(bool Nested) {
+    random_.seed_from_time_of_day();
+    host_.refreshFileList(Side::source);
+    host_.refreshFileList(Side::target);
+    SourcePath = os::with_separator(host_.treePath(Side::source));
+    TargetPath = os::with_separator(host_.treePath(Side::target));
+    host_.setSubsChecked(host_.subsValue() != "NO");
+
+    if (!Nested && !beginTopLevel()) return;
+    syncFiles();
+    if (host_.ending()) return;
+    if (!Nested && host_.checked(Option::subs)) walk();
+    host_.setProgressVisible(false);
+}
+
+// Steps of a top-level call before the files: the overlap check, the list
+// names, the source list, the pause. False when the entry stops here.
+bool Engine::beginTopLevel() {
+    auto& os = os::current();
+    listFailed_.reset();
+    excludeId_.reset();
+    auto stop = [&](const std::string& why) {
+        TargetRoot = TargetPath;
+        SourceRoot = SourcePath;
+        logFailure(why);
+        return false;
+    };
+    auto sid = os.identity(SourcePath);
+    if (!sid) return stop(SourcePath + ": not replicated: " + sid.error().message());
+    auto tid = os.identity(TargetPath);
+    if (!tid) return stop(SourcePath + ": not replicated: " + tid.error().message());
+    if (*sid == *tid)
+        return stop(SourcePath + ": not replicated, the target " + TargetPath +
+                    " is the same directory");
+    excludeId_ = *tid;
+
+    SourceListName = detail::make_list_file_name(random_);
+    TargetListName = detail::make_list_file_name(random_);
+    const std::string dir = listDirectory();
+    madeLists_.push_back(os::join(dir, SourceListName));
+    madeLists_.push_back(os::join(dir, TargetListName));
+    if (auto w = os.write_file(os::join(dir, SourceListName), "", false); !w)
+        listFailed_ = w.error();
+    else
+        ListDirectoryTree(SourcePath);
+    if (host_.ending()) return false;
+    host_.pause(2000);
+    TargetRoot = TargetPath;
+    SourceRoot = SourcePath;
+    if (listFailed_)
+        return stop(SourcePath + ": not replicated, the directory list could not be written: " +
+                    listFailed_->message());
+    return true;
+}
+
+void Engine::syncFiles() {
+    auto& os = os::current();
+    for (Side side : {Side::source, Side::target}) {
+        if (const auto& e = host_.fileListError(side)) {
+            logFailure((side == Side::source ? SourcePath : TargetPath) +
+                       ": not replicated: " + e->message());
+            return;
+        }
+    }
+    // Another spelling of one directory (a bind mount below the target, a
+    // link) would copy files onto themselves, and in move mode delete them.
+    const auto sid = os.identity(SourcePath);
+    if (auto tid = os.identity(TargetPath); sid && tid && *sid == *tid) {
+        logFailure(SourcePath + ": not replicated, the target " + TargetPath +
+                   " is the same directory");
+        return;
+    }
+    if (removeLeftovers()) host_.refreshFileList(Side::target);
+    // Our list files are not the user's: never copy (or move) them.
+    const auto lid = os.identity(listDirectory());
+    const bool listsHere = lid && sid && *lid == *sid;
+
+    // Snapshots: names are unique in a directory, so a hash lookup gives
+    // what a search of the whole target list would.
+    const std::vector<std::string> files = host_.fileNames(Side::source);
+    const std::vector<std::string> targets = host_.fileNames(Side::target);
+    const std::unordered_set<std::string_view> index(targets.begin(), targets.end());
+
+    const int n = static_cast<int>(files.size());
+    host_.setCountText(Side::source, std::to_string(n) + " File(s)\r\n" + SourcePath);
+    host_.setCountText(Side::target,
+                       std::to_string(targets.size()) + " File(s)\r\n" + TargetPath);
+    host_.setProgressRange(0, n == 0 ? 1 : n);
+    host_.setProgressVisible(true);
+
+    targetDirty_ = false;
+    int count = 0;
+    for (int i = 0; i < n && !host_.ending(); ++i) {
+        host_.setProgressValue(i);
+        const std::string& name = files[static_cast<std::size_t>(i)];
+        if (is_temp_name(name) || (listsHere && is_list_file_name(name))) continue;
+        auto src = os.stat(SourcePath + name);
+        if (!src || src->kind != os::Kind::file) {
+            // Gone since the listing, or no longer a plain file.
+            logFailure(SourcePath + name + ": skipped: " +
+                       (src ? std::string("not a regular file") : src.error().message()));
+            yieldIfDue();
+            continue;
+        }
+        if (index.contains(name)) {
+            auto dst = os.stat(TargetPath + name);
+            if (dst && dst->kind == os::Kind::file && dst->size == src->size &&
+                dst->mtime.sec == src->mtime.sec) {
+                yieldIfDue();
+                continue;
+            }
+        }
+        bool yes = true;
+        if (host_.checked(Option::confirm)) {
+            const bool move = host_.checked(Option::move);
+            yes = host_.ask((move ? "Move file " : "Copy File ") + detail::trim_blanks(name) + "?");
+            if (host_.ending()) break;
+        }
+        if (!yes && host_.checked(Option::confirm)) continue;
+        const bool copied = copyOne(name);
+        if (copied) ++count;
+        yieldNow();
+        if (host_.ending()) break;
+        if (copied && host_.checked(Option::move)) deleteMoved(name, *src);
+    }
+    // Copies renamed into place reach the disk before the directory is
+    // left, also when the program is ending.
+    if (targetDirty_) {
+        if (auto e = flushTarget()) logFailure(TargetPath + ": not flushed to disk: " + e->message());
+    }
+    if (host_.ending()) return;
+
+    if (host_.logEnabled() && count != 0)
+        WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
+}
+
+bool Engine::copyOne(const std::string& name) {
+    auto& os = os::current();
+    const std::string src = SourcePath + name;
+    const std::string dst = TargetPath + name;
+    // The window stays responsive during a large copy; the program's end
+    // cancels it, and the copy then removes its temporary file.
+    auto progress = [this](std::uint64_t, std::uint64_t) {
+        yieldIfDue();
+        return !host_.ending();
+    };
+    std::string tmp;
+    os::Status r;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        tmp = TargetPath + detail::make_temp_name(random_);
+        r = os.copy_file(src, tmp, progress);
+        if (r || r.error().code != os::Errc::exists) break;
+    }
+    if (!r) {
+        if (!host_.ending()) logFailure(src + ": not copied: " + r.error().message());
+        return false;
+    }
+    if (auto m = os.rename_replace(tmp, dst); !m) {
+        (void)os.remove_file(tmp);
+        logFailure(src + ": not copied: " + m.error().message());
+        return false;
+    }
+    targetDirty_ = true;
+    return true;
+}
+
+std::optional<os::Error> Engine::flushTarget() {
+    if (auto f = os::current().flush_dir(TargetPath); !f) return f.error();
+    targetDirty_ = false;
+    return std::nullopt;
+}
+
+void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
+    auto& os = os::current();
+    const std::string src = SourcePath + name;
+    const std::string dst = TargetPath + name;
+    if (targetDirty_) {
+        if (auto e = flushTarget()) {
+            logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
+            return;
+        }
+    }
+    auto t = os.stat(dst);
+    if (!t || t->kind != os::Kind::file || t->size != copied.size ||
+        t->mtime.sec != copied.mtime.sec) {
+        logFailure(src + ": kept, its copy " + dst + " does not match it" +
+                   (t ? std::string() : ": " + t.error().message()));
+        return;
+    }
+    auto sid = os.identity(src);
+    auto tid = os.identity(dst);
+    if (!sid || !tid || *sid == *tid) {
+        logFailure(src + ": kept, it could not be told apart from its copy");
+        return;
+    }
+    // Changed since it was copied: kept, and the next run copies it again.
+    auto s = os.stat(src);
+    if (!s || s->size != copied.size || !(s->mtime == copied.mtime)) {
+        logFailure(src + ": kept, it changed after it was copied");
+        return;
+    }
+    if (auto d = os.remove_file(src); !d) logFailure(src + ": not deleted: " + d.error().message());
+}
+
+bool Engine::removeLeftovers() {
+    auto& os = os::current();
+    auto entries = os.list_dir(TargetPath);
+    if (!entries) return false;
+    bool removed = false;
+    for (const auto& e : *entries)
+        if (e.kind == os::Kind::file && is_temp_name(e.name))
+            removed |= static_cast<bool>(os.remove_file(TargetPath + e.name));
+    return removed;
+}
+
+// -- the walk through the subdirectories ----------------------------------------
+
+bool Engine::makeTargetList(const std::string& sourceList, const std::string& targetList) {
+    auto& os = os::current();
+    auto fail = [&](const os::Error& e) {
+        logFailure(SourceRoot + ": subdirectories not replicated: " + e.message());
+        return false;
+    };
+    if (auto w = os.write_file(targetList, "", false); !w) return fail(w.error());
+    // Each line less the root but for the root's final separator.
+    const std::size_t cut = SourceRoot.size() - 1;
+    detail::LineReader in(sourceList);
+    std::string out;
+    auto flush = [&]() -> bool {
+        if (out.empty()) return true;
+        auto a = os.append_file(targetList, out);
+        out.clear();
+        if (!a) return fail(a.error());
+        return true;
+    };
+    while (auto line = in.next()) {
+        out += os::text_to_file(line->size() > cut ? line->substr(cut) : std::string()) + "\r\n";
+        if (out.size() >= 64 * 1024 && !flush()) return false;
+    }
+    if (in.error()) return fail(*in.error());
+    return flush();
+}
+
+void Engine::walk() {
+    auto& os = os::current();
+    const std::string dir = listDirectory();
+    const std::string targetList = os::join(dir, TargetListName);
+    if (!makeTargetList(os::join(dir, SourceListName), targetList)) return;
+
+    const char sep = os::separator();
+    drivesSet_ = false;
+    std::string skipped;  // a relative path whose whole subtree is skipped
+    detail::LineReader lines(targetList);
+    while (auto line = lines.next()) {
+        if (line->size() < 2) continue;
+        const std::string rel = line->substr(1);
+        if (!skipped.empty() && rel.size() > skipped.size() &&
+            rel.compare(0, skipped.size(), skipped) == 0 && rel[skipped.size()] == sep)
+            continue;
+        const std::string S = SourceRoot + rel;
+        const std::string T = TargetRoot + rel;
+        auto skip = [&](const std::string& why) {
+            logFailure(why + ", with everything below it");
+            skipped = rel;
+        };
+        if (auto ss = os.stat(S); !ss || ss->kind != os::Kind::dir) {
+            skip(S + ": skipped, " +
+                 (ss ? std::string("it is no longer a directory") : ss.error().message()));
+            continue;
+        }
+        if (!os.exists(T)) {
+            if (auto m = os.make_dir(T); !m) {
+                skip(S + ": skipped, " + m.error().message());
+                continue;
+            }
+        } else if (auto ts = os.stat(T); !ts || ts->kind != os::Kind::dir) {
+            skip(S + ": skipped, " + T + " is not a directory");
+            continue;
+        }
+        if (!pointAt(S, T)) {
+            skipped = rel;
+            continue;
+        }
+        yieldNow();
+        if (host_.ending()) return;
+        SyncDirectory(true);
+        if (host_.ending()) return;
+    }
+    if (lines.error())
+        logFailure(SourceRoot + ": subdirectories not all replicated: " + lines.error()->message());
+}
+
+// Points the views at one subdirectory pair; the drives stay those of the
+// roots, which the selectors already show.
+bool Engine::pointAt(const std::string& source, const std::string& target) {
+    host_.setFileListPath(Side::source, source);
+    host_.setFileListPath(Side::target, target);
+    for (auto [side, path] : {std::pair{Side::source, source}, std::pair{Side::target, target}}) {
+        if (auto r = host_.setTreePath(side, path); !r) {
+            logFailure(source + ": skipped, with everything below it: " + r.error().message());
+            return false;
+        }
+    }
+    // The selectors show the roots' drives from the first pair of a walk
+    // on, and selecting the drive already shown changes nothing, so once
+    // is enough; looking the drive up is not free. Opening the trees has
+    // just read them: no refresh needed.
+    if (!drivesSet_) {
+        host_.setDrive(Side::source, SourceRoot);
+        host_.setDrive(Side::target, TargetRoot);
+        drivesSet_ = true;
+    }
+    return true;
+}
+
+}  // namespace qm::engine

@@ -1,0 +1,232 @@
+// The window model on a batch of real directories in temporary
+// directories, with scripted services, and an Os in front of the platform
+// layer that counts calls and fails chosen ones.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/store.h"
+#include "engine/engine.h"
+#include "support/fakes.h"
+#include "support/tempdir.h"
+#include "ui/form1.h"
+
+namespace qm::test {
+
+// A fault: the operation fails with this error for every path that
+// contains `match` (all paths when empty), `times` times (-1: for good).
+// The first `after` calls that match pass.
+struct Fault {
+    std::string match;
+    int times = -1;
+    os::Errc code = os::Errc::io;
+    std::string reason = "injected failure";
+    int after = 0;
+
+    bool hits(const std::string& path) {
+        if (times == 0 || path.find(match) == std::string::npos) return false;
+        if (after > 0) {
+            --after;
+            return false;
+        }
+        if (times > 0) --times;
+        return true;
+    }
+};
+
+class EngineOs : public ProgramDirOs {
+public:
+    EngineOs(std::string prog, std::string lists)
+        : ProgramDirOs(std::move(prog)), lists(std::move(lists)) {}
+
+    // winbootdir; unset when nullopt.
+    std::optional<std::string> lists;
+
+    std::optional<Fault> copyFault, flushFault, renameFault, deleteFault, makeDirFault,
+        listFault, appendFault, writeFault, statFault;
+    // Called between the chunks of every copy, before the engine's own
+    // progress callback.
+    std::function<void(const std::string& to)> duringCopy;
+    // Added to every stat, to make a directory slow to compare.
+    std::chrono::microseconds statDelay{0};
+
+    std::vector<std::string> copied;   // sources, in order
+    std::vector<std::string> removed;  // every path removed
+    std::vector<std::string> written;  // every path written whole
+
+    // The system's temporary directory, when set.
+    std::optional<std::string> temp;
+
+    std::optional<std::string> env(const std::string& name) override {
+        if (name == "winbootdir") return lists;
+        return inner_.env(name);
+    }
+    std::string temp_dir() override { return temp ? *temp : inner_.temp_dir(); }
+    os::Status copy_file(const std::string& f, const std::string& t,
+                         const os::CopyProgress& p) override {
+        copied.push_back(f);
+        if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
+        return inner_.copy_file(f, t, [&](std::uint64_t done, std::uint64_t total) {
+            if (duringCopy) duringCopy(t);
+            return !p || p(done, total);
+        });
+    }
+    os::Status flush_dir(const std::string& d) override {
+        if (flushFault && flushFault->hits(d)) return fail(*flushFault, "flush", d);
+        return inner_.flush_dir(d);
+    }
+    os::Status rename_replace(const std::string& f, const std::string& t) override {
+        if (renameFault && renameFault->hits(t)) return fail(*renameFault, "rename", f);
+        return inner_.rename_replace(f, t);
+    }
+    os::Status remove_file(const std::string& p) override {
+        removed.push_back(p);
+        if (deleteFault && deleteFault->hits(p)) return fail(*deleteFault, "delete", p);
+        return inner_.remove_file(p);
+    }
+    os::Status make_dir(const std::string& p) override {
+        if (makeDirFault && makeDirFault->hits(p)) return fail(*makeDirFault, "create directory", p);
+        return inner_.make_dir(p);
+    }
+    os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
+        if (listFault && listFault->hits(d)) return fail(*listFault, "read directory", d);
+        return inner_.list_dir(d);
+    }
+    os::Status append_file(const std::string& p, std::string_view data) override {
+        if (appendFault && appendFault->hits(p)) return fail(*appendFault, "write", p);
+        return inner_.append_file(p, data);
+    }
+    os::Status write_file(const std::string& p, std::string_view data, bool durable) override {
+        written.push_back(p);
+        if (writeFault && writeFault->hits(p)) return fail(*writeFault, "create", p);
+        return inner_.write_file(p, data, durable);
+    }
+    os::Result<os::FileInfo> stat(const std::string& p) override {
+        if (statDelay.count() > 0) std::this_thread::sleep_for(statDelay);
+        if (statFault && statFault->hits(p)) return fail(*statFault, "stat", p);
+        return inner_.stat(p);
+    }
+
+    int count(const std::vector<std::string>& v, const std::string& part) const {
+        int n = 0;
+        for (const auto& s : v) n += s.find(part) != std::string::npos;
+        return n;
+    }
+
+private:
+    static std::unexpected<os::Error> fail(const Fault& f, const char* op, const std::string& p) {
+        return std::unexpected(os::make_error(f.code, op, p, f.reason));
+    }
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    EngineTest() : eos(prog.path(), lists.path()), use(eos) {}
+
+    using Entry = std::array<std::string, 3>;  // source, target, subs (relative)
+
+    void writeBatch(const std::vector<Entry>& entries) {
+        std::vector<std::string> lines{"[batch]"};
+        for (const auto& e : entries) {
+            mkdirs(data / e[0]);
+            mkdirs(data / e[1]);
+            lines.push_back("Source:" + (data / e[0]));
+            lines.push_back("Target:" + (data / e[1]));
+            lines.push_back("Subs:" + e[2]);
+        }
+        write(prog / "BATCH.INI", batch::join_lines(lines));
+    }
+    // Loads the window on a batch, the log on and the interval one tick.
+    ui::Form1& load(const std::vector<Entry>& entries) {
+        writeBatch(entries);
+        ui::Services s;
+        s.dialogs = &dialogs;
+        s.pump = &pump;
+        s.sleeper = &sleeper;
+        s.clock = &clock;
+        s.app = &app;
+        form = std::make_unique<ui::Form1>(s);
+        form->Form_Load();
+        form->Check2.setValue(1);
+        form->Slider1.setValue(1);
+        return *form;
+    }
+    // One due tick: the run, then the tick's own steps.
+    void run() {
+        ASSERT_EQ(form->Slider1.value() - form->MinuteCounter, 1) << "the next tick is not due";
+        form->Timer1_Timer();
+    }
+    // Runs with action called once, at the first yield of the run (at which
+    // `when` holds).
+    void runWith(std::function<void()> action, std::function<bool()> when = nullptr) {
+        bool done = false;
+        pump.hook = [&] {
+            if (!done && form->running() && (!when || when())) {
+                done = true;
+                action();
+            }
+        };
+        run();
+        pump.hook = nullptr;
+        ASSERT_TRUE(done) << "the run never yielded";
+    }
+    // While the files of a directory are being handled (after the listing).
+    bool inFileLoop() { return form->ProgressBar1.visible(); }
+
+    std::vector<std::string> log() {
+        return exists(prog / "syncfile.log") ? batch::split_lines(read(prog / "syncfile.log"))
+                                             : std::vector<std::string>{};
+    }
+    // The log lines that contain part.
+    std::vector<std::string> logWith(const std::string& part) {
+        std::vector<std::string> out;
+        for (const auto& l : log())
+            if (l.find(part) != std::string::npos) out.push_back(l);
+        return out;
+    }
+    static std::string copiedLine(int n) {
+        return "03-04-2026/05:06:07- " + std::to_string(n) + " files copied/moved";
+    }
+
+    // A file below the data directory with content and a time.
+    void file(const std::string& rel, const std::string& content, long long mtime = kTime) {
+        const std::string p = data / rel;
+        mkdirs(p.substr(0, p.rfind(os::separator())));
+        write(p, content);
+        set_mtime(p, mtime);
+    }
+    long long mtime(const std::string& rel) {
+        return os::native().stat(data / rel).value().mtime.sec;
+    }
+    bool has(const std::string& rel) { return exists(data / rel); }
+    std::string at(const std::string& rel) { return read(data / rel); }
+    // Names in a target directory that a copy in progress uses.
+    std::vector<std::string> temporaries(const std::string& rel) {
+        std::vector<std::string> out;
+        for (const auto& n : names(data / rel))
+            if (n.rfind(".qm-", 0) == 0) out.push_back(n);
+        return out;
+    }
+
+    static constexpr long long kTime = 1'600'000'000;
+
+    TempDir prog, lists, data;
+    EngineOs eos;
+    os::ScopedOs use;
+    FakeDialogs dialogs;
+    FakePump pump;
+    FakeSleeper sleeper;
+    FakeClock clock;
+    FakeApp app;
+    std::unique_ptr<ui::Form1> form;
+};
+
+}  // namespace qm::test

@@ -1,0 +1,101 @@
+// syncfile.log: its lines, when they are written, and a log that fails.
+#include "fixture.h"
+
+namespace qm::test {
+namespace {
+
+using LogTest = EngineTest;
+
+TEST_F(LogTest, TheLineHasTheDateTimeAndCountAndEndsInCrLf) {
+    load({{"s", "t", "NO"}});
+    for (int i = 0; i < 10; ++i) file("s/f" + std::to_string(i) + ".txt", "x");
+    clock.time = {2026, 12, 31, 23, 59, 58, 999};
+    run();
+    EXPECT_EQ(read(prog / "syncfile.log"), "12-31-2026/23:59:58- 10 files copied/moved\r\n");
+    // Single digits get their leading zero.
+    clock.time = {2027, 1, 2, 3, 4, 5, 0};
+    file("s/new.txt", "new");
+    run();
+    EXPECT_EQ(log().back(), "01-02-2027/03:04:05- 1 files copied/moved");
+}
+
+TEST_F(LogTest, TheLogIsCreatedWhenMissingAndOnlyEverAppendedTo) {
+    load({{"s", "t", "NO"}});
+    file("s/a.txt", "a");
+    ASSERT_FALSE(exists(prog / "syncfile.log"));
+    run();
+    EXPECT_EQ(log(), (std::vector<std::string>{copiedLine(1)}));
+    write(prog / "syncfile.log", "an old line\r\n" + read(prog / "syncfile.log"));
+    file("s/b.txt", "b");
+    run();
+    EXPECT_EQ(log(), (std::vector<std::string>{"an old line", copiedLine(1), copiedLine(1)}));
+}
+
+TEST_F(LogTest, NothingCopiedWritesNothingAndWithoutCheck2NothingIsWritten) {
+    load({{"s", "t", "YES"}});
+    file("s/same.txt", "same");
+    file("t/same.txt", "same");
+    run();
+    EXPECT_FALSE(exists(prog / "syncfile.log"));
+
+    form->Check2.setValue(0);
+    file("s/a.txt", "a");
+    file("s/sub/b.txt", "b");
+    eos.copyFault = Fault{"b.txt"};
+    run();
+    EXPECT_EQ(at("t/a.txt"), "a");
+    EXPECT_FALSE(exists(prog / "syncfile.log")) << "failures are not logged either";
+}
+
+TEST_F(LogTest, ThreeDirectoriesWithCopiesGiveThreeLinesTheTopDirectorysFirst) {
+    load({{"s", "t", "YES"}});
+    file("s/1.txt", "1");
+    file("s/2.txt", "2");
+    file("s/3.txt", "3");
+    file("s/a/x.txt", "x");
+    file("s/b/y.txt", "y");
+    file("s/c/same.txt", "same");
+    file("t/c/same.txt", "same");
+    run();
+    EXPECT_EQ(log(), (std::vector<std::string>{copiedLine(3), copiedLine(1), copiedLine(1)}));
+}
+
+TEST_F(LogTest, AFailedCopyIsNotCountedAndGetsItsOwnLineWithPathAndReason) {
+    load({{"s", "t", "NO"}});
+    file("s/a.txt", "a");
+    file("s/b.txt", "b");
+    file("s/c.txt", "c");
+    eos.copyFault = Fault{"b.txt", -1, os::Errc::access, "injected denial"};
+    run();
+    EXPECT_EQ(log(), (std::vector<std::string>{
+                         "03-04-2026/05:06:07- " + (data / "s/b.txt") + ": not copied: copy " +
+                             (data / "s/b.txt") + ": injected denial",
+                         copiedLine(2)}));
+}
+
+TEST_F(LogTest, ALogThatCannotBeWrittenNeverStopsTheRun) {
+    load({{"s", "t", "YES"}});
+    file("s/a.txt", "a");
+    file("s/sub/b.txt", "b");
+    // A directory where the log should be: it cannot be opened at all.
+    mkdirs(prog / "syncfile.log");
+    run();
+    EXPECT_EQ(at("t/a.txt"), "a");
+    EXPECT_EQ(at("t/sub/b.txt"), "b");
+    remove_tree(prog / "syncfile.log");
+    // A full disk: every append fails.
+    eos.appendFault = Fault{"syncfile.log", -1, os::Errc::no_space, "injected full disk"};
+    file("s/c.txt", "c");
+    file("s/sub/d.txt", "d");
+    eos.copyFault = Fault{"e.txt"};  // a failure to report, too
+    file("s/e.txt", "e");
+    run();
+    EXPECT_EQ(at("t/c.txt"), "c");
+    EXPECT_EQ(at("t/sub/d.txt"), "d");
+    EXPECT_FALSE(exists(prog / "syncfile.log"));
+    EXPECT_FALSE(form->running());
+    EXPECT_EQ(form->Label1.caption(), form->countdownText(false));
+}
+
+}  // namespace
+}  // namespace qm::test

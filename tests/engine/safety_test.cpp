@@ -1,0 +1,200 @@
+// Nothing is lost and nothing half done: move mode, faults at each step of
+// a copy, the program ending in the middle of one, and leftovers.
+#include <thread>
+
+#include "fixture.h"
+
+namespace qm::test {
+namespace {
+
+using SafetyTest = EngineTest;
+
+const std::string kPrecious = "precious bytes\r\nwith a second line\n";
+
+TEST_F(SafetyTest, MoveModeDeletesOnlyTheSourcesItCopied) {
+    load({{"s", "t", "YES"}});
+    file("s/move.txt", "move");
+    file("s/same.txt", "same");
+    file("t/same.txt", "same");
+    file("s/sub/deep.txt", "deep");
+    form->Movefiles_Click();
+    run();
+    EXPECT_EQ(at("t/move.txt"), "move");
+    EXPECT_EQ(mtime("t/move.txt"), kTime);
+    EXPECT_FALSE(has("s/move.txt"));
+    EXPECT_EQ(at("t/sub/deep.txt"), "deep");
+    EXPECT_FALSE(has("s/sub/deep.txt"));
+    EXPECT_TRUE(has("s/sub")) << "directories are never removed";
+    EXPECT_EQ(at("s/same.txt"), "same") << "an identical target does not make a move";
+    EXPECT_EQ(log(), (std::vector<std::string>{copiedLine(1), copiedLine(1)}));
+}
+
+// One fault at a time, in front of the platform layer, in move mode.
+struct FaultCase {
+    const char* step;
+    std::optional<Fault> EngineOs::*fault;
+    const char* where;  // the path the fault hits, below the data directory
+    bool copied;        // the target holds the copy afterwards
+};
+
+class MoveFaultTest : public EngineTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(MoveFaultTest, NoSourceIsLostNoPartialTargetAndTheLogSaysWhy) {
+    const FaultCase& c = GetParam();
+    load({{"s", "t", "NO"}});
+    file("s/precious.txt", kPrecious);
+    file("s/z-other.txt", "other");
+    form->Movefiles_Click();
+    // Once only: the other file, handled after it, meets no fault.
+    eos.*c.fault = Fault{data / c.where, 1, os::Errc::io, std::string("injected ") + c.step + " failure"};
+    run();
+
+    EXPECT_EQ(at("s/precious.txt"), kPrecious) << "the source is kept byte for byte";
+    EXPECT_EQ(mtime("s/precious.txt"), kTime);
+    if (c.copied) {
+        EXPECT_EQ(at("t/precious.txt"), kPrecious);
+        EXPECT_EQ(mtime("t/precious.txt"), kTime);
+    } else {
+        EXPECT_FALSE(has("t/precious.txt")) << "nothing under the target's name";
+    }
+    EXPECT_TRUE(temporaries("t").empty());
+    EXPECT_EQ(at("t/z-other.txt"), "other");
+    EXPECT_FALSE(has("s/z-other.txt"));
+
+    const auto said = logWith(std::string("injected ") + c.step + " failure");
+    ASSERT_EQ(said.size(), 1u) << "one line names the failure";
+    EXPECT_EQ(said[0].rfind("03-04-2026/05:06:07- ", 0), 0u) << said[0];
+    EXPECT_NE(said[0].find(data / "s/precious.txt"), std::string::npos) << said[0];
+    EXPECT_EQ(logWith("files copied/moved"), (std::vector<std::string>{copiedLine(c.copied ? 2 : 1)}))
+        << "only real copies count";
+
+    // The next run copies what was not copied; a source whose copy is
+    // already identical stays, as for any identical pair.
+    run();
+    EXPECT_EQ(at("t/precious.txt"), kPrecious);
+    EXPECT_EQ(has("s/precious.txt"), c.copied);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, MoveFaultTest,
+    ::testing::Values(FaultCase{"copy", &EngineOs::copyFault, "s/precious.txt", false},
+                      FaultCase{"rename", &EngineOs::renameFault, "t/precious.txt", false},
+                      FaultCase{"flush", &EngineOs::flushFault, "t", true},
+                      FaultCase{"stat", &EngineOs::statFault, "t/precious.txt", true},
+                      FaultCase{"delete", &EngineOs::deleteFault, "s/precious.txt", true}),
+    [](const auto& info) { return std::string(info.param.step); });
+
+TEST_F(SafetyTest, AFaultDuringTheCopyLeavesTheOldTargetWhole) {
+    load({{"s", "t", "NO"}});
+    file("s/report.txt", "the new version, longer than the old one");
+    file("t/report.txt", "old version", kTime - 3600);
+    for (auto f : {&EngineOs::copyFault, &EngineOs::renameFault}) {
+        eos.*f = Fault{"report"};
+        run();
+        eos.*f = std::nullopt;
+        EXPECT_EQ(at("t/report.txt"), "old version");
+        EXPECT_EQ(mtime("t/report.txt"), kTime - 3600);
+        EXPECT_TRUE(temporaries("t").empty());
+    }
+    EXPECT_EQ(logWith("report.txt: not copied").size(), 2u);
+    EXPECT_TRUE(logWith("files copied/moved").empty());
+}
+
+TEST_F(SafetyTest, ACopyInFlightIsNeverSeenUnderTheTargetName) {
+    load({{"s", "t", "NO"}});
+    file("s/big.bin", std::string(9u << 20, 'b'));
+    file("t/big.bin", "old", kTime - 60);
+    std::vector<std::string> seen;
+    eos.duringCopy = [&](const std::string& to) {
+        EXPECT_NE(to, data / "t/big.bin") << "written straight into the target name";
+        seen.push_back(at("t/big.bin"));
+    };
+    run();
+    ASSERT_FALSE(seen.empty());
+    for (const auto& s : seen) EXPECT_EQ(s, "old");
+    EXPECT_EQ(at("t/big.bin").size(), 9u << 20);
+}
+
+TEST_F(SafetyTest, ASourceChangedAfterItsCopyIsKeptAndCopiedAgainNextTime) {
+    load({{"s", "t", "NO"}});
+    file("s/live.log", "first");
+    form->Movefiles_Click();
+    // The yield right after the copy, before the delete.
+    runWith([&] { file("s/live.log", "first and more", kTime + 5); },
+            [&] { return has("t/live.log"); });
+    EXPECT_EQ(at("s/live.log"), "first and more");
+    EXPECT_EQ(at("t/live.log"), "first");
+    EXPECT_EQ(logWith("live.log: kept").size(), 1u);
+    run();
+    EXPECT_EQ(at("t/live.log"), "first and more");
+    EXPECT_FALSE(has("s/live.log"));
+}
+
+TEST_F(SafetyTest, ExitInTheMiddleOfALargeCopyLeavesNoFileUnderTheTargetName) {
+    load({{"s", "t", "YES"}});
+    file("s/big.bin", std::string(12u << 20, 'x'));
+    file("s/sub/later.txt", "later");
+    // Slow chunks, so that the copy yields between them.
+    eos.duringCopy = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(35)); };
+    std::vector<std::string> tempsAtExit;
+    runWith(
+        [&] {
+            tempsAtExit = temporaries("t");
+            form->Exit_Click();
+        },
+        [&] { return !temporaries("t").empty(); });
+    EXPECT_TRUE(form->ended());
+    EXPECT_EQ(app.quits, 1);
+    EXPECT_EQ(tempsAtExit.size(), 1u);
+    EXPECT_FALSE(has("t/big.bin"));
+    EXPECT_TRUE(temporaries("t").empty()) << "the temporary copy is removed";
+    EXPECT_FALSE(has("t/sub")) << "the run stopped at once";
+    EXPECT_EQ(at("s/big.bin").size(), 12u << 20);
+    EXPECT_FALSE(form->running());
+    EXPECT_TRUE(names(lists.path()).empty());
+    // A tick after the end does nothing.
+    form->Timer1_Timer();
+    EXPECT_FALSE(has("t/big.bin"));
+}
+
+TEST_F(SafetyTest, ExitBetweenACopyAndItsDeleteKeepsBoth) {
+    load({{"s", "t", "NO"}});
+    file("s/a.txt", "a");
+    file("s/b.txt", "b");
+    form->Movefiles_Click();
+    runWith([&] { form->Exit_Click(); }, [&] { return has("t/a.txt"); });
+    EXPECT_EQ(at("t/a.txt"), "a");
+    EXPECT_EQ(at("s/a.txt"), "a");
+    EXPECT_FALSE(has("t/b.txt"));
+    EXPECT_EQ(at("s/b.txt"), "b");
+    EXPECT_FALSE(form->running());
+}
+
+TEST_F(SafetyTest, ExitDuringTheListingStopsBeforeAnyCopy) {
+    load({{"s", "t", "YES"}});
+    file("s/a.txt", "a");
+    file("s/sub/b.txt", "b");
+    runWith([&] { form->Exit_Click(); });
+    EXPECT_TRUE(eos.copied.empty());
+    EXPECT_TRUE(sleeper.slept.empty());
+    EXPECT_TRUE(names(lists.path()).empty());
+    EXPECT_EQ(form->mousePointer(), ui::MousePointer::Default);
+    EXPECT_FALSE(form->running());
+}
+
+TEST_F(SafetyTest, LeftoverTemporaryFilesAreRemovedByTheNextRun) {
+    load({{"s", "t", "YES"}});
+    file("t/.qm-0123abcd.part", "half a copy");
+    file("t/sub/.qm-ffff0000.part", "half another");
+    file("t/.qm-notours.part", "a user's file of a similar name");
+    file("t/.keep", "a user's own hidden file");
+    file("s/sub/x.txt", "x");
+    run();
+    EXPECT_FALSE(has("t/.qm-0123abcd.part"));
+    EXPECT_FALSE(has("t/sub/.qm-ffff0000.part"));
+    EXPECT_TRUE(has("t/.qm-notours.part"));
+    EXPECT_TRUE(has("t/.keep"));
+}
+
+}  // namespace
+}  // namespace qm::test

@@ -1,0 +1,115 @@
+// What only the POSIX backend has: links and FIFOs are system entries and
+// are never followed; hidden is a matter of the name.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "support/tempdir.h"
+
+namespace qm::test {
+namespace {
+
+os::Os& sys() { return os::native(); }
+
+TEST(PosixLinks, LinksAndFifosAreListedAsSystemAndNotFollowed) {
+    TempDir d, elsewhere;
+    write(elsewhere / "real.txt", "outside");
+    ASSERT_EQ(::symlink((elsewhere / "real.txt").c_str(), (d / "file-link").c_str()), 0);
+    ASSERT_EQ(::symlink(elsewhere.path().c_str(), (d / "dir-link").c_str()), 0);
+    ASSERT_EQ(::symlink((d / "nowhere").c_str(), (d / "dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((d / "pipe").c_str(), 0600), 0);
+    auto r = sys().list_dir(d.path());
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->size(), 4u);
+    for (const auto& e : *r) {
+        EXPECT_EQ(e.kind, os::Kind::other) << e.name;
+        EXPECT_TRUE(e.system) << e.name;
+        EXPECT_FALSE(e.hidden) << e.name;
+    }
+    for (const char* n : {"file-link", "dir-link", "dangling", "pipe"}) {
+        auto st = sys().stat(d / n);
+        ASSERT_TRUE(st) << n;
+        EXPECT_EQ(st->kind, os::Kind::other) << n;
+        EXPECT_TRUE(st->system) << n;
+        EXPECT_TRUE(sys().exists(d / n)) << n;
+    }
+    // Identity is of what a path names, so a link to a directory is that
+    // directory.
+    EXPECT_EQ(*sys().identity(d / "dir-link"), *sys().identity(elsewhere.path()));
+}
+
+TEST(PosixLinks, ReadsCopiesAndWritesRefuseLinksAndFifos) {
+    TempDir d, elsewhere;
+    write(elsewhere / "real.txt", "outside");
+    ASSERT_EQ(::symlink((elsewhere / "real.txt").c_str(), (d / "link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((d / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(sys().read_file(d / "link"));
+    EXPECT_FALSE(sys().write_file(d / "link", "through", false));
+    EXPECT_FALSE(sys().append_file(d / "link", "through"));
+    EXPECT_EQ(read(elsewhere / "real.txt"), "outside");
+    EXPECT_FALSE(sys().copy_file(d / "link", d / "copy1", nullptr));
+    // Opening a FIFO for reading would wait for a writer for ever.
+    auto fifo = sys().copy_file(d / "pipe", d / "copy2", nullptr);
+    ASSERT_FALSE(fifo);
+    EXPECT_EQ(fifo.error().code, os::Errc::invalid);
+    EXPECT_FALSE(sys().exists(d / "copy1"));
+    EXPECT_FALSE(sys().exists(d / "copy2"));
+    EXPECT_FALSE(sys().read_file(d / "pipe"));
+    EXPECT_FALSE(sys().read_part(d / "pipe", 0, 16));
+    // Nor would opening one for writing without a reader.
+    EXPECT_FALSE(sys().write_file(d / "pipe", "x", false));
+    EXPECT_FALSE(sys().append_file(d / "pipe", "x"));
+}
+
+TEST(PosixLinks, SetMtimeOfALinkLeavesItsTargetAlone) {
+    TempDir d, elsewhere;
+    write(elsewhere / "real.txt", "outside");
+    ASSERT_TRUE(sys().set_mtime(elsewhere / "real.txt", {1'500'000'000, 0}));
+    ASSERT_EQ(::symlink((elsewhere / "real.txt").c_str(), (d / "link").c_str()), 0);
+    ASSERT_TRUE(sys().set_mtime(d / "link", {1'600'000'000, 0}));
+    EXPECT_EQ(sys().stat(elsewhere / "real.txt")->mtime.sec, 1'500'000'000);
+}
+
+TEST(PosixNames, HiddenIsALeadingDotAndCannotBeSetOtherwise) {
+    TempDir d;
+    write(d / "visible", "v");
+    write(d / ".dot", "h");
+    auto r = sys().make_hidden(d / "visible");
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, os::Errc::invalid);
+    EXPECT_FALSE(sys().stat(d / "visible")->hidden);
+    EXPECT_TRUE(sys().stat(d / ".dot")->hidden);
+    // Names differ by case here.
+    write(d / "BATCH.INI", "upper");
+    EXPECT_FALSE(sys().exists(d / "batch.ini"));
+    EXPECT_FALSE(os::case_insensitive_names());
+}
+
+TEST(PosixSystem, VolumesAreMountPointsWithoutKernelFileSystems) {
+    auto vols = sys().volumes();
+    EXPECT_NE(std::find(vols.begin(), vols.end(), "/"), vols.end());
+    for (const auto& v : vols) {
+        EXPECT_EQ(v.front(), '/') << v;
+        EXPECT_NE(v.rfind("/proc", 0), 0u) << v;
+        EXPECT_NE(v.rfind("/sys", 0), 0u) << v;
+    }
+    EXPECT_EQ(sys().volume_root("/"), "/");
+    EXPECT_FALSE(sys().volume_ready("/no/such/mount/point"));
+    EXPECT_EQ(os::placeholder_root(), "/");
+}
+
+TEST(PosixSystem, AnEmptyVariableIsSetButEmpty) {
+    ASSERT_EQ(::setenv("QM_TEST_EMPTY", "", 1), 0);
+    ASSERT_EQ(::setenv("QM_TEST_TEXT", "Grüße", 1), 0);
+    EXPECT_EQ(sys().env("QM_TEST_EMPTY"), std::optional<std::string>(""));
+    EXPECT_EQ(sys().env("QM_TEST_TEXT"), std::optional<std::string>("Grüße"));
+    ::unsetenv("QM_TEST_EMPTY");
+    ::unsetenv("QM_TEST_TEXT");
+}
+
+}  // namespace
+}  // namespace qm::test
