@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,8 +60,12 @@ private:
     // sync.cpp
     bool beginTopLevel();
     void syncFiles();
-    bool copyOne(const std::string& name);
+    bool copyOne(const std::string& name, std::uint64_t size);
+    // Flushes the copies not yet flushed, then the target directory.
     std::optional<os::Error> flushTarget();
+    void flushOrLog();
+    // Yields when due while a file list is read; false once the program ends.
+    std::function<bool()> betweenEntries();
     void deleteMoved(const std::string& name, const os::FileInfo& copied);
     bool removeLeftovers();
     void walk();
@@ -78,6 +83,13 @@ private:
     // A copy was renamed into the target directory since it was last
     // flushed.
     bool targetDirty_ = false;
+    // Copies renamed into place whose contents are not yet flushed, and
+    // their bytes; flushed together once either limit is reached and at
+    // the end of the directory.
+    std::vector<std::string> unflushed_;
+    std::uint64_t unflushedBytes_ = 0;
+    static constexpr std::size_t kFlushFiles = 1000;
+    static constexpr std::uint64_t kFlushBytes = 256u << 20;
     // The walk has set the drive selectors to the roots' drives.
     bool drivesSet_ = false;
     // The list file could not be written during the current listing.

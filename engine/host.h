@@ -4,6 +4,7 @@
 // progress there; Form1 implements this.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,8 +26,14 @@ public:
     virtual void refreshTree(Side side) = 0;
     virtual void setDrive(Side side, const std::string& path) = 0;
     virtual void setFileListPath(Side side, const std::string& path) = 0;
-    virtual void refreshFileList(Side side) = 0;
+    // Rereads a file list; between is called after each entry read, and
+    // ends the read early by returning false.
+    virtual void refreshFileList(Side side, const std::function<bool()>& between) = 0;
     virtual const std::vector<std::string>& fileNames(Side side) = 0;
+    // Length and time of each of fileNames(side), from the same read.
+    virtual const std::vector<os::FileInfo>& fileInfos(Side side) = 0;
+    // The regular files that the list leaves out for being hidden.
+    virtual const std::vector<std::string>& hiddenFileNames(Side side) = 0;
     virtual const std::optional<os::Error>& fileListError(Side side) = 0;
 
     // -- options

@@ -7,7 +7,7 @@
 // mode only once its copy is on disk and checked, and only if it did not
 // change meanwhile.
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/engine.h"
@@ -20,8 +20,8 @@ using detail::is_temp_name;
 
 void Engine::SyncDirectory(bool Nested) {
     random_.seed_from_time_of_day();
-    host_.refreshFileList(Side::source);
-    host_.refreshFileList(Side::target);
+    host_.refreshFileList(Side::source, betweenEntries());
+    host_.refreshFileList(Side::target, betweenEntries());
     SourcePath = os::with_separator(host_.treePath(Side::source));
     TargetPath = os::with_separator(host_.treePath(Side::target));
     host_.setSubsChecked(host_.subsValue() != "NO");
@@ -31,6 +31,13 @@ void Engine::SyncDirectory(bool Nested) {
     if (host_.ending()) return;
     if (!Nested && host_.checked(Option::subs)) walk();
     host_.setProgressVisible(false);
+}
+
+std::function<bool()> Engine::betweenEntries() {
+    return [this] {
+        yieldIfDue();
+        return !host_.ending();
+    };
 }
 
 // Steps of a top-level call before the files: the overlap check, the list
@@ -75,6 +82,7 @@ bool Engine::beginTopLevel() {
 
 void Engine::syncFiles() {
     auto& os = os::current();
+    if (host_.ending()) return;
     for (Side side : {Side::source, Side::target}) {
         if (const auto& e = host_.fileListError(side)) {
             logFailure((side == Side::source ? SourcePath : TargetPath) +
@@ -90,16 +98,28 @@ void Engine::syncFiles() {
                    " is the same directory");
         return;
     }
-    if (removeLeftovers()) host_.refreshFileList(Side::target);
+    if (removeLeftovers()) {
+        host_.refreshFileList(Side::target, betweenEntries());
+        if (host_.ending()) return;
+        if (const auto& e = host_.fileListError(Side::target)) {
+            logFailure(TargetPath + ": not replicated: " + e->message());
+            return;
+        }
+    }
     // Our list files are not the user's: never copy (or move) them.
     const auto lid = os.identity(listDirectory());
     const bool listsHere = lid && sid && *lid == *sid;
 
-    // Snapshots: names are unique in a directory, so a hash lookup gives
-    // what a search of the whole target list would.
+    // Snapshots, with each file's length and time from the same read.
+    // Names are unique in a directory, so a hash lookup gives what a search
+    // of the whole target list would.
     const std::vector<std::string> files = host_.fileNames(Side::source);
+    const std::vector<os::FileInfo> infos = host_.fileInfos(Side::source);
     const std::vector<std::string> targets = host_.fileNames(Side::target);
-    const std::unordered_set<std::string_view> index(targets.begin(), targets.end());
+    const std::vector<os::FileInfo> targetInfos = host_.fileInfos(Side::target);
+    std::unordered_map<std::string_view, std::size_t> index;
+    index.reserve(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets[i], i);
 
     const int n = static_cast<int>(files.size());
     host_.setCountText(Side::source, std::to_string(n) + " File(s)\r\n" + SourcePath);
@@ -108,24 +128,18 @@ void Engine::syncFiles() {
     host_.setProgressRange(0, n == 0 ? 1 : n);
     host_.setProgressVisible(true);
 
+    unflushed_.clear();
+    unflushedBytes_ = 0;
     targetDirty_ = false;
     int count = 0;
     for (int i = 0; i < n && !host_.ending(); ++i) {
         host_.setProgressValue(i);
         const std::string& name = files[static_cast<std::size_t>(i)];
         if (is_temp_name(name) || (listsHere && is_list_file_name(name))) continue;
-        auto src = os.stat(SourcePath + name);
-        if (!src || src->kind != os::Kind::file) {
-            // Gone since the listing, or no longer a plain file.
-            logFailure(SourcePath + name + ": skipped: " +
-                       (src ? std::string("not a regular file") : src.error().message()));
-            yieldIfDue();
-            continue;
-        }
-        if (index.contains(name)) {
-            auto dst = os.stat(TargetPath + name);
-            if (dst && dst->kind == os::Kind::file && dst->size == src->size &&
-                dst->mtime.sec == src->mtime.sec) {
+        const os::FileInfo& src = infos[static_cast<std::size_t>(i)];
+        if (auto t = index.find(name); t != index.end()) {
+            const os::FileInfo& dst = targetInfos[t->second];
+            if (dst.size == src.size && dst.mtime.sec == src.mtime.sec) {
                 yieldIfDue();
                 continue;
             }
@@ -137,24 +151,25 @@ void Engine::syncFiles() {
             if (host_.ending()) break;
         }
         if (!yes && host_.checked(Option::confirm)) continue;
-        const bool copied = copyOne(name);
+        const bool copied = copyOne(name, src.size);
         if (copied) ++count;
         yieldNow();
         if (host_.ending()) break;
-        if (copied && host_.checked(Option::move)) deleteMoved(name, *src);
+        if (copied && host_.checked(Option::move))
+            deleteMoved(name, src);
+        else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
+            flushOrLog();
     }
     // Copies renamed into place reach the disk before the directory is
     // left, also when the program is ending.
-    if (targetDirty_) {
-        if (auto e = flushTarget()) logFailure(TargetPath + ": not flushed to disk: " + e->message());
-    }
+    if (targetDirty_) flushOrLog();
     if (host_.ending()) return;
 
     if (host_.logEnabled() && count != 0)
         WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
 }
 
-bool Engine::copyOne(const std::string& name) {
+bool Engine::copyOne(const std::string& name, std::uint64_t size) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
@@ -164,15 +179,22 @@ bool Engine::copyOne(const std::string& name) {
         yieldIfDue();
         return !host_.ending();
     };
+    // A copy whose source is about to be deleted is flushed on its own; the
+    // others are flushed a batch at a time, which costs far less.
+    const bool durable = host_.checked(Option::move);
     std::string tmp;
     os::Status r;
     for (int attempt = 0; attempt < 4; ++attempt) {
         tmp = TargetPath + detail::make_temp_name(random_);
-        r = os.copy_file(src, tmp, progress);
+        r = os.copy_file(src, tmp, progress, durable);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
-        if (!host_.ending()) logFailure(src + ": not copied: " + r.error().message());
+        if (host_.ending()) return false;
+        // Gone, or no longer a plain file, since the directory was read.
+        const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||
+                                                        r.error().code == os::Errc::invalid);
+        logFailure(src + (changed ? ": skipped: " : ": not copied: ") + r.error().message());
         return false;
     }
     if (auto m = os.rename_replace(tmp, dst); !m) {
@@ -180,14 +202,28 @@ bool Engine::copyOne(const std::string& name) {
         logFailure(src + ": not copied: " + m.error().message());
         return false;
     }
+    if (!durable) {
+        unflushed_.push_back(name);
+        unflushedBytes_ += size;
+    }
     targetDirty_ = true;
     return true;
 }
 
 std::optional<os::Error> Engine::flushTarget() {
-    if (auto f = os::current().flush_dir(TargetPath); !f) return f.error();
+    auto& os = os::current();
+    if (!unflushed_.empty()) {
+        if (auto f = os.flush_files(TargetPath, unflushed_); !f) return f.error();
+    }
+    unflushed_.clear();
+    unflushedBytes_ = 0;
+    if (auto f = os.flush_dir(TargetPath); !f) return f.error();
     targetDirty_ = false;
     return std::nullopt;
+}
+
+void Engine::flushOrLog() {
+    if (auto e = flushTarget()) logFailure(TargetPath + ": not flushed to disk: " + e->message());
 }
 
 void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
@@ -222,14 +258,16 @@ void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
     if (auto d = os.remove_file(src); !d) logFailure(src + ": not deleted: " + d.error().message());
 }
 
+// The target list has just read the directory: its names, hidden or not,
+// show what a run cut short left behind.
 bool Engine::removeLeftovers() {
     auto& os = os::current();
-    auto entries = os.list_dir(TargetPath);
-    if (!entries) return false;
+    std::vector<std::string> stale;
+    for (const auto* names : {&host_.hiddenFileNames(Side::target), &host_.fileNames(Side::target)})
+        for (const auto& n : *names)
+            if (is_temp_name(n)) stale.push_back(n);
     bool removed = false;
-    for (const auto& e : *entries)
-        if (e.kind == os::Kind::file && is_temp_name(e.name))
-            removed |= static_cast<bool>(os.remove_file(TargetPath + e.name));
+    for (const auto& n : stale) removed |= static_cast<bool>(os.remove_file(TargetPath + n));
     return removed;
 }
 

@@ -33,6 +33,28 @@ Result<std::string> Os::read_part(const std::string& path, std::uint64_t offset,
     return all->substr(static_cast<std::size_t>(offset), max);
 }
 
+Error cancelled(std::string op, std::string path) {
+    return make_error(Errc::cancelled, std::move(op), std::move(path), "cancelled");
+}
+
+Result<std::vector<DirEntry>> Os::list_dir_detailed(const std::string& dir,
+                                                    const std::function<bool()>& between) {
+    auto entries = list_dir(dir);
+    if (!entries) return entries;
+    std::vector<DirEntry> out;
+    out.reserve(entries->size());
+    for (auto& e : *entries) {
+        if (between && !between()) return std::unexpected(cancelled("read directory", dir));
+        auto st = stat(join(dir, e.name));
+        if (!st) continue;
+        e.kind = st->kind;
+        e.size = st->size;
+        e.mtime = st->mtime;
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
 Os& current() { return installed ? *installed : native(); }
 
 ScopedOs::ScopedOs(Os& os) : previous_(installed) { installed = &os; }

@@ -54,18 +54,21 @@ using Status = std::expected<void, Error>;
 
 enum class Kind { file, dir, other };
 
-struct DirEntry {
-    std::string name;
-    Kind kind = Kind::other;
-    bool hidden = false;  // POSIX: name starts with "."
-    bool system = false;  // POSIX: not a regular file or directory
-};
-
 // Seconds and nanoseconds since 1970-01-01 UTC.
 struct FileTime {
     std::int64_t sec = 0;
     std::int32_t nsec = 0;
     friend bool operator==(const FileTime&, const FileTime&) = default;
+};
+
+struct DirEntry {
+    std::string name;
+    Kind kind = Kind::other;
+    bool hidden = false;  // POSIX: name starts with "."
+    bool system = false;  // POSIX: not a regular file or directory
+    // A file's length and modification time: filled by list_dir_detailed.
+    std::uint64_t size = 0;
+    FileTime mtime;
 };
 
 struct FileInfo {
@@ -89,6 +92,9 @@ struct LocalTime {
     int millisecond = 0;
 };
 
+// What a cancelled listing or copy fails with.
+[[nodiscard]] Error cancelled(std::string op, std::string path);
+
 // Called between chunks of a copy with the bytes done so far; returning
 // false cancels the copy.
 using CopyProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
@@ -101,6 +107,13 @@ public:
     // Every entry of a directory except "." and "..", in the order the
     // system returns them. Links are reported, never followed.
     [[nodiscard]] virtual Result<std::vector<DirEntry>> list_dir(const std::string& dir) = 0;
+    // The same with each entry's length and modification time, as stat
+    // gives them; an entry that vanishes meanwhile is left out. between,
+    // when given, is called after each entry; returning false cancels
+    // (Errc::cancelled). The default stats every entry; a backend may do
+    // better.
+    [[nodiscard]] virtual Result<std::vector<DirEntry>> list_dir_detailed(
+        const std::string& dir, const std::function<bool()>& between);
     // Never follows a link: a link is Kind::other, system.
     [[nodiscard]] virtual Result<FileInfo> stat(const std::string& path) = 0;
     // What the path names, links followed: two spellings of one directory
@@ -130,10 +143,15 @@ public:
     // Appends data, creating the file when absent.
     [[nodiscard]] virtual Status append_file(const std::string& path, std::string_view data) = 0;
     // Copies the contents of from into the new file to (which must not
-    // exist), gives it the modification time of from and flushes it to disk.
-    // On failure or cancel nothing is left under to.
+    // exist) and gives it the modification time of from; with durable,
+    // flushed to disk too. On failure or cancel nothing is left under to.
     [[nodiscard]] virtual Status copy_file(const std::string& from, const std::string& to,
-                                           const CopyProgress& progress) = 0;
+                                           const CopyProgress& progress, bool durable) = 0;
+    // Flushes the contents of these files of one directory to disk (their
+    // entries in it: flush_dir). A backend may flush the whole volume
+    // instead, which costs far less than a flush per file.
+    [[nodiscard]] virtual Status flush_files(const std::string& dir,
+                                             const std::vector<std::string>& names) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
     // Flushes a directory's entries (a rename or create in it) to disk.
@@ -186,6 +204,10 @@ public:
     explicit ForwardingOs(Os& inner) : inner_(inner) {}
 
     Result<std::vector<DirEntry>> list_dir(const std::string& d) override { return inner_.list_dir(d); }
+    Result<std::vector<DirEntry>> list_dir_detailed(const std::string& d,
+                                                    const std::function<bool()>& b) override {
+        return inner_.list_dir_detailed(d, b);
+    }
     Result<FileInfo> stat(const std::string& p) override { return inner_.stat(p); }
     Result<FileId> identity(const std::string& p) override { return inner_.identity(p); }
     bool exists(const std::string& p) override { return inner_.exists(p); }
@@ -201,8 +223,12 @@ public:
         return inner_.write_file(p, d, durable);
     }
     Status append_file(const std::string& p, std::string_view d) override { return inner_.append_file(p, d); }
-    Status copy_file(const std::string& f, const std::string& t, const CopyProgress& pr) override {
-        return inner_.copy_file(f, t, pr);
+    Status copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
+                     bool durable) override {
+        return inner_.copy_file(f, t, pr, durable);
+    }
+    Status flush_files(const std::string& d, const std::vector<std::string>& n) override {
+        return inner_.flush_files(d, n);
     }
     Status set_mtime(const std::string& p, FileTime t) override { return inner_.set_mtime(p, t); }
     Status flush_dir(const std::string& d) override { return inner_.flush_dir(d); }

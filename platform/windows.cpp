@@ -213,6 +213,17 @@ Status check_regular(HANDLE h, const std::string& path, BY_HANDLE_FILE_INFORMATI
 class WindowsOs final : public Os {
 public:
     Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
+        return read_dir(dir, {});
+    }
+
+    // The search gives every entry's length and time at no cost.
+    Result<std::vector<DirEntry>> list_dir_detailed(const std::string& dir,
+                                                    const std::function<bool()>& between) override {
+        return read_dir(dir, between);
+    }
+
+    Result<std::vector<DirEntry>> read_dir(const std::string& dir,
+                                           const std::function<bool()>& between) {
         std::wstring pattern = wpath(dir);
         if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
         pattern += L'*';
@@ -232,11 +243,18 @@ public:
         do {
             std::wstring_view n = fd.cFileName;
             if (n == L"." || n == L"..") continue;
+            if (between && !between()) {
+                ::FindClose(h);
+                return std::unexpected(cancelled("read directory", dir));
+            }
             DirEntry e;
             e.name = narrow(n);
             e.kind = kind_of(fd.dwFileAttributes);
             e.hidden = (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
             e.system = (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || e.kind == Kind::other;
+            if (e.kind == Kind::file)
+                e.size = (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+            e.mtime = from_filetime(fd.ftLastWriteTime);
             out.push_back(std::move(e));
         } while (::FindNextFileW(h, &fd) || (err = ::GetLastError()) != ERROR_NO_MORE_FILES);
         ::FindClose(h);
@@ -358,7 +376,7 @@ public:
     }
 
     Status copy_file(const std::string& from, const std::string& to,
-                     const CopyProgress& progress) override {
+                     const CopyProgress& progress, bool durable) override {
         Handle in(::CreateFileW(wpath(from).c_str(), GENERIC_READ, kShareAll, nullptr,
                                 OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -377,7 +395,7 @@ public:
         Status r = copy_open(in.get(), out.get(), total, from, to, progress);
         if (r && !::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
             r = std::unexpected(fail("set time", to));
-        if (r && !::FlushFileBuffers(out.get())) r = std::unexpected(fail("flush", to));
+        if (r && durable && !::FlushFileBuffers(out.get())) r = std::unexpected(fail("flush", to));
         if (r && !out.close()) r = std::unexpected(fail("close", to));
         if (!r) {
             if (out.valid()) out.close();
@@ -393,6 +411,17 @@ public:
         if (!h.valid()) return std::unexpected(fail("set time", path));
         const FILETIME ft = to_filetime(t);
         if (!::SetFileTime(h.get(), nullptr, nullptr, &ft)) return std::unexpected(fail("set time", path));
+        return {};
+    }
+
+    Status flush_files(const std::string& dir, const std::vector<std::string>& names) override {
+        for (const auto& n : names) {
+            const std::string path = join(dir, n);
+            Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!h.valid()) return std::unexpected(fail("open", path));
+            if (!::FlushFileBuffers(h.get())) return std::unexpected(fail("flush", path));
+        }
         return {};
     }
 

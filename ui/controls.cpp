@@ -21,12 +21,14 @@ std::string normalise_dir(std::string p) {
     return p;
 }
 
+// Letters compared as their lower case; ASCII only, as fast as a table.
+char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool less_name(const std::string& a, const std::string& b) {
-    auto lower = [](unsigned char c) { return static_cast<char>(std::tolower(c)); };
-    auto ia = a.begin(), ib = b.begin();
-    for (; ia != a.end() && ib != b.end(); ++ia, ++ib) {
-        char ca = lower(static_cast<unsigned char>(*ia)), cb = lower(static_cast<unsigned char>(*ib));
-        if (ca != cb) return ca < cb;
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char ca = fold(a[i]), cb = fold(b[i]);
+        if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
     }
     if (a.size() != b.size()) return a.size() < b.size();
     return a < b;
@@ -152,19 +154,32 @@ void FileList::setPattern(const std::string& p) {
     refresh();
 }
 
-void FileList::refresh() {
+void FileList::refresh(const std::function<bool()>& between) {
     files_.clear();
+    infos_.clear();
+    hidden_.clear();
     error_.reset();
     if (!path_.empty()) {
-        auto listing = os::current().list_dir(path_);
+        auto listing = os::current().list_dir_detailed(path_, between);
         if (!listing) {
             error_ = listing.error();
         } else {
-            for (auto& e : *listing)
-                if (e.kind == os::Kind::file && !e.hidden && !e.system &&
-                    matches_pattern(e.name, pattern_))
-                    files_.push_back(std::move(e.name));
-            std::sort(files_.begin(), files_.end(), less_name);
+            std::vector<os::DirEntry> shown;
+            for (auto& e : *listing) {
+                if (e.kind != os::Kind::file) continue;
+                if (e.hidden || e.system)
+                    hidden_.push_back(std::move(e.name));
+                else if (matches_pattern(e.name, pattern_))
+                    shown.push_back(std::move(e));
+            }
+            std::sort(shown.begin(), shown.end(),
+                      [](const os::DirEntry& a, const os::DirEntry& b) { return less_name(a.name, b.name); });
+            files_.reserve(shown.size());
+            infos_.reserve(shown.size());
+            for (auto& e : shown) {
+                infos_.push_back({e.kind, e.hidden, e.system, e.size, e.mtime});
+                files_.push_back(std::move(e.name));
+            }
         }
     }
     changed.emit();

@@ -318,10 +318,16 @@ public:
     void setPath(const std::string& path, bool reread = true);
     const std::string& pattern() const { return pattern_; }
     void setPattern(const std::string& p);
-    void refresh();
+    // Rereads the directory; between, when given, is called after each
+    // entry and cancels the read by returning false (the list is then empty).
+    void refresh(const std::function<bool()>& between = {});
     int listCount() const { return static_cast<int>(files_.size()); }
     const std::string& list(int i) const { return files_[static_cast<std::size_t>(i)]; }
     const std::vector<std::string>& files() const { return files_; }
+    // Length and time of each of files(), as the last read found them.
+    const std::vector<os::FileInfo>& infos() const { return infos_; }
+    // The regular files the list leaves out for being hidden.
+    const std::vector<std::string>& hiddenFiles() const { return hidden_; }
     // Why the last read of the directory failed; empty after a good read.
     const std::optional<os::Error>& error() const { return error_; }
 
@@ -329,6 +335,8 @@ private:
     std::string path_;
     std::string pattern_ = "*.*";
     std::vector<std::string> files_;
+    std::vector<os::FileInfo> infos_;
+    std::vector<std::string> hidden_;
     std::optional<os::Error> error_;
 };
 

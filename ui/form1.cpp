@@ -216,8 +216,14 @@ void Form1::setDrive(Side side, const std::string& path) { driveList(side).setDr
 void Form1::setFileListPath(Side side, const std::string& path) {
     fileList(side).setPath(path, false);
 }
-void Form1::refreshFileList(Side side) { fileList(side).refresh(); }
+void Form1::refreshFileList(Side side, const std::function<bool()>& between) {
+    fileList(side).refresh(between);
+}
 const std::vector<std::string>& Form1::fileNames(Side side) { return fileList(side).files(); }
+const std::vector<os::FileInfo>& Form1::fileInfos(Side side) { return fileList(side).infos(); }
+const std::vector<std::string>& Form1::hiddenFileNames(Side side) {
+    return fileList(side).hiddenFiles();
+}
 const std::optional<os::Error>& Form1::fileListError(Side side) {
     return fileList(side).error();
 }

@@ -190,8 +190,10 @@ public:
     void refreshTree(engine::Side side) override;
     void setDrive(engine::Side side, const std::string& path) override;
     void setFileListPath(engine::Side side, const std::string& path) override;
-    void refreshFileList(engine::Side side) override;
+    void refreshFileList(engine::Side side, const std::function<bool()>& between) override;
     const std::vector<std::string>& fileNames(engine::Side side) override;
+    const std::vector<os::FileInfo>& fileInfos(engine::Side side) override;
+    const std::vector<std::string>& hiddenFileNames(engine::Side side) override;
     const std::optional<os::Error>& fileListError(engine::Side side) override;
     bool checked(engine::Option option) override;
     void setSubsChecked(bool on) override;

@@ -57,8 +57,12 @@ public:
     std::function<void(const std::string& to)> duringCopy;
     // Added to every stat, to make a directory slow to compare.
     std::chrono::microseconds statDelay{0};
+    int stats = 0;
 
     std::vector<std::string> copied;   // sources, in order
+    std::vector<bool> durables;        // whether each copy was flushed by itself
+    std::vector<std::vector<std::string>> flushedFiles;  // names, a call each
+    std::vector<std::string> flushedDirs;
     std::vector<std::string> removed;  // every path removed
     std::vector<std::string> written;  // every path written whole
 
@@ -70,16 +74,23 @@ public:
         return inner_.env(name);
     }
     std::string temp_dir() override { return temp ? *temp : inner_.temp_dir(); }
-    os::Status copy_file(const std::string& f, const std::string& t,
-                         const os::CopyProgress& p) override {
+    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
+                         bool durable) override {
         copied.push_back(f);
+        durables.push_back(durable);
         if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
         return inner_.copy_file(f, t, [&](std::uint64_t done, std::uint64_t total) {
             if (duringCopy) duringCopy(t);
             return !p || p(done, total);
-        });
+        }, durable);
+    }
+    os::Status flush_files(const std::string& d, const std::vector<std::string>& n) override {
+        flushedFiles.push_back(n);
+        if (flushFault && flushFault->hits(d)) return fail(*flushFault, "flush", d);
+        return inner_.flush_files(d, n);
     }
     os::Status flush_dir(const std::string& d) override {
+        flushedDirs.push_back(d);
         if (flushFault && flushFault->hits(d)) return fail(*flushFault, "flush", d);
         return inner_.flush_dir(d);
     }
@@ -100,6 +111,13 @@ public:
         if (listFault && listFault->hits(d)) return fail(*listFault, "read directory", d);
         return inner_.list_dir(d);
     }
+    os::Result<std::vector<os::DirEntry>> list_dir_detailed(
+        const std::string& d, const std::function<bool()>& between) override {
+        if (listFault && listFault->hits(d)) return fail(*listFault, "read directory", d);
+        // Slow stats are this Os's own: the listing stats through it.
+        if (statDelay.count() > 0) return Os::list_dir_detailed(d, between);
+        return inner_.list_dir_detailed(d, between);
+    }
     os::Status append_file(const std::string& p, std::string_view data) override {
         if (appendFault && appendFault->hits(p)) return fail(*appendFault, "write", p);
         return inner_.append_file(p, data);
@@ -110,6 +128,7 @@ public:
         return inner_.write_file(p, data, durable);
     }
     os::Result<os::FileInfo> stat(const std::string& p) override {
+        ++stats;
         if (statDelay.count() > 0) std::this_thread::sleep_for(statDelay);
         if (statFault && statFault->hits(p)) return fail(*statFault, "stat", p);
         return inner_.stat(p);

@@ -1,5 +1,6 @@
 // Nothing is lost and nothing half done: move mode, faults at each step of
 // a copy, the program ending in the middle of one, and leftovers.
+#include <algorithm>
 #include <thread>
 
 #include "fixture.h"
@@ -98,6 +99,62 @@ TEST_F(SafetyTest, AFaultDuringTheCopyLeavesTheOldTargetWhole) {
     }
     EXPECT_EQ(logWith("report.txt: not copied").size(), 2u);
     EXPECT_TRUE(logWith("files copied/moved").empty());
+}
+
+// Copies whose sources stay are flushed a directory at a time; a copy
+// whose source goes is flushed by itself, with its directory, first.
+TEST_F(SafetyTest, CopiesAreFlushedADirectoryAtATimeAndMovesOneByOne) {
+    load({{"s", "t", "YES"}});
+    for (auto n : {"a", "b", "c"}) file(std::string("s/") + n, n);
+    file("s/sub/d", "d");
+    run();
+    EXPECT_EQ(eos.durables, (std::vector<bool>{false, false, false, false}));
+    ASSERT_EQ(eos.flushedFiles.size(), 2u) << "one flush a directory";
+    EXPECT_EQ(eos.flushedFiles[0], (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(eos.flushedFiles[1], (std::vector<std::string>{"d"}));
+    EXPECT_EQ(std::count(eos.flushedDirs.begin(), eos.flushedDirs.end(), data / "t/"), 1);
+    EXPECT_EQ(std::count(eos.flushedDirs.begin(), eos.flushedDirs.end(), data / "t/sub/"), 1);
+
+    eos.durables.clear();
+    eos.flushedFiles.clear();
+    eos.flushedDirs.clear();
+    form->Movefiles_Click();
+    for (auto n : {"e", "f"}) file(std::string("s/") + n, n);
+    run();
+    EXPECT_EQ(eos.durables, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(eos.flushedFiles.empty()) << "each copy was flushed as it was made";
+    EXPECT_EQ(std::count(eos.flushedDirs.begin(), eos.flushedDirs.end(), data / "t/"), 2)
+        << "the directory before each delete";
+    EXPECT_FALSE(has("s/e"));
+    EXPECT_FALSE(has("s/f"));
+    EXPECT_EQ(at("t/f"), "f");
+}
+
+// Move mode switched on between a copy and its delete: that copy was not
+// flushed by itself, so it is flushed before its source goes.
+TEST_F(SafetyTest, AMoveDecidedAfterTheCopyFlushesThatCopyFirst) {
+    load({{"s", "t", "NO"}});
+    file("s/late.txt", "late");
+    runWith([&] { form->Movefiles_Click(); }, [&] { return has("t/late.txt"); });
+    EXPECT_EQ(eos.durables, (std::vector<bool>{false}));
+    ASSERT_EQ(eos.flushedFiles.size(), 1u);
+    EXPECT_EQ(eos.flushedFiles[0], (std::vector<std::string>{"late.txt"}));
+    EXPECT_FALSE(has("s/late.txt"));
+    EXPECT_EQ(at("t/late.txt"), "late");
+}
+
+TEST_F(SafetyTest, AFailedFlushInCopyModeIsLoggedAndKeepsTheSources) {
+    load({{"s", "t", "NO"}});
+    file("s/a.txt", "a");
+    file("s/b.txt", "b");
+    eos.flushFault = Fault{data / "t", 1, os::Errc::io, "injected flush failure"};
+    run();
+    EXPECT_EQ(at("s/a.txt"), "a");
+    EXPECT_EQ(at("t/b.txt"), "b");
+    const auto said = logWith("injected flush failure");
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("not flushed to disk"), std::string::npos) << said[0];
+    EXPECT_TRUE(temporaries("t").empty());
 }
 
 TEST_F(SafetyTest, ACopyInFlightIsNeverSeenUnderTheTargetName) {

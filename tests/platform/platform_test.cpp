@@ -29,7 +29,7 @@ TEST(Platform, ListDirGivesKindsAndHidesOnlyTheCopiesInProgress) {
     write(dir / "plain.txt", "p");
     mkdirs(dir / "sub");
     // A temporary copy of the engine is hidden on every backend.
-    ASSERT_TRUE(sys().copy_file(dir / "plain.txt", dir / ".qm-0123abcd.part", nullptr));
+    ASSERT_TRUE(sys().copy_file(dir / "plain.txt", dir / ".qm-0123abcd.part", nullptr, true));
     auto list = sys().list_dir(dir.path());
     ASSERT_TRUE(list) << list.error().message();
     ASSERT_EQ(list->size(), 3u);
@@ -52,6 +52,60 @@ TEST(Platform, ListDirGivesKindsAndHidesOnlyTheCopiesInProgress) {
     ASSERT_TRUE(fin);
     EXPECT_FALSE(fin->hidden);
     EXPECT_EQ(read(dir / "final.txt"), "p");
+}
+
+TEST(Platform, DetailedListingGivesWhatStatGives) {
+    TempDir dir;
+    write(dir / "a.txt", "twelve bytes");
+    ASSERT_TRUE(sys().set_mtime(dir / "a.txt", {1'400'000'000, 500'000'000}));
+    write(dir / "empty", "");
+    mkdirs(dir / "sub");
+    ASSERT_TRUE(sys().copy_file(dir / "a.txt", dir / ".qm-00000001.part", nullptr, false));
+    auto list = sys().list_dir_detailed(dir.path(), {});
+    ASSERT_TRUE(list) << list.error().message();
+    ASSERT_EQ(list->size(), 4u);
+    for (const auto& e : *list) {
+        auto st = sys().stat(dir / e.name);
+        ASSERT_TRUE(st) << e.name;
+        EXPECT_EQ(e.kind, st->kind) << e.name;
+        EXPECT_EQ(e.hidden, st->hidden) << e.name;
+        EXPECT_EQ(e.system, st->system) << e.name;
+        if (e.kind == os::Kind::file) {
+            EXPECT_EQ(e.size, st->size) << e.name;
+            EXPECT_EQ(e.mtime, st->mtime) << e.name;
+        }
+    }
+    const auto* a = entry(*list, "a.txt");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->size, 12u);
+    EXPECT_EQ(a->mtime.sec, 1'400'000'000);
+    EXPECT_TRUE(entry(*list, ".qm-00000001.part")->hidden);
+    int calls = 0;
+    auto stopped = sys().list_dir_detailed(dir.path(), [&] { return ++calls < 2; });
+    ASSERT_FALSE(stopped);
+    EXPECT_EQ(stopped.error().code, os::Errc::cancelled);
+    EXPECT_EQ(calls, 2);
+    auto missing = sys().list_dir_detailed(dir / "nothing", {});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, os::Errc::not_found);
+}
+
+TEST(Platform, FlushingFilesOfADirectoryKeepsThemAsTheyAre) {
+    TempDir dir;
+    std::vector<std::string> few, many;
+    for (int i = 0; i < 8; ++i) {
+        const std::string n = "f" + std::to_string(i);
+        write(dir / n, n);
+        (i < 2 ? few : many).push_back(n);
+    }
+    EXPECT_TRUE(sys().flush_files(dir.path(), {}));
+    EXPECT_TRUE(sys().flush_files(dir.path(), few));
+    EXPECT_TRUE(sys().flush_files(dir.path(), many));
+    EXPECT_EQ(read(dir / "f7"), "f7");
+    auto gone = sys().flush_files(dir.path(), {"no-such-file"});
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().code, os::Errc::not_found);
+    EXPECT_FALSE(sys().flush_files(dir / "nothing", many));
 }
 
 TEST(Platform, ListDirOfAMissingDirectoryIsNotFoundAndAnEmptyOneIsEmpty) {
@@ -78,7 +132,7 @@ TEST(Platform, CopyKeepsTheModificationTimeExactlyAndTheBytes) {
     auto r = sys().copy_file(dir / "src.bin", dir / "dst.bin", [&](std::uint64_t d, std::uint64_t n) {
         calls.emplace_back(d, n);
         return true;
-    });
+    }, false);
     ASSERT_TRUE(r) << r.error().message();
     auto s = sys().stat(dir / "dst.bin");
     ASSERT_TRUE(s);
@@ -98,17 +152,17 @@ TEST(Platform, CopyNeverOverwritesAndLeavesNothingWhenTheSourceIsMissing) {
     TempDir dir;
     write(dir / "a", "new");
     write(dir / "b", "old");
-    auto over = sys().copy_file(dir / "a", dir / "b", nullptr);
+    auto over = sys().copy_file(dir / "a", dir / "b", nullptr, true);
     ASSERT_FALSE(over);
     EXPECT_EQ(over.error().code, os::Errc::exists);
     EXPECT_EQ(read(dir / "b"), "old");
 
-    auto missing = sys().copy_file(dir / "gone", dir / "c", nullptr);
+    auto missing = sys().copy_file(dir / "gone", dir / "c", nullptr, true);
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().code, os::Errc::not_found);
     EXPECT_FALSE(exists(dir / "c"));
 
-    auto fromDir = sys().copy_file(dir.path(), dir / "d", nullptr);
+    auto fromDir = sys().copy_file(dir.path(), dir / "d", nullptr, true);
     EXPECT_FALSE(fromDir);
     EXPECT_FALSE(exists(dir / "d"));
 }
@@ -119,14 +173,14 @@ TEST(Platform, ACancelledCopyLeavesNothing) {
     int calls = 0;
     auto r = sys().copy_file(dir / "src.bin", dir / "mid.bin", [&](std::uint64_t, std::uint64_t) {
         return ++calls < 2;  // cancels after the first chunk
-    });
+    }, true);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, os::Errc::cancelled);
     EXPECT_EQ(calls, 2);
     EXPECT_FALSE(exists(dir / "mid.bin"));
 
     auto first = sys().copy_file(dir / "src.bin", dir / "none.bin",
-                                 [](std::uint64_t, std::uint64_t) { return false; });
+                                 [](std::uint64_t, std::uint64_t) { return false; }, false);
     ASSERT_FALSE(first);
     EXPECT_FALSE(exists(dir / "none.bin"));
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"src.bin"});

@@ -51,9 +51,9 @@ TEST(PosixLinks, ReadsCopiesAndWritesRefuseLinksAndFifos) {
     EXPECT_FALSE(sys().write_file(d / "link", "through", false));
     EXPECT_FALSE(sys().append_file(d / "link", "through"));
     EXPECT_EQ(read(elsewhere / "real.txt"), "outside");
-    EXPECT_FALSE(sys().copy_file(d / "link", d / "copy1", nullptr));
+    EXPECT_FALSE(sys().copy_file(d / "link", d / "copy1", nullptr, true));
     // Opening a FIFO for reading would wait for a writer for ever.
-    auto fifo = sys().copy_file(d / "pipe", d / "copy2", nullptr);
+    auto fifo = sys().copy_file(d / "pipe", d / "copy2", nullptr, true);
     ASSERT_FALSE(fifo);
     EXPECT_EQ(fifo.error().code, os::Errc::invalid);
     EXPECT_FALSE(sys().exists(d / "copy1"));

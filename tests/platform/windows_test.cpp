@@ -163,7 +163,7 @@ TEST(Windows, PathsLongerThanMaxPathWork) {
     ASSERT_TRUE(st);
     EXPECT_EQ(st->size, 6u);
     EXPECT_EQ(st->mtime.sec, 1'600'000'000);
-    ASSERT_TRUE(sys().copy_file(file, os::join(p, "copy.txt"), nullptr));
+    ASSERT_TRUE(sys().copy_file(file, os::join(p, "copy.txt"), nullptr, true));
     EXPECT_EQ(sys().stat(os::join(p, "copy.txt"))->mtime.sec, 1'600'000'000);
     ASSERT_TRUE(sys().rename_replace(os::join(p, "copy.txt"), file));
     EXPECT_EQ(names(p), std::vector<std::string>{"long-name-file.txt"});
@@ -182,7 +182,7 @@ TEST(Windows, NonAsciiNamesRoundTrip) {
     // The name on disk is the UTF-16 form of the UTF-8 one.
     EXPECT_NE(GetFileAttributesW((wide(dir.path()) + L"\\Gr\u00fc\u00dfe-\u65e5\u672c-\U0001F4C1.txt").c_str()),
               INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(sys().copy_file(dir / name, dir / ("\xc3\xa9t\xc3\xa9.txt"), nullptr));
+    ASSERT_TRUE(sys().copy_file(dir / name, dir / ("\xc3\xa9t\xc3\xa9.txt"), nullptr, true));
     auto list = sys().list_dir(dir.path());
     ASSERT_TRUE(list);
     EXPECT_TRUE(entry(*list, "\xc3\xa9t\xc3\xa9.txt"));
