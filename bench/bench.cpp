@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
                 (void)os.write_file(dir + "/f" + std::to_string(f) + ".dat", kib, false);
         }
     }
-    shell("sync; cat $(find " + src + " -type f) > /dev/null");  // warm
+    shell("sync; find " + src + " -type f -exec cat {} + > /dev/null");  // warm
 
     // Initial copy into a fresh empty target each round. Nothing is deleted
     // until the end: on ext4, new inodes next to many just-deleted ones are

@@ -146,7 +146,7 @@ private:
     }
 };
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public ::testing::Test, protected FakeServices {
 protected:
     EngineTest() : eos(prog.path(), lists.path()), use(eos) {}
 
@@ -166,14 +166,7 @@ protected:
     // Loads the window on a batch, the log on and the interval one tick.
     ui::Form1& load(const std::vector<Entry>& entries) {
         writeBatch(entries);
-        ui::Services s;
-        s.dialogs = &dialogs;
-        s.pump = &pump;
-        s.sleeper = &sleeper;
-        s.clock = &clock;
-        s.app = &app;
-        form = std::make_unique<ui::Form1>(s);
-        form->Form_Load();
+        form = loadForm();
         form->Check2.setValue(1);
         form->Slider1.setValue(1);
         return *form;
@@ -240,11 +233,6 @@ protected:
     TempDir prog, lists, data;
     EngineOs eos;
     os::ScopedOs use;
-    FakeDialogs dialogs;
-    FakePump pump;
-    FakeSleeper sleeper;
-    FakeClock clock;
-    FakeApp app;
     std::unique_ptr<ui::Form1> form;
 };
 

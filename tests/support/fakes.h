@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,33 @@ class FakeApp : public ui::Application {
 public:
     void quit() override { ++quits; }
     int quits = 0;
+};
+
+// Every scripted service a window model in a test is built on; fixtures
+// derive from it and reach the fakes by name.
+struct FakeServices {
+    FakeDialogs dialogs;
+    FakePump pump;
+    FakeSleeper sleeper;
+    FakeClock clock;
+    FakeApp app;
+
+    ui::Services services() {
+        ui::Services s;
+        s.dialogs = &dialogs;
+        s.pump = &pump;
+        s.sleeper = &sleeper;
+        s.clock = &clock;
+        s.app = &app;
+        return s;
+    }
+    // A window model built on them and loaded.
+    std::unique_ptr<ui::Form1> loadForm(const ui::Services& s) {
+        auto form = std::make_unique<ui::Form1>(s);
+        form->Form_Load();
+        return form;
+    }
+    std::unique_ptr<ui::Form1> loadForm() { return loadForm(services()); }
 };
 
 // The real Os, but with the program's directory moved to a test directory.

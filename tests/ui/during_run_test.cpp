@@ -14,7 +14,7 @@
 namespace qm::test {
 namespace {
 
-class DuringRunTest : public ::testing::Test {
+class DuringRunTest : public ::testing::Test, protected FakeServices {
 protected:
     DuringRunTest() : prog_os(prog.path()), use(prog_os) {
         for (auto d : {"s1", "t1", "s2", "t2", "s3", "t3", "other"}) mkdirs(prog / d);
@@ -29,14 +29,7 @@ protected:
         write(prog / "BATCH.INI", batch::join_lines(lines));
         before = read(prog / "BATCH.INI");
 
-        ui::Services s;
-        s.dialogs = &dialogs;
-        s.pump = &pump;
-        s.sleeper = &sleeper;
-        s.clock = &clock;
-        s.app = &app;
-        form = std::make_unique<ui::Form1>(s);
-        form->Form_Load();
+        form = loadForm();
         form->Slider1.setValue(1);
     }
 
@@ -64,11 +57,6 @@ protected:
     TempDir prog;
     ProgramDirOs prog_os;
     os::ScopedOs use;
-    FakeDialogs dialogs;
-    FakePump pump;
-    FakeSleeper sleeper;
-    FakeClock clock;
-    FakeApp app;
     std::unique_ptr<ui::Form1> form;
     std::string before;
 };

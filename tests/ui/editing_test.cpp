@@ -15,7 +15,7 @@ using batch::join_lines;
 using batch::split_lines;
 
 // A program directory with real source and target directories.
-class EditingTest : public ::testing::Test {
+class EditingTest : public ::testing::Test, protected FakeServices {
 protected:
     EditingTest() : prog_os(prog.path()), use(prog_os) {
         for (auto d : {"s1", "t1", "s2", "t2", "s3", "t3", "dotted.dir"}) mkdirs(prog / d);
@@ -23,14 +23,7 @@ protected:
 
     ui::Form1& load(const std::vector<std::string>& entries) {
         if (!entries.empty()) write(prog / "BATCH.INI", join_lines(entries));
-        ui::Services s;
-        s.dialogs = &dialogs;
-        s.pump = &pump;
-        s.sleeper = &sleeper;
-        s.clock = &clock;
-        s.app = &app;
-        form = std::make_unique<ui::Form1>(s);
-        form->Form_Load();
+        form = loadForm();
         return *form;
     }
     std::vector<std::string> entry(const std::string& s, const std::string& t, const char* subs = "YES") {
@@ -54,11 +47,6 @@ protected:
     TempDir prog;
     ProgramDirOs prog_os;
     os::ScopedOs use;
-    FakeDialogs dialogs;
-    FakePump pump;
-    FakeSleeper sleeper;
-    FakeClock clock;
-    FakeApp app;
     std::unique_ptr<ui::Form1> form;
 };
 

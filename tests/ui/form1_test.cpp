@@ -14,33 +14,18 @@
 namespace qm::test {
 namespace {
 
-class Form1Test : public ::testing::Test {
+class Form1Test : public ::testing::Test, protected FakeServices {
 protected:
     Form1Test() : prog_os(prog.path()), use(prog_os) {}
 
     ui::Form1& load() {
-        form = std::make_unique<ui::Form1>(services());
-        form->Form_Load();
+        form = loadForm();
         return *form;
-    }
-    ui::Services services() {
-        ui::Services s;
-        s.dialogs = &dialogs;
-        s.pump = &pump;
-        s.sleeper = &sleeper;
-        s.clock = &clock;
-        s.app = &app;
-        return s;
     }
 
     TempDir prog;
     ProgramDirOs prog_os;
     os::ScopedOs use;
-    FakeDialogs dialogs;
-    FakePump pump;
-    FakeSleeper sleeper;
-    FakeClock clock;
-    FakeApp app;
     std::unique_ptr<ui::Form1> form;
 };
 

@@ -23,7 +23,7 @@ public:
     int popups = 0;
 };
 
-class TrayTest : public ::testing::Test {
+class TrayTest : public ::testing::Test, protected FakeServices {
 protected:
     TrayTest() : prog_os(prog.path()), use(prog_os) {}
     ui::Form1& load(bool withTray) {
@@ -31,8 +31,7 @@ protected:
         s.dialogs = &dialogs;
         s.sleeper = &sleeper;
         if (withTray) s.tray = &tray;
-        form = std::make_unique<ui::Form1>(s);
-        form->Form_Load();
+        form = loadForm(s);
         form->mShow_Click();
         dialogs.boxes.clear();
         return *form;
@@ -40,8 +39,6 @@ protected:
     TempDir prog;
     ProgramDirOs prog_os;
     os::ScopedOs use;
-    FakeDialogs dialogs;
-    FakeSleeper sleeper;
     FakeTray tray;
     std::unique_ptr<ui::Form1> form;
 };
