@@ -29,6 +29,8 @@ public:
     // Rereads a file list; between is called after each entry read, and
     // ends the read early by returning false.
     virtual void refreshFileList(Side side, const std::function<bool()>& between) = 0;
+    // Both at once, the same way.
+    virtual void refreshFileLists(const std::function<bool()>& between) = 0;
     virtual const std::vector<std::string>& fileNames(Side side) = 0;
     // Length and time of each of fileNames(side), from the same read.
     virtual const std::vector<os::FileInfo>& fileInfos(Side side) = 0;

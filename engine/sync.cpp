@@ -20,8 +20,7 @@ using detail::is_temp_name;
 
 void Engine::SyncDirectory(bool Nested) {
     random_.seed_from_time_of_day();
-    host_.refreshFileList(Side::source, betweenEntries());
-    host_.refreshFileList(Side::target, betweenEntries());
+    host_.refreshFileLists(betweenEntries());
     SourcePath = os::with_separator(host_.treePath(Side::source));
     TargetPath = os::with_separator(host_.treePath(Side::target));
     host_.setSubsChecked(host_.subsValue() != "NO");

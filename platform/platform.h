@@ -107,8 +107,9 @@ public:
     // Every entry of a directory except "." and "..", in the order the
     // system returns them. Links are reported, never followed.
     [[nodiscard]] virtual Result<std::vector<DirEntry>> list_dir(const std::string& dir) = 0;
-    // The same with each entry's length and modification time, as stat
-    // gives them; an entry that vanishes meanwhile is left out. between,
+    // The same with each file's length and modification time, as stat
+    // gives them (other entries may have none); an entry that vanishes
+    // meanwhile is left out. between,
     // when given, is called after each entry; returning false cancels
     // (Errc::cancelled). The default stats every entry; a backend may do
     // better.

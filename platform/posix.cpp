@@ -167,19 +167,24 @@ public:
                 ::closedir(d);
                 return std::unexpected(cancelled("read directory", dir));
             }
-            struct stat st{};
-            if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                errno = 0;  // gone since it was read
-                continue;
-            }
             DirEntry de;
             de.name = e->d_name;
-            de.kind = kind_of(st.st_mode);
+            if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) {
+                struct stat st{};
+                if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    errno = 0;  // gone since it was read
+                    continue;
+                }
+                de.kind = kind_of(st.st_mode);
+                de.size = static_cast<std::uint64_t>(st.st_size);
+                de.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                            static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+            } else {
+                // Only a file's length and time are of use: not worth a stat.
+                de.kind = e->d_type == DT_DIR ? Kind::dir : Kind::other;
+            }
             de.hidden = is_hidden_name(de.name);
             de.system = de.kind == Kind::other;
-            de.size = static_cast<std::uint64_t>(st.st_size);
-            de.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                        static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
             out.push_back(std::move(de));
             errno = 0;
         }

@@ -155,31 +155,35 @@ void FileList::setPattern(const std::string& p) {
 }
 
 void FileList::refresh(const std::function<bool()>& between) {
+    if (path_.empty())
+        show(std::vector<os::DirEntry>{});
+    else
+        show(os::current().list_dir_detailed(path_, between));
+}
+
+void FileList::show(os::Result<std::vector<os::DirEntry>> listing) {
     files_.clear();
     infos_.clear();
     hidden_.clear();
     error_.reset();
-    if (!path_.empty()) {
-        auto listing = os::current().list_dir_detailed(path_, between);
-        if (!listing) {
-            error_ = listing.error();
-        } else {
-            std::vector<os::DirEntry> shown;
-            for (auto& e : *listing) {
-                if (e.kind != os::Kind::file) continue;
-                if (e.hidden || e.system)
-                    hidden_.push_back(std::move(e.name));
-                else if (matches_pattern(e.name, pattern_))
-                    shown.push_back(std::move(e));
-            }
-            std::sort(shown.begin(), shown.end(),
-                      [](const os::DirEntry& a, const os::DirEntry& b) { return less_name(a.name, b.name); });
-            files_.reserve(shown.size());
-            infos_.reserve(shown.size());
-            for (auto& e : shown) {
-                infos_.push_back({e.kind, e.hidden, e.system, e.size, e.mtime});
-                files_.push_back(std::move(e.name));
-            }
+    if (!listing) {
+        error_ = listing.error();
+    } else {
+        std::vector<os::DirEntry> shown;
+        for (auto& e : *listing) {
+            if (e.kind != os::Kind::file) continue;
+            if (e.hidden || e.system)
+                hidden_.push_back(std::move(e.name));
+            else if (matches_pattern(e.name, pattern_))
+                shown.push_back(std::move(e));
+        }
+        std::sort(shown.begin(), shown.end(),
+                  [](const os::DirEntry& a, const os::DirEntry& b) { return less_name(a.name, b.name); });
+        files_.reserve(shown.size());
+        infos_.reserve(shown.size());
+        for (auto& e : shown) {
+            infos_.push_back({e.kind, e.hidden, e.system, e.size, e.mtime});
+            files_.push_back(std::move(e.name));
         }
     }
     changed.emit();

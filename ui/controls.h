@@ -321,6 +321,8 @@ public:
     // Rereads the directory; between, when given, is called after each
     // entry and cancels the read by returning false (the list is then empty).
     void refresh(const std::function<bool()>& between = {});
+    // Shows a listing of path() read elsewhere, as refresh would.
+    void show(os::Result<std::vector<os::DirEntry>> listing);
     int listCount() const { return static_cast<int>(files_.size()); }
     const std::string& list(int i) const { return files_[static_cast<std::size_t>(i)]; }
     const std::vector<std::string>& files() const { return files_; }

@@ -4,6 +4,7 @@
 #include "ui/form1.h"
 
 #include "engine/engine.h"
+#include "ui/reader.h"
 
 namespace qm::ui {
 
@@ -219,6 +220,39 @@ void Form1::setFileListPath(Side side, const std::string& path) {
 void Form1::refreshFileList(Side side, const std::function<bool()>& between) {
     fileList(side).refresh(between);
 }
+// The target is read on a second thread while the source is read here:
+// each side's reads wait on the disk or walk the kernel's caches on their
+// own, so the pair takes about as long as the longer of the two.
+void Form1::refreshFileLists(const std::function<bool()>& between) {
+    FileList& target = fileList(Side::target);
+    const std::string path = target.path();
+    if (path.empty()) {
+        fileList(Side::source).refresh(between);
+        target.refresh(between);
+        return;
+    }
+    if (!reader_) reader_ = std::make_unique<BackgroundReader>();
+    reader_->start(path);
+    bool stopped = false;
+    fileList(Side::source).refresh([&] {
+        if (between()) return true;
+        stopped = true;
+        reader_->cancel();
+        return false;
+    });
+    while (!reader_->wait(20))
+        if (!stopped && !between()) {
+            stopped = true;
+            reader_->cancel();
+        }
+    auto listing = reader_->take();
+    // Read for the path it still shows, or read again.
+    if (target.path() == path)
+        target.show(std::move(listing));
+    else
+        target.refresh(between);
+}
+
 const std::vector<std::string>& Form1::fileNames(Side side) { return fileList(side).files(); }
 const std::vector<os::FileInfo>& Form1::fileInfos(Side side) { return fileList(side).infos(); }
 const std::vector<std::string>& Form1::hiddenFileNames(Side side) {

@@ -77,6 +77,8 @@ struct Services {
 
 enum class MousePointer { Default = 0, Hourglass = 11 };
 
+class BackgroundReader;
+
 class Form1 final : public batch::Window, public engine::Host {
 public:
     explicit Form1(Services services);
@@ -191,6 +193,7 @@ public:
     void setDrive(engine::Side side, const std::string& path) override;
     void setFileListPath(engine::Side side, const std::string& path) override;
     void refreshFileList(engine::Side side, const std::function<bool()>& between) override;
+    void refreshFileLists(const std::function<bool()>& between) override;
     const std::vector<std::string>& fileNames(engine::Side side) override;
     const std::vector<os::FileInfo>& fileInfos(engine::Side side) override;
     const std::vector<std::string>& hiddenFileNames(engine::Side side) override;
@@ -228,6 +231,7 @@ private:
     Services services_;
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
+    std::unique_ptr<BackgroundReader> reader_;
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

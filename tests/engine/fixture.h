@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <mutex>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -57,7 +59,7 @@ public:
     std::function<void(const std::string& to)> duringCopy;
     // Added to every stat, to make a directory slow to compare.
     std::chrono::microseconds statDelay{0};
-    int stats = 0;
+    std::atomic<int> stats{0};
 
     std::vector<std::string> copied;   // sources, in order
     std::vector<bool> durables;        // whether each copy was flushed by itself
@@ -107,13 +109,15 @@ public:
         if (makeDirFault && makeDirFault->hits(p)) return fail(*makeDirFault, "create directory", p);
         return inner_.make_dir(p);
     }
+    // The window reads a target's files on a second thread: the calls that
+    // listing makes are safe to make from two threads at once.
     os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
-        if (listFault && listFault->hits(d)) return fail(*listFault, "read directory", d);
+        if (hits(listFault, d)) return fail(*listFault, "read directory", d);
         return inner_.list_dir(d);
     }
     os::Result<std::vector<os::DirEntry>> list_dir_detailed(
         const std::string& d, const std::function<bool()>& between) override {
-        if (listFault && listFault->hits(d)) return fail(*listFault, "read directory", d);
+        if (hits(listFault, d)) return fail(*listFault, "read directory", d);
         // Slow stats are this Os's own: the listing stats through it.
         if (statDelay.count() > 0) return Os::list_dir_detailed(d, between);
         return inner_.list_dir_detailed(d, between);
@@ -130,7 +134,7 @@ public:
     os::Result<os::FileInfo> stat(const std::string& p) override {
         ++stats;
         if (statDelay.count() > 0) std::this_thread::sleep_for(statDelay);
-        if (statFault && statFault->hits(p)) return fail(*statFault, "stat", p);
+        if (hits(statFault, p)) return fail(*statFault, "stat", p);
         return inner_.stat(p);
     }
 
@@ -141,6 +145,12 @@ public:
     }
 
 private:
+    bool hits(std::optional<Fault>& f, const std::string& path) {
+        std::lock_guard<std::mutex> lock(faultMutex_);
+        return f && f->hits(path);
+    }
+    std::mutex faultMutex_;
+
     static std::unexpected<os::Error> fail(const Fault& f, const char* op, const std::string& p) {
         return std::unexpected(os::make_error(f.code, op, p, f.reason));
     }

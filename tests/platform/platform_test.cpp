@@ -75,6 +75,7 @@ TEST(Platform, DetailedListingGivesWhatStatGives) {
             EXPECT_EQ(e.mtime, st->mtime) << e.name;
         }
     }
+    EXPECT_EQ(entry(*list, "sub")->kind, os::Kind::dir);
     const auto* a = entry(*list, "a.txt");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->size, 12u);

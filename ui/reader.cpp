@@ -1,0 +1,57 @@
+#include "ui/reader.h"
+
+#include <chrono>
+
+namespace qm::ui {
+
+BackgroundReader::~BackgroundReader() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+        stop_ = true;
+    }
+    cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundReader::start(const std::string& path) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = path;
+        result_.reset();
+        stop_ = false;
+    }
+    // Made on first use: a window that never runs a batch needs none.
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    cv_.notify_all();
+}
+
+bool BackgroundReader::wait(unsigned ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return result_.has_value(); });
+}
+
+os::Result<std::vector<os::DirEntry>> BackgroundReader::take() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return result_.has_value(); });
+    auto r = std::move(*result_);
+    result_.reset();
+    return r;
+}
+
+void BackgroundReader::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        cv_.wait(lock, [this] { return quit_ || job_.has_value(); });
+        if (quit_) return;
+        const std::string path = std::move(*job_);
+        job_.reset();
+        lock.unlock();
+        auto r = os::current().list_dir_detailed(path, [this] { return !stop_.load(); });
+        lock.lock();
+        result_ = std::move(r);
+        cv_.notify_all();
+    }
+}
+
+}  // namespace qm::ui
