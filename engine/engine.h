@@ -70,7 +70,10 @@ private:
     bool removeLeftovers();
     void walk();
     bool makeTargetList(const std::string& sourceList, const std::string& targetList);
-    bool pointAt(const std::string& source, const std::string& target);
+    void pointAt(const std::string& source, const std::string& target);
+    // Opens both trees where the file lists have just read; false (and a
+    // log line) when a side could not be read.
+    bool openTreesAtFileLists();
 
     // run.cpp
     // Why a tree could not be pointed at its directory, if one could not.
@@ -92,6 +95,10 @@ private:
     static constexpr std::uint64_t kFlushBytes = 256u << 20;
     // The walk has set the drive selectors to the roots' drives.
     bool drivesSet_ = false;
+    // The walk's current source directory; when its pair cannot be opened,
+    // its subtree is skipped.
+    std::string pairSource_;
+    bool pairUnreadable_ = false;
     // The list file could not be written during the current listing.
     std::optional<os::Error> listFailed_;
     // The target root, left out of the source's listing.

@@ -37,6 +37,10 @@ public:
     // The regular files that the list leaves out for being hidden.
     virtual const std::vector<std::string>& hiddenFileNames(Side side) = 0;
     virtual const std::optional<os::Error>& fileListError(Side side) = 0;
+    // Opens the tree at the directory its file list has just read, with the
+    // subdirectories that read found: one read of a directory serves both.
+    // Fails as that read failed.
+    [[nodiscard]] virtual os::Status openTreeAtFileList(Side side) = 0;
 
     // -- options
     virtual bool checked(Option option) = 0;

@@ -21,6 +21,9 @@ using detail::is_temp_name;
 void Engine::SyncDirectory(bool Nested) {
     random_.seed_from_time_of_day();
     host_.refreshFileLists(betweenEntries());
+    if (host_.ending()) return;
+    // The walk points the trees where the file lists have read.
+    if (Nested && !openTreesAtFileLists()) return;
     SourcePath = os::with_separator(host_.treePath(Side::source));
     TargetPath = os::with_separator(host_.treePath(Side::target));
     host_.setSubsChecked(host_.subsValue() != "NO");
@@ -334,38 +337,41 @@ void Engine::walk() {
             skip(S + ": skipped, " + T + " is not a directory");
             continue;
         }
-        if (!pointAt(S, T)) {
-            skipped = rel;
-            continue;
-        }
+        pointAt(S, T);
         yieldNow();
         if (host_.ending()) return;
+        pairUnreadable_ = false;
         SyncDirectory(true);
         if (host_.ending()) return;
+        if (pairUnreadable_) skipped = rel;
     }
     if (lines.error())
         logFailure(SourceRoot + ": subdirectories not all replicated: " + lines.error()->message());
 }
 
-// Points the views at one subdirectory pair; the drives stay those of the
-// roots, which the selectors already show.
-bool Engine::pointAt(const std::string& source, const std::string& target) {
+// Points the file lists at one subdirectory pair; the trees follow once
+// the lists have read. The drives stay those of the roots, which the
+// selectors already show.
+void Engine::pointAt(const std::string& source, const std::string& target) {
+    pairSource_ = source;
     host_.setFileListPath(Side::source, source);
     host_.setFileListPath(Side::target, target);
-    for (auto [side, path] : {std::pair{Side::source, source}, std::pair{Side::target, target}}) {
-        if (auto r = host_.setTreePath(side, path); !r) {
-            logFailure(source + ": skipped, with everything below it: " + r.error().message());
-            return false;
-        }
-    }
-    // The selectors show the roots' drives from the first pair of a walk
-    // on, and selecting the drive already shown changes nothing, so once
-    // is enough; looking the drive up is not free. Opening the trees has
-    // just read them: no refresh needed.
+    // Selecting the drive already shown changes nothing, so once a walk is
+    // enough; looking the drive up is not free.
     if (!drivesSet_) {
         host_.setDrive(Side::source, SourceRoot);
         host_.setDrive(Side::target, TargetRoot);
         drivesSet_ = true;
+    }
+}
+
+bool Engine::openTreesAtFileLists() {
+    for (Side side : {Side::source, Side::target}) {
+        if (auto r = host_.openTreeAtFileList(side); !r) {
+            logFailure(pairSource_ + ": skipped, with everything below it: " + r.error().message());
+            pairUnreadable_ = true;
+            return false;
+        }
     }
     return true;
 }

@@ -34,6 +34,11 @@ bool less_name(const std::string& a, const std::string& b) {
     return a < b;
 }
 
+// What a directory list shows below the open directory.
+bool shown_as_subdirectory(const os::DirEntry& e) {
+    return e.kind == os::Kind::dir && !e.hidden && !e.system;
+}
+
 bool match_from(const char* n, const char* p, bool fold) {
     for (; *p; ++p, ++n) {
         if (*p == '*') {
@@ -107,6 +112,19 @@ void DirectoryList::refresh() {
 os::Status DirectoryList::rebuild(const std::string& path) {
     auto listing = os::current().list_dir(path);
     if (!listing) return std::unexpected(listing.error());
+    std::vector<std::string> subs;
+    for (auto& e : *listing)
+        if (shown_as_subdirectory(e)) subs.push_back(std::move(e.name));
+    build(path, std::move(subs));
+    return {};
+}
+
+void DirectoryList::show(const std::string& path, const std::vector<std::string>& subdirectories) {
+    build(normalise_dir(path), subdirectories);
+    changed.emit();
+}
+
+void DirectoryList::build(const std::string& path, std::vector<std::string> subs) {
     path_ = path;
     lines_.clear();
     const char sep = os::separator();
@@ -134,12 +152,8 @@ os::Status DirectoryList::rebuild(const std::string& path) {
         pos = next + 1;
     }
     lines_.back().open = true;
-    std::vector<std::string> subs;
-    for (const auto& e : *listing)
-        if (e.kind == os::Kind::dir && !e.hidden && !e.system) subs.push_back(e.name);
     std::sort(subs.begin(), subs.end(), less_name);
     for (const auto& s : subs) lines_.push_back({os::join(path_, s), s, depth, false});
-    return {};
 }
 
 // -- FileList --------------------------------------------------------------
@@ -165,12 +179,14 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing) {
     files_.clear();
     infos_.clear();
     hidden_.clear();
+    subdirs_.clear();
     error_.reset();
     if (!listing) {
         error_ = listing.error();
     } else {
         std::vector<os::DirEntry> shown;
         for (auto& e : *listing) {
+            if (shown_as_subdirectory(e)) subdirs_.push_back(e.name);
             if (e.kind != os::Kind::file) continue;
             if (e.hidden || e.system)
                 hidden_.push_back(std::move(e.name));

@@ -289,6 +289,8 @@ public:
     [[nodiscard]] os::Status openDrive(const std::string& drive);
     // Rereads the subdirectories of the open directory.
     void refresh();
+    // Opens path with the subdirectories that a read made elsewhere found.
+    void show(const std::string& path, const std::vector<std::string>& subdirectories);
 
     // What the list shows: the ancestors of the open directory from the root
     // down, the open directory, then its subdirectories. depth gives the
@@ -303,6 +305,7 @@ public:
 
 private:
     os::Status rebuild(const std::string& path);
+    void build(const std::string& path, std::vector<std::string> subdirectories);
     std::string path_;
     std::vector<Line> lines_;
 };
@@ -330,6 +333,9 @@ public:
     const std::vector<os::FileInfo>& infos() const { return infos_; }
     // The regular files the list leaves out for being hidden.
     const std::vector<std::string>& hiddenFiles() const { return hidden_; }
+    // The subdirectories that a directory list would show, from the same
+    // read, unsorted.
+    const std::vector<std::string>& subdirectories() const { return subdirs_; }
     // Why the last read of the directory failed; empty after a good read.
     const std::optional<os::Error>& error() const { return error_; }
 
@@ -339,6 +345,7 @@ private:
     std::vector<std::string> files_;
     std::vector<os::FileInfo> infos_;
     std::vector<std::string> hidden_;
+    std::vector<std::string> subdirs_;
     std::optional<os::Error> error_;
 };
 

@@ -212,6 +212,12 @@ os::Status Form1::setTreePath(Side side, const std::string& path) {
     return tree(side).setPath(path);
 }
 void Form1::refreshTree(Side side) { tree(side).refresh(); }
+os::Status Form1::openTreeAtFileList(Side side) {
+    const FileList& files = fileList(side);
+    if (files.error()) return std::unexpected(*files.error());
+    tree(side).show(files.path(), files.subdirectories());
+    return {};
+}
 void Form1::setDrive(Side side, const std::string& path) { driveList(side).setDrive(path); }
 // The engine refreshes a file list right before it reads it.
 void Form1::setFileListPath(Side side, const std::string& path) {

@@ -190,6 +190,7 @@ public:
     std::string treePath(engine::Side side) override;
     os::Status setTreePath(engine::Side side, const std::string& path) override;
     void refreshTree(engine::Side side) override;
+    os::Status openTreeAtFileList(engine::Side side) override;
     void setDrive(engine::Side side, const std::string& path) override;
     void setFileListPath(engine::Side side, const std::string& path) override;
     void refreshFileList(engine::Side side, const std::function<bool()>& between) override;

@@ -67,6 +67,13 @@ public:
     std::vector<std::string> flushedDirs;
     std::vector<std::string> removed;  // every path removed
     std::vector<std::string> written;  // every path written whole
+    // Every directory read: "names <dir>" for a listing of names only,
+    // "files <dir>" for one with lengths and times.
+    std::vector<std::string> listed;
+    std::vector<std::string> listedCopy() {
+        std::lock_guard<std::mutex> lock(faultMutex_);
+        return listed;
+    }
 
     // The system's temporary directory, when set.
     std::optional<std::string> temp;
@@ -112,11 +119,13 @@ public:
     // The window reads a target's files on a second thread: the calls that
     // listing makes are safe to make from two threads at once.
     os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
+        note(listed, "names " + d);
         if (hits(listFault, d)) return fail(*listFault, "read directory", d);
         return inner_.list_dir(d);
     }
     os::Result<std::vector<os::DirEntry>> list_dir_detailed(
         const std::string& d, const std::function<bool()>& between) override {
+        note(listed, "files " + d);
         if (hits(listFault, d)) return fail(*listFault, "read directory", d);
         // Slow stats are this Os's own: the listing stats through it.
         if (statDelay.count() > 0) return Os::list_dir_detailed(d, between);
@@ -145,6 +154,10 @@ public:
     }
 
 private:
+    void note(std::vector<std::string>& v, std::string what) {
+        std::lock_guard<std::mutex> lock(faultMutex_);
+        v.push_back(std::move(what));
+    }
     bool hits(std::optional<Fault>& f, const std::string& path) {
         std::lock_guard<std::mutex> lock(faultMutex_);
         return f && f->hits(path);

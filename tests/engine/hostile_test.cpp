@@ -74,6 +74,32 @@ TEST_F(HostileTest, AnUnreadableSourceDirectoryIsSkippedWithALogLineAndTheRunGoe
     EXPECT_FALSE(form->running());
 }
 
+// Listed, then unreadable when its turn comes: one line, and nothing below
+// it is walked (its subdirectories would fail the same way).
+TEST_F(HostileTest, APairThatCannotBeReadWhenItsTurnComesIsSkippedWithItsSubtree) {
+    for (auto side : {"s/locked", "t/locked"}) {
+        SCOPED_TRACE(side);
+        load({{"s", "t", "YES"}});
+        file("s/top.txt", "top");
+        file("s/locked/a.txt", "new");
+        file("s/locked/inner/b.txt", "b");
+        file("s/open/c.txt", "c");
+        file("t/locked/a.txt", "the user's, unseen");
+        const std::string reason = std::string("injected denial of ") + side;
+        runWith([&] { eos.listFault = Fault{data / side, -1, os::Errc::access, reason}; },
+                [&] { return inFileLoop(); });
+        eos.listFault = std::nullopt;
+        EXPECT_EQ(at("t/open/c.txt"), "c");
+        EXPECT_EQ(at("t/locked/a.txt"), "the user's, unseen");
+        EXPECT_FALSE(has("t/locked/inner"));
+        const auto said = logWith(reason);
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_NE(said[0].find(data / "s/locked: skipped, with everything below it"), std::string::npos)
+            << said[0];
+        remove_tree(data / "t");
+    }
+}
+
 TEST_F(HostileTest, AnUnreadableTargetDirectoryIsNotWrittenInto) {
     load({{"s", "t", "NO"}});
     file("s/a.txt", "new");

@@ -247,6 +247,65 @@ TEST_F(SyncTest, AfterAWalkThePickersAreBackOnTheEntry) {
     EXPECT_EQ(form->Doeldir.path(), data / "t");
 }
 
+// The walk opens each pair's trees from the file lists' own reads: the
+// trees show the same directories, with their visible subdirectories, and
+// no directory is read twice for it.
+TEST_F(SyncTest, DuringTheWalkTheTreesShowWhatTheFileListsRead) {
+    load({{"s", "t", "YES"}});
+    file("s/a/x.txt", "x");
+    mkdirs(data / "s/a/inner");
+    mkdirs(data / "s/a/.hidden");
+    mkdirs(data / "t/a/theirs");
+    file("s/b/y.txt", "y");
+    run();
+    struct Seen {
+        std::string tree, files;
+        std::vector<std::string> subdirs;
+    };
+    std::vector<Seen> source, target;
+    auto look = [](const ui::DirectoryList& tree, const ui::FileList& files) {
+        Seen s{tree.path(), files.path(), {}};
+        bool below = false;
+        for (const auto& l : tree.lines()) {
+            if (below) s.subdirs.push_back(l.label);
+            below = below || l.open;
+        }
+        return s;
+    };
+    pump.hook = [&] {
+        if (!form->running() || !inFileLoop() || form->BronTree.path() == data / "s") return;
+        source.push_back(look(form->BronTree, form->Brondir));
+        target.push_back(look(form->Doeltree, form->Doeldir));
+    };
+    file("s/a/new.txt", "new");  // a directory with a copy to make
+    eos.listed.clear();
+    run();
+    ASSERT_FALSE(source.empty());
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        EXPECT_EQ(source[i].tree, source[i].files);
+        EXPECT_EQ(target[i].tree, target[i].files);
+        if (source[i].tree == data / "s/a") {
+            EXPECT_EQ(source[i].subdirs, std::vector<std::string>{"inner"});
+            EXPECT_EQ(target[i].subdirs, (std::vector<std::string>{"inner", "theirs"}));
+        }
+    }
+    EXPECT_EQ(at("t/a/new.txt"), "new");
+    // Once for its files on each side; the source once more for the list
+    // of subdirectories, which comes before the files.
+    const auto listed = eos.listedCopy();
+    // With or without a final separator.
+    auto reads = [&](const std::string& what) {
+        return std::count(listed.begin(), listed.end(), what) +
+               std::count(listed.begin(), listed.end(), os::with_separator(what));
+    };
+    for (std::string d : {"a", "a/inner", "b"}) {
+        EXPECT_EQ(reads("files " + (data / ("s/" + d))), 1) << d;
+        EXPECT_EQ(reads("names " + (data / ("s/" + d))), 1) << d;
+        EXPECT_EQ(reads("files " + (data / ("t/" + d))), 1) << d;
+        EXPECT_EQ(reads("names " + (data / ("t/" + d))), 0) << d;
+    }
+}
+
 TEST_F(SyncTest, ADirectoryCreatedInTheSourceDuringTheRunWaitsForTheNextRun) {
     load({{"s", "t", "YES"}});
     file("s/top.txt", "top");
