@@ -31,6 +31,10 @@ public:
     virtual void refreshFileList(Side side, const std::function<bool()>& between) = 0;
     // Both at once, the same way.
     virtual void refreshFileLists(const std::function<bool()>& between) = 0;
+    // The target directory of the walk's next pair: once both lists have
+    // read, the target list may read it ahead, while this pair is handled.
+    // Empty: nothing is next, and nothing read ahead may be used.
+    virtual void readTargetAhead(const std::string& path) = 0;
     virtual const std::vector<std::string>& fileNames(Side side) = 0;
     // Length and time of each of fileNames(side), from the same read.
     virtual const std::vector<os::FileInfo>& fileInfos(Side side) = 0;

@@ -311,7 +311,15 @@ void Engine::walk() {
     drivesSet_ = false;
     std::string skipped;  // a relative path whose whole subtree is skipped
     detail::LineReader lines(targetList);
-    while (auto line = lines.next()) {
+    // Whatever ends the walk, nothing read ahead outlives it.
+    struct Forget {
+        Host& host;
+        ~Forget() { host.readTargetAhead({}); }
+    } forget{host_};
+    // One line ahead, so that the next target can be read meanwhile.
+    std::optional<std::string> line = lines.next();
+    for (std::optional<std::string> next; line; line = std::move(next)) {
+        next = lines.next();
         if (line->size() < 2) continue;
         const std::string rel = line->substr(1);
         if (!skipped.empty() && rel.size() > skipped.size() &&
@@ -341,6 +349,7 @@ void Engine::walk() {
         yieldNow();
         if (host_.ending()) return;
         pairUnreadable_ = false;
+        if (next && next->size() >= 2) host_.readTargetAhead(TargetRoot + next->substr(1));
         SyncDirectory(true);
         if (host_.ending()) return;
         if (pairUnreadable_) skipped = rel;

@@ -3,6 +3,8 @@
 // and set through it.
 #include "ui/form1.h"
 
+#include <utility>
+
 #include "engine/engine.h"
 #include "ui/reader.h"
 
@@ -228,17 +230,22 @@ void Form1::refreshFileList(Side side, const std::function<bool()>& between) {
 }
 // The target is read on a second thread while the source is read here:
 // each side's reads wait on the disk or walk the kernel's caches on their
-// own, so the pair takes about as long as the longer of the two.
+// own, so the pair takes about as long as the longer of the two. The walk
+// names its next target, which that thread then reads while this pair is
+// handled.
 void Form1::refreshFileLists(const std::function<bool()>& between) {
     FileList& target = fileList(Side::target);
     const std::string path = target.path();
+    const std::string next = std::exchange(nextTarget_, {});
+    const bool ahead = !aheadPath_.empty() && os::with_separator(aheadPath_) == os::with_separator(path);
+    aheadPath_.clear();
     if (path.empty()) {
         fileList(Side::source).refresh(between);
         target.refresh(between);
         return;
     }
     if (!reader_) reader_ = std::make_unique<BackgroundReader>();
-    reader_->start(path);
+    if (!ahead) reader_->start(path);
     bool stopped = false;
     fileList(Side::source).refresh([&] {
         if (between()) return true;
@@ -252,11 +259,21 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
             reader_->cancel();
         }
     auto listing = reader_->take();
-    // Read for the path it still shows, or read again.
-    if (target.path() == path)
+    // Read for the path it still shows, or read again; a read ahead that
+    // failed may have come before the walk made the directory.
+    if (target.path() == path && (listing || !ahead))
         target.show(std::move(listing));
     else
         target.refresh(between);
+    if (!stopped && !next.empty()) {
+        reader_->start(next);
+        aheadPath_ = next;
+    }
+}
+
+void Form1::readTargetAhead(const std::string& path) {
+    nextTarget_ = path;
+    if (path.empty()) aheadPath_.clear();
 }
 
 const std::vector<std::string>& Form1::fileNames(Side side) { return fileList(side).files(); }

@@ -195,6 +195,7 @@ public:
     void setFileListPath(engine::Side side, const std::string& path) override;
     void refreshFileList(engine::Side side, const std::function<bool()>& between) override;
     void refreshFileLists(const std::function<bool()>& between) override;
+    void readTargetAhead(const std::string& path) override;
     const std::vector<std::string>& fileNames(engine::Side side) override;
     const std::vector<os::FileInfo>& fileInfos(engine::Side side) override;
     const std::vector<std::string>& hiddenFileNames(engine::Side side) override;
@@ -233,6 +234,8 @@ private:
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
     std::unique_ptr<BackgroundReader> reader_;
+    std::string nextTarget_;  // to read ahead after the next pair's reads
+    std::string aheadPath_;   // what reader_ reads ahead
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

@@ -16,7 +16,10 @@ BackgroundReader::~BackgroundReader() {
 
 void BackgroundReader::start(const std::string& path) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        stop_ = true;
+        job_.reset();
+        cv_.wait(lock, [this] { return !busy_; });
         job_ = path;
         result_.reset();
         stop_ = false;
@@ -46,9 +49,11 @@ void BackgroundReader::run() {
         if (quit_) return;
         const std::string path = std::move(*job_);
         job_.reset();
+        busy_ = true;
         lock.unlock();
         auto r = os::current().list_dir_detailed(path, [this] { return !stop_.load(); });
         lock.lock();
+        busy_ = false;
         result_ = std::move(r);
         cv_.notify_all();
     }

@@ -21,7 +21,8 @@ public:
     BackgroundReader(const BackgroundReader&) = delete;
     BackgroundReader& operator=(const BackgroundReader&) = delete;
 
-    // Starts reading path with list_dir_detailed; one read at a time.
+    // Starts reading path with list_dir_detailed; one read at a time, so a
+    // read still going is cancelled and its result dropped first.
     void start(const std::string& path);
     // Whether the read has finished, after waiting at most ms.
     bool wait(unsigned ms);
@@ -39,6 +40,7 @@ private:
     std::optional<std::string> job_;
     std::optional<os::Result<std::vector<os::DirEntry>>> result_;
     std::atomic<bool> stop_{false};
+    bool busy_ = false;  // a read is going
     bool quit_ = false;
 };
 

@@ -74,6 +74,13 @@ public:
         std::lock_guard<std::mutex> lock(faultMutex_);
         return listed;
     }
+    void clearListed() {
+        std::lock_guard<std::mutex> lock(faultMutex_);
+        listed.clear();
+    }
+    // Called when a listing with lengths and times has been read, on the
+    // thread that read it.
+    std::function<void(const std::string& dir)> afterListing;
 
     // The system's temporary directory, when set.
     std::optional<std::string> temp;
@@ -128,8 +135,10 @@ public:
         note(listed, "files " + d);
         if (hits(listFault, d)) return fail(*listFault, "read directory", d);
         // Slow stats are this Os's own: the listing stats through it.
-        if (statDelay.count() > 0) return Os::list_dir_detailed(d, between);
-        return inner_.list_dir_detailed(d, between);
+        auto r = statDelay.count() > 0 ? Os::list_dir_detailed(d, between)
+                                       : inner_.list_dir_detailed(d, between);
+        if (afterListing) afterListing(d);
+        return r;
     }
     os::Status append_file(const std::string& p, std::string_view data) override {
         if (appendFault && appendFault->hits(p)) return fail(*appendFault, "write", p);

@@ -1,6 +1,8 @@
 // One directory pair: what is copied, what is left, what the window shows,
 // confirmation, and the walk through the subdirectories.
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <map>
 #include <thread>
 
@@ -304,6 +306,47 @@ TEST_F(SyncTest, DuringTheWalkTheTreesShowWhatTheFileListsRead) {
         EXPECT_EQ(reads("files " + (data / ("t/" + d))), 1) << d;
         EXPECT_EQ(reads("names " + (data / ("t/" + d))), 0) << d;
     }
+}
+
+// The next pair's target is read while this pair is handled. That read
+// serves the next pair once; one left over when a walk ends is never used.
+TEST_F(SyncTest, AReadAheadServesOnlyTheNextPair) {
+    load({{"s", "t", "YES"}});
+    for (auto d : {"s/a", "s/b", "t/a"}) mkdirs(data / d);
+    file("t/b/old.txt", "old");
+    std::mutex m;
+    std::condition_variable cv;
+    int aheadReads = 0;
+    eos.afterListing = [&](const std::string& d) {
+        if (d != data / "t/b") return;
+        std::lock_guard<std::mutex> lock(m);
+        ++aheadReads;
+        cv.notify_all();
+    };
+    auto readPair = [&](const std::string& s, const std::string& t) {
+        form->Brondir.setPath(data / s, false);
+        form->Doeldir.setPath(data / t, false);
+        form->refreshFileLists([] { return true; });
+    };
+    auto readAheadOfB = [&](int reads) {
+        form->readTargetAhead(data / "t/b");
+        readPair("s/a", "t/a");
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return aheadReads == reads; });
+    };
+
+    readAheadOfB(1);
+    eos.clearListed();
+    readPair("s/b", "t/b");
+    EXPECT_EQ(form->Doeldir.files(), std::vector<std::string>{"old.txt"});
+    EXPECT_EQ(eos.listedCopy(), std::vector<std::string>{"files " + (data / "s/b")});
+
+    readAheadOfB(2);
+    ASSERT_TRUE(os::native().remove_file(data / "t/b/old.txt"));
+    file("t/b/new.txt", "new");
+    form->readTargetAhead({});
+    readPair("s/b", "t/b");
+    EXPECT_EQ(form->Doeldir.files(), std::vector<std::string>{"new.txt"});
 }
 
 TEST_F(SyncTest, ADirectoryCreatedInTheSourceDuringTheRunWaitsForTheNextRun) {
