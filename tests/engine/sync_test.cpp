@@ -2,8 +2,8 @@
 // confirmation, and the walk through the subdirectories.
 #include <algorithm>
 #include <condition_variable>
-#include <mutex>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "fixture.h"
