@@ -61,8 +61,8 @@ private:
     bool beginTopLevel();
     void syncFiles();
     bool copyOne(const std::string& name, std::uint64_t size);
-    // Flushes the copies not yet flushed, then the target directory.
-    std::optional<os::Error> flushTarget();
+    // Flushes the copies not yet flushed, with their directory entries.
+    std::optional<os::Error> flushCopies();
     void flushOrLog();
     // Yields when due while a file list is read; false once the program ends.
     std::function<bool()> betweenEntries();
@@ -83,12 +83,10 @@ private:
     Host& host_;
     bool running_ = false;
     os::Random random_;
-    // A copy was renamed into the target directory since it was last
-    // flushed.
-    bool targetDirty_ = false;
-    // Copies renamed into place whose contents are not yet flushed, and
-    // their bytes; flushed together once either limit is reached and at
-    // the end of the directory.
+    // Copies renamed into place and not yet flushed (paths, in any
+    // directory of the entry), and the bytes not flushed with them; flushed
+    // together once either limit is reached, before a delete and at the end
+    // of the entry.
     std::vector<std::string> unflushed_;
     std::uint64_t unflushedBytes_ = 0;
     static constexpr std::size_t kFlushFiles = 1000;

@@ -3,9 +3,10 @@
 //
 // A copy never shows under the target's name before it is complete: it is
 // written to a temporary file in the target directory, given the source's
-// time, flushed, and renamed over the target. A source is deleted in move
-// mode only once its copy is on disk and checked, and only if it did not
-// change meanwhile.
+// time, and renamed over the target. Copies whose sources stay are flushed
+// to disk together, every thousand files or 256 MiB and at the end of the
+// entry. A source is deleted in move mode only once its copy is on disk and
+// checked, and only if it did not change meanwhile.
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -30,8 +31,12 @@ void Engine::SyncDirectory(bool Nested) {
 
     if (!Nested && !beginTopLevel()) return;
     syncFiles();
-    if (host_.ending()) return;
-    if (!Nested && host_.checked(Option::subs)) walk();
+    const bool ended = host_.ending();
+    if (!ended && !Nested && host_.checked(Option::subs)) walk();
+    // The entry's copies reach the disk before it ends, also when the
+    // program is ending.
+    if (!Nested && !unflushed_.empty()) flushOrLog();
+    if (ended) return;
     host_.setProgressVisible(false);
 }
 
@@ -130,9 +135,6 @@ void Engine::syncFiles() {
     host_.setProgressRange(0, n == 0 ? 1 : n);
     host_.setProgressVisible(true);
 
-    unflushed_.clear();
-    unflushedBytes_ = 0;
-    targetDirty_ = false;
     int count = 0;
     for (int i = 0; i < n && !host_.ending(); ++i) {
         host_.setProgressValue(i);
@@ -162,9 +164,6 @@ void Engine::syncFiles() {
         else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
             flushOrLog();
     }
-    // Copies renamed into place reach the disk before the directory is
-    // left, also when the program is ending.
-    if (targetDirty_) flushOrLog();
     if (host_.ending()) return;
 
     if (host_.logEnabled() && count != 0)
@@ -204,36 +203,32 @@ bool Engine::copyOne(const std::string& name, std::uint64_t size) {
         logFailure(src + ": not copied: " + m.error().message());
         return false;
     }
-    if (!durable) {
-        unflushed_.push_back(name);
-        unflushedBytes_ += size;
-    }
-    targetDirty_ = true;
+    // Its directory entry, at least, is not on disk yet.
+    unflushed_.push_back(dst);
+    if (!durable) unflushedBytes_ += size;
     return true;
 }
 
-std::optional<os::Error> Engine::flushTarget() {
-    auto& os = os::current();
-    if (!unflushed_.empty()) {
-        if (auto f = os.flush_files(TargetPath, unflushed_); !f) return f.error();
-    }
+std::optional<os::Error> Engine::flushCopies() {
+    // Tried once: a copy that cannot be flushed (gone, say) must not keep
+    // the others from being flushed later. Its source is still there.
+    auto f = os::current().flush_files(unflushed_);
     unflushed_.clear();
     unflushedBytes_ = 0;
-    if (auto f = os.flush_dir(TargetPath); !f) return f.error();
-    targetDirty_ = false;
+    if (!f) return f.error();
     return std::nullopt;
 }
 
 void Engine::flushOrLog() {
-    if (auto e = flushTarget()) logFailure(TargetPath + ": not flushed to disk: " + e->message());
+    if (auto e = flushCopies()) logFailure(TargetRoot + ": not flushed to disk: " + e->message());
 }
 
 void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
-    if (targetDirty_) {
-        if (auto e = flushTarget()) {
+    if (!unflushed_.empty()) {
+        if (auto e = flushCopies()) {
             logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
             return;
         }

@@ -69,6 +69,13 @@ std::string join(const std::string& dir, const std::string& name) {
     return with_separator(dir) + name;
 }
 
+std::string parent_of(const std::string& path) {
+    const auto cut = path.find_last_of(separator() == '\\' ? "\\/" : "/");
+    if (cut == std::string::npos) return ".";
+    if (cut == 0 || (cut == 2 && path[1] == ':')) return path.substr(0, cut + 1);
+    return path.substr(0, cut);
+}
+
 void Random::seed_from_time_of_day() {
     auto now = std::chrono::system_clock::now().time_since_epoch();
     auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();

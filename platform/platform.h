@@ -148,11 +148,11 @@ public:
     // flushed to disk too. On failure or cancel nothing is left under to.
     [[nodiscard]] virtual Status copy_file(const std::string& from, const std::string& to,
                                            const CopyProgress& progress, bool durable) = 0;
-    // Flushes the contents of these files of one directory to disk (their
-    // entries in it: flush_dir). A backend may flush the whole volume
-    // instead, which costs far less than a flush per file.
-    [[nodiscard]] virtual Status flush_files(const std::string& dir,
-                                             const std::vector<std::string>& names) = 0;
+    // Flushes the contents of these files, and the directory entries that
+    // name them, to disk; they may be in several directories. A backend may
+    // flush whole volumes instead, which costs far less than a flush per
+    // file.
+    [[nodiscard]] virtual Status flush_files(const std::vector<std::string>& paths) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
     // Flushes a directory's entries (a rename or create in it) to disk.
@@ -228,9 +228,7 @@ public:
                      bool durable) override {
         return inner_.copy_file(f, t, pr, durable);
     }
-    Status flush_files(const std::string& d, const std::vector<std::string>& n) override {
-        return inner_.flush_files(d, n);
-    }
+    Status flush_files(const std::vector<std::string>& p) override { return inner_.flush_files(p); }
     Status set_mtime(const std::string& p, FileTime t) override { return inner_.set_mtime(p, t); }
     Status flush_dir(const std::string& d) override { return inner_.flush_dir(d); }
     Status rename_replace(const std::string& f, const std::string& t) override {
@@ -264,6 +262,8 @@ bool case_insensitive_names();
 std::string with_separator(std::string path);
 // dir joined with name by one separator.
 std::string join(const std::string& dir, const std::string& name);
+// The directory a path names an entry of; a root keeps its separator.
+std::string parent_of(const std::string& path);
 
 // Text files hold the system's 8-bit text: bytes as they are on POSIX, the
 // ANSI code page on Windows. The program works in UTF-8.

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <thread>
+#include <unordered_set>
 
 #include "platform/platform.h"
 
@@ -342,23 +343,34 @@ public:
         return {};
     }
 
-    Status flush_files(const std::string& dir, const std::vector<std::string>& names) override {
-        if (names.empty()) return {};
+    Status flush_files(const std::vector<std::string>& paths) override {
+        if (paths.empty()) return {};
+        std::vector<std::string> dirs;
+        std::unordered_set<std::string> seen;
+        for (const auto& p : paths)
+            if (auto d = parent_of(p); seen.insert(d).second) dirs.push_back(std::move(d));
 #if defined(__linux__)
-        // One flush of the volume instead of a journal commit per file.
-        if (names.size() > 4) {
-            Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (fd.get() < 0) return std::unexpected(fail("open", dir));
-            if (::syncfs(fd.get()) != 0) return std::unexpected(fail("flush", dir));
+        // One flush of each volume instead of a journal commit per file.
+        if (paths.size() > 4) {
+            std::vector<dev_t> flushed;
+            for (const auto& d : dirs) {
+                Fd fd(::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                struct stat st {};
+                if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return std::unexpected(fail("open", d));
+                if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end()) continue;
+                if (::syncfs(fd.get()) != 0) return std::unexpected(fail("flush", d));
+                flushed.push_back(st.st_dev);
+            }
             return {};
         }
 #endif
-        for (const auto& n : names) {
-            const std::string path = join(dir, n);
+        for (const auto& path : paths) {
             Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
             if (fd.get() < 0) return std::unexpected(fail("open", path));
             if (::fsync(fd.get()) != 0) return std::unexpected(fail("flush", path));
         }
+        for (const auto& d : dirs)
+            if (auto f = flush_dir(d); !f) return f;
         return {};
     }
 

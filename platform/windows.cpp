@@ -414,9 +414,9 @@ public:
         return {};
     }
 
-    Status flush_files(const std::string& dir, const std::vector<std::string>& names) override {
-        for (const auto& n : names) {
-            const std::string path = join(dir, n);
+    // NTFS keeps directory entries in its journal: the files are enough.
+    Status flush_files(const std::vector<std::string>& paths) override {
+        for (const auto& path : paths) {
             Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (!h.valid()) return std::unexpected(fail("open", path));

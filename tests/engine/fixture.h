@@ -63,9 +63,9 @@ public:
 
     std::vector<std::string> copied;   // sources, in order
     std::vector<bool> durables;        // whether each copy was flushed by itself
-    std::vector<std::vector<std::string>> flushedFiles;  // names, a call each
-    std::vector<std::string> flushedDirs;
+    std::vector<std::vector<std::string>> flushedFiles;  // paths, a call each
     std::vector<std::string> removed;  // every path removed
+    std::function<void(const std::string& path)> beforeRemove;
     std::vector<std::string> written;  // every path written whole
     // Every directory read: "names <dir>" for a listing of names only,
     // "files <dir>" for one with lengths and times.
@@ -100,13 +100,13 @@ public:
             return !p || p(done, total);
         }, durable);
     }
-    os::Status flush_files(const std::string& d, const std::vector<std::string>& n) override {
-        flushedFiles.push_back(n);
-        if (flushFault && flushFault->hits(d)) return fail(*flushFault, "flush", d);
-        return inner_.flush_files(d, n);
+    os::Status flush_files(const std::vector<std::string>& paths) override {
+        flushedFiles.push_back(paths);
+        for (const auto& p : paths)
+            if (flushFault && flushFault->hits(p)) return fail(*flushFault, "flush", p);
+        return inner_.flush_files(paths);
     }
     os::Status flush_dir(const std::string& d) override {
-        flushedDirs.push_back(d);
         if (flushFault && flushFault->hits(d)) return fail(*flushFault, "flush", d);
         return inner_.flush_dir(d);
     }
@@ -116,6 +116,7 @@ public:
     }
     os::Status remove_file(const std::string& p) override {
         removed.push_back(p);
+        if (beforeRemove) beforeRemove(p);
         if (deleteFault && deleteFault->hits(p)) return fail(*deleteFault, "delete", p);
         return inner_.remove_file(p);
     }

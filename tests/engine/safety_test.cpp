@@ -101,33 +101,47 @@ TEST_F(SafetyTest, AFaultDuringTheCopyLeavesTheOldTargetWhole) {
     EXPECT_TRUE(logWith("files copied/moved").empty());
 }
 
-// Copies whose sources stay are flushed a directory at a time; a copy
-// whose source goes is flushed by itself, with its directory, first.
-TEST_F(SafetyTest, CopiesAreFlushedADirectoryAtATimeAndMovesOneByOne) {
-    load({{"s", "t", "YES"}});
+// Copies whose sources stay are flushed together: every thousand files and
+// at the end of each entry, across its directories. A copy whose source
+// goes is flushed by itself, with its directory entry, before the delete.
+TEST_F(SafetyTest, CopiesAreFlushedTogetherAndMovesOneByOne) {
+    load({{"s", "t", "YES"}, {"s2", "t2", "NO"}});
     for (auto n : {"a", "b", "c"}) file(std::string("s/") + n, n);
     file("s/sub/d", "d");
+    file("s2/e", "e");
     run();
-    EXPECT_EQ(eos.durables, (std::vector<bool>{false, false, false, false}));
-    ASSERT_EQ(eos.flushedFiles.size(), 2u) << "one flush a directory";
-    EXPECT_EQ(eos.flushedFiles[0], (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(eos.flushedFiles[1], (std::vector<std::string>{"d"}));
-    EXPECT_EQ(std::count(eos.flushedDirs.begin(), eos.flushedDirs.end(), data / "t/"), 1);
-    EXPECT_EQ(std::count(eos.flushedDirs.begin(), eos.flushedDirs.end(), data / "t/sub/"), 1);
+    EXPECT_EQ(eos.durables, (std::vector<bool>(5, false)));
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(eos.flushedFiles, (std::vector<Paths>{
+                                    {data / "t/a", data / "t/b", data / "t/c", data / "t/sub/d"},
+                                    {data / "t2/e"}}))
+        << "one flush an entry";
 
     eos.durables.clear();
     eos.flushedFiles.clear();
-    eos.flushedDirs.clear();
+    std::vector<std::size_t> flushesAtDelete;
+    eos.beforeRemove = [&](const std::string& p) {
+        if (p.rfind(data / "s", 0) == 0) flushesAtDelete.push_back(eos.flushedFiles.size());
+    };
     form->Movefiles_Click();
-    for (auto n : {"e", "f"}) file(std::string("s/") + n, n);
+    for (auto n : {"f", "g"}) file(std::string("s/") + n, n);
     run();
     EXPECT_EQ(eos.durables, (std::vector<bool>{true, true}));
-    EXPECT_TRUE(eos.flushedFiles.empty()) << "each copy was flushed as it was made";
-    EXPECT_EQ(std::count(eos.flushedDirs.begin(), eos.flushedDirs.end(), data / "t/"), 2)
-        << "the directory before each delete";
-    EXPECT_FALSE(has("s/e"));
+    EXPECT_EQ(eos.flushedFiles, (std::vector<Paths>{{data / "t/f"}, {data / "t/g"}}));
+    EXPECT_EQ(flushesAtDelete, (std::vector<std::size_t>{1, 2})) << "each flush before its delete";
     EXPECT_FALSE(has("s/f"));
-    EXPECT_EQ(at("t/f"), "f");
+    EXPECT_FALSE(has("s/g"));
+    EXPECT_EQ(at("t/g"), "g");
+}
+
+TEST_F(SafetyTest, AThousandCopiesAreFlushedBeforeTheNextOne) {
+    load({{"s", "t", "NO"}});
+    for (int i = 0; i < 1001; ++i) file("s/f" + std::to_string(1000 + i), "x");
+    run();
+    ASSERT_EQ(eos.flushedFiles.size(), 2u);
+    EXPECT_EQ(eos.flushedFiles[0].size(), 1000u);
+    EXPECT_EQ(eos.flushedFiles[1], std::vector<std::string>{data / "t/f2000"});
+    EXPECT_EQ(at("t/f2000"), "x");
 }
 
 // Move mode switched on between a copy and its delete: that copy was not
@@ -137,24 +151,29 @@ TEST_F(SafetyTest, AMoveDecidedAfterTheCopyFlushesThatCopyFirst) {
     file("s/late.txt", "late");
     runWith([&] { form->Movefiles_Click(); }, [&] { return has("t/late.txt"); });
     EXPECT_EQ(eos.durables, (std::vector<bool>{false}));
-    ASSERT_EQ(eos.flushedFiles.size(), 1u);
-    EXPECT_EQ(eos.flushedFiles[0], (std::vector<std::string>{"late.txt"}));
+    EXPECT_EQ(eos.flushedFiles, std::vector<std::vector<std::string>>{{data / "t/late.txt"}});
     EXPECT_FALSE(has("s/late.txt"));
     EXPECT_EQ(at("t/late.txt"), "late");
 }
 
+// A flush that fails is said once; its copies' sources stay, and later
+// copies are flushed as usual.
 TEST_F(SafetyTest, AFailedFlushInCopyModeIsLoggedAndKeepsTheSources) {
-    load({{"s", "t", "NO"}});
+    load({{"s", "t", "NO"}, {"s2", "t2", "NO"}});
     file("s/a.txt", "a");
     file("s/b.txt", "b");
+    file("s2/c.txt", "c");
     eos.flushFault = Fault{data / "t", 1, os::Errc::io, "injected flush failure"};
     run();
     EXPECT_EQ(at("s/a.txt"), "a");
     EXPECT_EQ(at("t/b.txt"), "b");
     const auto said = logWith("injected flush failure");
     ASSERT_EQ(said.size(), 1u);
-    EXPECT_NE(said[0].find("not flushed to disk"), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find(os::with_separator(data / "t") + ": not flushed to disk"), std::string::npos)
+        << said[0];
     EXPECT_TRUE(temporaries("t").empty());
+    ASSERT_EQ(eos.flushedFiles.size(), 2u);
+    EXPECT_EQ(eos.flushedFiles[1], std::vector<std::string>{data / "t2/c.txt"});
 }
 
 TEST_F(SafetyTest, ACopyInFlightIsNeverSeenUnderTheTargetName) {

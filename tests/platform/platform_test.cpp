@@ -91,22 +91,36 @@ TEST(Platform, DetailedListingGivesWhatStatGives) {
     EXPECT_EQ(missing.error().code, os::Errc::not_found);
 }
 
-TEST(Platform, FlushingFilesOfADirectoryKeepsThemAsTheyAre) {
+TEST(Platform, FlushingFilesKeepsThemAsTheyAre) {
     TempDir dir;
+    mkdirs(dir / "sub");
     std::vector<std::string> few, many;
     for (int i = 0; i < 8; ++i) {
-        const std::string n = "f" + std::to_string(i);
-        write(dir / n, n);
-        (i < 2 ? few : many).push_back(n);
+        const std::string p = dir / ((i % 2 ? "sub/f" : "f") + std::to_string(i));
+        write(p, std::to_string(i));
+        (i < 2 ? few : many).push_back(p);
     }
-    EXPECT_TRUE(sys().flush_files(dir.path(), {}));
-    EXPECT_TRUE(sys().flush_files(dir.path(), few));
-    EXPECT_TRUE(sys().flush_files(dir.path(), many));
-    EXPECT_EQ(read(dir / "f7"), "f7");
-    auto gone = sys().flush_files(dir.path(), {"no-such-file"});
+    EXPECT_TRUE(sys().flush_files({}));
+    EXPECT_TRUE(sys().flush_files(few));
+    EXPECT_TRUE(sys().flush_files(many));
+    EXPECT_EQ(read(dir / "sub/f7"), "7");
+    auto gone = sys().flush_files({dir / "no-such-file"});
     ASSERT_FALSE(gone);
     EXPECT_EQ(gone.error().code, os::Errc::not_found);
-    EXPECT_FALSE(sys().flush_files(dir / "nothing", many));
+    std::vector<std::string> nowhere;
+    for (int i = 0; i < 8; ++i) nowhere.push_back(dir / ("nothing/f" + std::to_string(i)));
+    EXPECT_FALSE(sys().flush_files(nowhere));
+}
+
+TEST(Platform, TheParentOfAPathIsItsDirectory) {
+    const std::string sep(1, os::separator());
+    EXPECT_EQ(os::parent_of(sep + "a" + sep + "b"), sep + "a");
+    EXPECT_EQ(os::parent_of(sep + "a"), sep);
+    EXPECT_EQ(os::parent_of("name"), ".");
+#ifdef _WIN32
+    EXPECT_EQ(os::parent_of("C:\\a"), "C:\\");
+    EXPECT_EQ(os::parent_of("C:\\a/b"), "C:\\a");
+#endif
 }
 
 TEST(Platform, ListDirOfAMissingDirectoryIsNotFoundAndAnEmptyOneIsEmpty) {
