@@ -477,11 +477,14 @@ private:
     // Chunks small enough that a yield comes well within 50 ms on a slow
     // disk, large enough for full throughput.
     static constexpr std::uint64_t kChunk = 4u << 20;
+    // Below this a read and a write cost less than the kernel's copy.
+    static constexpr std::size_t kSmall = 64u << 10;
 
     static Status copy_open(int in, int out, std::uint64_t total, const std::string& from,
                             const std::string& to, const CopyProgress& progress) {
         std::uint64_t done = 0;
-        bool kernel_copy = true;
+        bool kernel_copy = total > kSmall;
+        char small[kSmall];
         std::vector<char> buf;
         for (;;) {
             if (progress && !progress(done, total))
@@ -500,11 +503,16 @@ private:
             kernel_copy = false;
 #endif
             if (!kernel_copy) {
-                if (buf.empty()) buf.resize(1u << 20);
-                n = ::read(in, buf.data(), buf.size());
+                char* b = small;
+                std::size_t size = sizeof small;
+                if (total > kSmall) {
+                    if (buf.empty()) buf.resize(1u << 20);
+                    b = buf.data();
+                    size = buf.size();
+                }
+                n = ::read(in, b, size);
                 if (n > 0) {
-                    if (auto w = write_all(out, buf.data(), static_cast<std::size_t>(n), to); !w)
-                        return w;
+                    if (auto w = write_all(out, b, static_cast<std::size_t>(n), to); !w) return w;
                 }
             }
             if (n == -2) continue;

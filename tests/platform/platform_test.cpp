@@ -163,6 +163,23 @@ TEST(Platform, CopyKeepsTheModificationTimeExactlyAndTheBytes) {
     EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
 }
 
+// Small files and large ones take different ways through a copy.
+TEST(Platform, CopiesOfEverySizeAreByteForByte) {
+    TempDir dir;
+    for (std::size_t size : {0u, 1u, 4095u, 65535u, 65536u, 65537u, (1u << 20) + 3u}) {
+        SCOPED_TRACE(size);
+        std::string data(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+        const std::string src = dir / ("src" + std::to_string(size));
+        const std::string dst = dir / ("dst" + std::to_string(size));
+        write(src, data);
+        ASSERT_TRUE(sys().copy_file(src, dst, nullptr, false));
+        EXPECT_EQ(sys().stat(dst)->size, size);
+        EXPECT_TRUE(read(dst) == data);
+        EXPECT_EQ(sys().stat(dst)->mtime, sys().stat(src)->mtime);
+    }
+}
+
 TEST(Platform, CopyNeverOverwritesAndLeavesNothingWhenTheSourceIsMissing) {
     TempDir dir;
     write(dir / "a", "new");
