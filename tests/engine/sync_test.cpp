@@ -257,6 +257,7 @@ TEST_F(SyncTest, DuringTheWalkTheTreesShowWhatTheFileListsRead) {
     file("s/a/x.txt", "x");
     mkdirs(data / "s/a/inner");
     mkdirs(data / "s/a/.hidden");
+    ASSERT_TRUE(os::native().make_hidden(data / "s/a/.hidden"));
     mkdirs(data / "t/a/theirs");
     file("s/b/y.txt", "y");
     run();
