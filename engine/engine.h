@@ -71,8 +71,8 @@ private:
     void walk();
     bool makeTargetList(const std::string& sourceList, const std::string& targetList);
     void pointAt(const std::string& source, const std::string& target);
-    // Opens both trees where the file lists have just read; false (and a
-    // log line) when a side could not be read.
+    // Opens both trees where the file lists have just read; false, with
+    // the reason in pairUnreadable_, when a side could not be read.
     bool openTreesAtFileLists();
 
     // run.cpp
@@ -93,10 +93,9 @@ private:
     static constexpr std::uint64_t kFlushBytes = 256u << 20;
     // The walk has set the drive selectors to the roots' drives.
     bool drivesSet_ = false;
-    // The walk's current source directory; when its pair cannot be opened,
-    // its subtree is skipped.
-    std::string pairSource_;
-    bool pairUnreadable_ = false;
+    // Why the walk's current pair could not be opened; its subtree is then
+    // skipped.
+    std::optional<os::Error> pairUnreadable_;
     // The list file could not be written during the current listing.
     std::optional<os::Error> listFailed_;
     // The target root, left out of the source's listing.

@@ -343,11 +343,14 @@ void Engine::walk() {
         pointAt(S, T);
         yieldNow();
         if (host_.ending()) return;
-        pairUnreadable_ = false;
+        pairUnreadable_.reset();
         if (next && next->size() >= 2) host_.readTargetAhead(TargetRoot + next->substr(1));
         SyncDirectory(true);
         if (host_.ending()) return;
-        if (pairUnreadable_) skipped = rel;
+        if (pairUnreadable_) {
+            logFailure(S + ": skipped, with everything below it: " + pairUnreadable_->message());
+            skipped = rel;
+        }
     }
     if (lines.error())
         logFailure(SourceRoot + ": subdirectories not all replicated: " + lines.error()->message());
@@ -357,7 +360,6 @@ void Engine::walk() {
 // the lists have read. The drives stay those of the roots, which the
 // selectors already show.
 void Engine::pointAt(const std::string& source, const std::string& target) {
-    pairSource_ = source;
     host_.setFileListPath(Side::source, source);
     host_.setFileListPath(Side::target, target);
     // Selecting the drive already shown changes nothing, so once a walk is
@@ -372,8 +374,7 @@ void Engine::pointAt(const std::string& source, const std::string& target) {
 bool Engine::openTreesAtFileLists() {
     for (Side side : {Side::source, Side::target}) {
         if (auto r = host_.openTreeAtFileList(side); !r) {
-            logFailure(pairSource_ + ": skipped, with everything below it: " + r.error().message());
-            pairUnreadable_ = true;
+            pairUnreadable_ = r.error();
             return false;
         }
     }

@@ -186,7 +186,7 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing) {
     } else {
         std::vector<os::DirEntry> shown;
         for (auto& e : *listing) {
-            if (shown_as_subdirectory(e)) subdirs_.push_back(e.name);
+            if (shown_as_subdirectory(e)) subdirs_.push_back(std::move(e.name));
             if (e.kind != os::Kind::file) continue;
             if (e.hidden || e.system)
                 hidden_.push_back(std::move(e.name));

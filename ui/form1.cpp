@@ -237,9 +237,10 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
     FileList& target = fileList(Side::target);
     const std::string path = target.path();
     const std::string next = std::exchange(nextTarget_, {});
-    const bool ahead = !aheadPath_.empty() && os::with_separator(aheadPath_) == os::with_separator(path);
-    aheadPath_.clear();
+    const bool ahead = reader_ && !reader_->pending().empty() &&
+                       os::with_separator(reader_->pending()) == os::with_separator(path);
     if (path.empty()) {
+        if (reader_) reader_->drop();
         fileList(Side::source).refresh(between);
         target.refresh(between);
         return;
@@ -265,15 +266,12 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
         target.show(std::move(listing));
     else
         target.refresh(between);
-    if (!stopped && !next.empty()) {
-        reader_->start(next);
-        aheadPath_ = next;
-    }
+    if (!stopped && !next.empty()) reader_->start(next);
 }
 
 void Form1::readTargetAhead(const std::string& path) {
     nextTarget_ = path;
-    if (path.empty()) aheadPath_.clear();
+    if (path.empty() && reader_) reader_->drop();
 }
 
 const std::vector<std::string>& Form1::fileNames(Side side) { return fileList(side).files(); }

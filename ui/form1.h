@@ -235,7 +235,6 @@ private:
     std::unique_ptr<engine::Engine> engine_;
     std::unique_ptr<BackgroundReader> reader_;
     std::string nextTarget_;  // to read ahead after the next pair's reads
-    std::string aheadPath_;   // what reader_ reads ahead
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

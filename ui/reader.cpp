@@ -24,6 +24,7 @@ void BackgroundReader::start(const std::string& path) {
         result_.reset();
         stop_ = false;
     }
+    pending_ = path;
     // Made on first use: a window that never runs a batch needs none.
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     cv_.notify_all();
@@ -39,6 +40,7 @@ os::Result<std::vector<os::DirEntry>> BackgroundReader::take() {
     cv_.wait(lock, [this] { return result_.has_value(); });
     auto r = std::move(*result_);
     result_.reset();
+    pending_.clear();
     return r;
 }
 

@@ -28,6 +28,13 @@ public:
     bool wait(unsigned ms);
     // Asks the read to stop early; it then fails as cancelled.
     void cancel() { stop_ = true; }
+    // The path of the read started and not yet taken; empty for none.
+    const std::string& pending() const { return pending_; }
+    // Cancels the pending read and forgets it.
+    void drop() {
+        cancel();
+        pending_.clear();
+    }
     // The result of the finished read.
     os::Result<std::vector<os::DirEntry>> take();
 
@@ -38,6 +45,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::optional<std::string> job_;
+    std::string pending_;  // the window's thread's own
     std::optional<os::Result<std::vector<os::DirEntry>>> result_;
     std::atomic<bool> stop_{false};
     bool busy_ = false;  // a read is going
