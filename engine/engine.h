@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,9 +62,15 @@ private:
     bool beginTopLevel();
     void syncFiles();
     bool copyOne(const std::string& name, std::uint64_t size);
-    // Flushes the copies not yet flushed, with their directory entries.
+    // Flushes the copies not yet flushed, with their directory entries,
+    // after any flush still going on behind the copying.
     std::optional<os::Error> flushCopies();
     void flushOrLog();
+    // Hands the copies not yet flushed to a flush that goes on while the
+    // next ones are copied.
+    void flushBehind();
+    // Waits for the flush going on behind, if any, and logs its failure.
+    void awaitFlushBehind();
     // Yields when due while a file list is read; false once the program ends.
     std::function<bool()> betweenEntries();
     void deleteMoved(const std::string& name, const os::FileInfo& copied);
@@ -91,6 +98,10 @@ private:
     std::uint64_t unflushedBytes_ = 0;
     static constexpr std::size_t kFlushFiles = 1000;
     static constexpr std::uint64_t kFlushBytes = 256u << 20;
+    // The flush going on behind, on its own thread, and the target root
+    // its copies belong to. Flushes never overlap each other.
+    std::future<os::Status> flushing_;
+    std::string flushingRoot_;
     // The walk has set the drive selectors to the roots' drives.
     bool drivesSet_ = false;
     // Why the walk's current pair could not be opened; its subtree is then

@@ -35,7 +35,7 @@ void Engine::SyncDirectory(bool Nested) {
     if (!ended && !Nested && host_.checked(Option::subs)) walk();
     // The entry's copies reach the disk before it ends, also when the
     // program is ending.
-    if (!Nested && !unflushed_.empty()) flushOrLog();
+    if (!Nested) flushOrLog();
     if (ended) return;
     host_.setProgressVisible(false);
 }
@@ -162,7 +162,7 @@ void Engine::syncFiles() {
         if (copied && host_.checked(Option::move))
             deleteMoved(name, src);
         else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
-            flushOrLog();
+            flushBehind();
     }
     if (host_.ending()) return;
 
@@ -210,6 +210,8 @@ bool Engine::copyOne(const std::string& name, std::uint64_t size) {
 }
 
 std::optional<os::Error> Engine::flushCopies() {
+    awaitFlushBehind();
+    if (unflushed_.empty()) return std::nullopt;
     // Tried once: a copy that cannot be flushed (gone, say) must not keep
     // the others from being flushed later. Its source is still there.
     auto f = os::current().flush_files(unflushed_);
@@ -223,15 +225,31 @@ void Engine::flushOrLog() {
     if (auto e = flushCopies()) logFailure(TargetRoot + ": not flushed to disk: " + e->message());
 }
 
+// A flush mostly waits for the disk, which can as well happen while the
+// next copies are made. The sources of these copies stay, so nothing
+// waits for this flush but the next one and the end of the entry.
+void Engine::flushBehind() {
+    awaitFlushBehind();
+    flushingRoot_ = TargetRoot;
+    flushing_ = std::async(std::launch::async,
+                           [&os = os::current(), paths = std::move(unflushed_)] { return os.flush_files(paths); });
+    unflushed_.clear();
+    unflushedBytes_ = 0;
+}
+
+void Engine::awaitFlushBehind() {
+    if (!flushing_.valid()) return;
+    if (auto f = flushing_.get(); !f)
+        logFailure(flushingRoot_ + ": not flushed to disk: " + f.error().message());
+}
+
 void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
-    if (!unflushed_.empty()) {
-        if (auto e = flushCopies()) {
-            logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
-            return;
-        }
+    if (auto e = flushCopies()) {
+        logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
+        return;
     }
     auto t = os.stat(dst);
     if (!t || t->kind != os::Kind::file || t->size != copied.size ||

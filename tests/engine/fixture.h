@@ -66,6 +66,8 @@ public:
     std::vector<std::vector<std::string>> flushedFiles;  // paths, a call each
     std::vector<std::string> removed;  // every path removed
     std::function<void(const std::string& path)> beforeRemove;
+    // Called at the start of every flush, on the thread that flushes.
+    std::function<void(const std::vector<std::string>& paths)> duringFlush;
     std::vector<std::string> written;  // every path written whole
     // Every directory read: "names <dir>" for a listing of names only,
     // "files <dir>" for one with lengths and times.
@@ -101,6 +103,7 @@ public:
         }, durable);
     }
     os::Status flush_files(const std::vector<std::string>& paths) override {
+        if (duringFlush) duringFlush(paths);
         flushedFiles.push_back(paths);
         for (const auto& p : paths)
             if (flushFault && flushFault->hits(p)) return fail(*flushFault, "flush", p);

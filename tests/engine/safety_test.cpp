@@ -1,6 +1,8 @@
 // Nothing is lost and nothing half done: move mode, faults at each step of
 // a copy, the program ending in the middle of one, and leftovers.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "fixture.h"
@@ -142,6 +144,49 @@ TEST_F(SafetyTest, AThousandCopiesAreFlushedBeforeTheNextOne) {
     EXPECT_EQ(eos.flushedFiles[0].size(), 1000u);
     EXPECT_EQ(eos.flushedFiles[1], std::vector<std::string>{data / "t/f2000"});
     EXPECT_EQ(at("t/f2000"), "x");
+}
+
+// The first thousand are flushed while the next copy is made: the flush
+// waits for that copy, which would never come if the flush held up the run.
+TEST_F(SafetyTest, ABatchIsFlushedWhileTheNextCopiesAreMade) {
+    load({{"s", "t", "NO"}});
+    for (int i = 0; i < 1001; ++i) file("s/f" + std::to_string(1000 + i), "x");
+    std::atomic<bool> lastCopied{false};
+    std::atomic<bool> seenByFlush{false};
+    eos.duringCopy = [&](const std::string& to) {
+        if (eos.copied.size() == 1001) lastCopied = true;
+        (void)to;
+    };
+    eos.duringFlush = [&](const std::vector<std::string>& paths) {
+        if (paths.size() != 1000) return;
+        for (int i = 0; i < 500 && !lastCopied; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        seenByFlush = lastCopied.load();
+    };
+    run();
+    EXPECT_TRUE(seenByFlush) << "the run waited for the flush before the next copy";
+    ASSERT_EQ(eos.flushedFiles.size(), 2u);
+    EXPECT_EQ(eos.flushedFiles[1], std::vector<std::string>{data / "t/f2000"});
+    EXPECT_EQ(at("t/f2000"), "x");
+}
+
+// A batch flushed behind the copying that fails is said once, for its own
+// entry, and its sources stay; the rest are flushed as usual.
+TEST_F(SafetyTest, AFailedFlushBehindTheCopyingIsLoggedForItsEntry) {
+    load({{"s", "t", "NO"}, {"s2", "t2", "NO"}});
+    for (int i = 0; i < 1001; ++i) file("s/f" + std::to_string(1000 + i), "x");
+    file("s2/c.txt", "c");
+    eos.flushFault = Fault{data / "t/f1000", 1, os::Errc::io, "injected flush failure"};
+    run();
+    const auto said = logWith("injected flush failure");
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find(os::with_separator(data / "t") + ": not flushed to disk"), std::string::npos)
+        << said[0];
+    EXPECT_EQ(at("s/f1000"), "x");
+    ASSERT_EQ(eos.flushedFiles.size(), 3u);
+    EXPECT_EQ(eos.flushedFiles[1], std::vector<std::string>{data / "t/f2000"});
+    EXPECT_EQ(eos.flushedFiles[2], std::vector<std::string>{data / "t2/c.txt"});
+    EXPECT_EQ(at("t2/c.txt"), "c");
 }
 
 // Move mode switched on between a copy and its delete: that copy was not
