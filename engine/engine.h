@@ -71,6 +71,8 @@ private:
     void flushBehind();
     // Waits for the flush going on behind, if any, and logs its failure.
     void awaitFlushBehind();
+    // The copies not yet flushed, now handed to a flush.
+    std::vector<std::string> takeUnflushed();
     // Yields when due while a file list is read; false once the program ends.
     std::function<bool()> betweenEntries();
     void deleteMoved(const std::string& name, const os::FileInfo& copied);
@@ -98,10 +100,9 @@ private:
     std::uint64_t unflushedBytes_ = 0;
     static constexpr std::size_t kFlushFiles = 1000;
     static constexpr std::uint64_t kFlushBytes = 256u << 20;
-    // The flush going on behind, on its own thread, and the target root
-    // its copies belong to. Flushes never overlap each other.
+    // The flush going on behind, on its own thread; it never outlives its
+    // entry, and flushes never overlap each other.
     std::future<os::Status> flushing_;
-    std::string flushingRoot_;
     // The walk has set the drive selectors to the roots' drives.
     bool drivesSet_ = false;
     // Why the walk's current pair could not be opened; its subtree is then

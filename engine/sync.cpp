@@ -9,6 +9,7 @@
 // checked, and only if it did not change meanwhile.
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -214,10 +215,7 @@ std::optional<os::Error> Engine::flushCopies() {
     if (unflushed_.empty()) return std::nullopt;
     // Tried once: a copy that cannot be flushed (gone, say) must not keep
     // the others from being flushed later. Its source is still there.
-    auto f = os::current().flush_files(unflushed_);
-    unflushed_.clear();
-    unflushedBytes_ = 0;
-    if (!f) return f.error();
+    if (auto f = os::current().flush_files(takeUnflushed()); !f) return f.error();
     return std::nullopt;
 }
 
@@ -230,17 +228,19 @@ void Engine::flushOrLog() {
 // waits for this flush but the next one and the end of the entry.
 void Engine::flushBehind() {
     awaitFlushBehind();
-    flushingRoot_ = TargetRoot;
     flushing_ = std::async(std::launch::async,
-                           [&os = os::current(), paths = std::move(unflushed_)] { return os.flush_files(paths); });
-    unflushed_.clear();
+                           [&os = os::current(), paths = takeUnflushed()] { return os.flush_files(paths); });
+}
+
+std::vector<std::string> Engine::takeUnflushed() {
     unflushedBytes_ = 0;
+    return std::exchange(unflushed_, {});
 }
 
 void Engine::awaitFlushBehind() {
     if (!flushing_.valid()) return;
     if (auto f = flushing_.get(); !f)
-        logFailure(flushingRoot_ + ": not flushed to disk: " + f.error().message());
+        logFailure(TargetRoot + ": not flushed to disk: " + f.error().message());
 }
 
 void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {

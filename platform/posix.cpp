@@ -99,13 +99,6 @@ Status write_all(int fd, const char* data, std::size_t size, const std::string& 
     return {};
 }
 
-std::string parent_of(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // Kernel and runtime file systems are not drives a user keeps files on.
 bool is_pseudo_mount(const std::string& type, const std::string& dir) {
     static const char* const pseudo[] = {
