@@ -20,6 +20,7 @@
 
 #include "batch/store.h"
 #include "platform/platform.h"
+#include "support/forwarding_os.h"
 #include "ui/form1.h"
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/forwarding_os.h"
 #include "support/tempdir.h"
 
 namespace qm::test {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/forwarding_os.h"
 #include "ui/form1.h"
 
 namespace qm::test {
