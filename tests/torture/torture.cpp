@@ -1,0 +1,1358 @@
+// The torture campaign: real batch runs, through the window model and the
+// real engine, killed at random moments, faulted at every platform call,
+// starved of disk space and fed sources that change while they are copied.
+// After each trial the files must tell that nothing was lost or torn.
+//
+//   quillmere-torture [--quick | --mid | --full] [--dir DIR] [--seed N]
+//                     [--plant torn|temp|ini|log|again]
+//
+// --quick (the default) is the test command's version; --full is the whole
+// campaign. --plant puts a known fault in front of the platform in every
+// child run and reports what the checks made of it. Exit status 0 only when
+// no violation and no unnamed failure was seen (with --plant: only when the
+// planted fault was caught).
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/store.h"
+#include "support/forwarding_os.h"
+#include "ui/form1.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qm;
+using Clock = std::chrono::steady_clock;
+
+std::string g_self;
+bool g_child = false;
+
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// ---------------------------------------------------------------------------
+// Files: stat, content hashes, the temporary names the program makes.
+
+struct Meta {
+    bool ok = false;
+    bool file = false, dir = false;
+    std::uint64_t dev = 0, ino = 0, size = 0;
+    std::int64_t msec = 0, mnsec = 0, cns = 0;
+};
+
+Meta meta_of(const std::string& p) {
+    struct stat st {};
+    Meta m;
+    if (::lstat(p.c_str(), &st) != 0) return m;
+    m.ok = true;
+    m.file = S_ISREG(st.st_mode);
+    m.dir = S_ISDIR(st.st_mode);
+    m.dev = st.st_dev;
+    m.ino = st.st_ino;
+    m.size = static_cast<std::uint64_t>(st.st_size);
+    m.msec = st.st_mtim.tv_sec;
+    m.mnsec = st.st_mtim.tv_nsec;
+    m.cns = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+    return m;
+}
+
+std::uint64_t hash_bytes(std::uint64_t h, const unsigned char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        h ^= p[i];
+        h *= 0x100000001b3ULL;
+    }
+    return h;
+}
+
+std::uint64_t hash_file_raw(const std::string& p) {
+    std::FILE* f = std::fopen(p.c_str(), "rb");
+    if (!f) return 0;
+    std::vector<unsigned char> buf(1 << 20);
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    std::uint64_t total = 0;
+    for (;;) {
+        std::size_t n = std::fread(buf.data(), 1, buf.size(), f);
+        if (n == 0) break;
+        // Word-wise for speed; the tail byte-wise.
+        std::size_t words = n / 8;
+        for (std::size_t i = 0; i < words; ++i) {
+            std::uint64_t w;
+            std::memcpy(&w, buf.data() + i * 8, 8);
+            h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
+            h ^= h >> 29;
+        }
+        h = hash_bytes(h, buf.data() + words * 8, n - words * 8);
+        total += n;
+    }
+    std::fclose(f);
+    return h ^ (total * 0xff51afd7ed558ccdULL);
+}
+
+// Hashes keyed by what a change of content changes: inode, length, times.
+class Hashes {
+public:
+    std::uint64_t of(const std::string& p, const Meta& m) {
+        auto& e = cache_[p];
+        if (e.m.ok && e.m.dev == m.dev && e.m.ino == m.ino && e.m.size == m.size &&
+            e.m.msec == m.msec && e.m.mnsec == m.mnsec && e.m.cns == m.cns)
+            return e.h;
+        e.m = m;
+        e.h = hash_file_raw(p);
+        return e.h;
+    }
+    void clear() { cache_.clear(); }
+
+private:
+    struct E {
+        Meta m;
+        std::uint64_t h = 0;
+    };
+    std::map<std::string, E> cache_;
+};
+
+bool is_temp_name(const std::string& n) {
+    if (n.size() != 17 || n.compare(0, 4, ".qm-") != 0 || n.compare(12, 5, ".part") != 0)
+        return false;
+    return std::all_of(n.begin() + 4, n.begin() + 12,
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+bool is_list_name(const std::string& n) {
+    if (n.size() != 12 || n.compare(8, 4, ".DIR") != 0) return false;
+    return std::all_of(n.begin(), n.begin() + 8, [](char c) { return c >= '0' && c <= '7'; });
+}
+
+// Regular files of a tree by path relative to it (temporary names apart).
+std::map<std::string, Meta> files_of(const std::string& root,
+                                     std::vector<std::string>* temps = nullptr) {
+    std::map<std::string, Meta> out;
+    std::error_code ec;
+    if (!fs::exists(root, ec)) return out;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string p = it->path().string();
+        const std::string name = it->path().filename().string();
+        if (is_temp_name(name)) {
+            if (temps) temps->push_back(p);
+            continue;
+        }
+        Meta m = meta_of(p);
+        if (m.file) out[p.substr(root.size() + 1)] = m;
+    }
+    return out;
+}
+
+std::string read_all(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_all(const std::string& p, const std::string& data) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+void put_time(const std::string& p, std::int64_t sec, std::int64_t nsec) {
+    struct timespec ts[2];
+    ts[0].tv_sec = sec;
+    ts[0].tv_nsec = nsec;
+    ts[1] = ts[0];
+    (void)::utimensat(AT_FDCWD, p.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+}
+
+void fill_random(std::mt19937_64& g, const std::string& p, std::uint64_t size) {
+    std::FILE* f = std::fopen(p.c_str(), "wb");
+    if (!f) return;
+    std::vector<std::uint64_t> buf(1 << 17);
+    while (size > 0) {
+        for (auto& w : buf) w = g();
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, buf.size() * 8));
+        std::fwrite(buf.data(), 1, n, f);
+        size -= n;
+    }
+    std::fclose(f);
+}
+
+// ---------------------------------------------------------------------------
+// The tree: non-ASCII names, every depth down to `levels`, lengths from
+// 0 B up, a few large files.
+
+struct TreeSpec {
+    int files = 200;
+    int levels = 8;
+    std::uint64_t big = 8u << 20;         // the largest file
+    std::uint64_t small_max = 64u << 10;  // the rest: 0 B .. this
+};
+
+const char* kParts[] = {"Ångström", "日本語", "Łukasz", "naïve file", "Straße", "résumé",
+                        "Χαρά",     "файл",   "plain",  "a b c",      "data",   "ü"};
+
+struct Tree {
+    std::vector<std::string> dirs;   // relative, "" the root
+    std::vector<std::string> files;  // relative
+    std::map<std::string, std::uint64_t> sizes;
+};
+
+std::uint64_t pick_size(std::mt19937_64& g, const TreeSpec& s) {
+    std::uniform_real_distribution<double> u(0, 1);
+    if (u(g) < 0.05) return 0;
+    return static_cast<std::uint64_t>(std::exp(u(g) * std::log(static_cast<double>(s.small_max))));
+}
+
+std::int64_t pick_time(std::mt19937_64& g) {
+    return 1600000000 + static_cast<std::int64_t>(g() % 150000000);
+}
+
+Tree make_tree(const std::string& src, const TreeSpec& s, std::uint64_t seed) {
+    std::mt19937_64 g(seed);
+    Tree t;
+    t.dirs.push_back("");
+    fs::create_directories(src);
+    // One chain down to the deepest level, then directories anywhere.
+    std::string chain;
+    for (int d = 0; d < s.levels; ++d) {
+        chain += (chain.empty() ? "" : "/") + std::string(kParts[d % 12]) + "-" + std::to_string(d);
+        t.dirs.push_back(chain);
+    }
+    const int more = std::max(2, s.files / 25);
+    for (int i = 0; i < more; ++i) {
+        const std::string& parent = t.dirs[g() % t.dirs.size()];
+        if (std::count(parent.begin(), parent.end(), '/') + 1 >= s.levels) continue;
+        t.dirs.push_back((parent.empty() ? "" : parent + "/") + kParts[g() % 12] + "_d" +
+                         std::to_string(i));
+    }
+    for (const auto& d : t.dirs) fs::create_directories(src + "/" + d);
+    for (int i = 0; i < s.files; ++i) {
+        const std::string& d = t.dirs[g() % t.dirs.size()];
+        std::string rel =
+            (d.empty() ? "" : d + "/") + kParts[g() % 12] + "-" + std::to_string(i) + ".bin";
+        std::uint64_t size = pick_size(g, s);
+        if (i == 0) size = s.big;
+        if (i == 1) size = s.big / 4;
+        if (i == 2) size = s.big / 16;
+        fill_random(g, src + "/" + rel, size);
+        put_time(src + "/" + rel, pick_time(g),
+                 (g() % 2) ? static_cast<std::int64_t>(g() % 1000000000) : 0);
+        t.files.push_back(rel);
+        t.sizes[rel] = size;
+    }
+    return t;
+}
+
+// ---------------------------------------------------------------------------
+// One batch run through the window model, in this process.
+
+struct NullSleeper : ui::Sleeper {
+    void sleep_ms(unsigned) override {}
+};
+struct IdlePump : ui::EventPump {
+    void yield() override {}
+};
+struct Boxes : ui::Dialogs {
+    std::vector<std::string> seen;
+    std::mt19937_64* answers = nullptr;
+    bool print = false;  // children print theirs to their output file
+    void notice(const std::string& title, const std::string& text) override {
+        seen.push_back(title + ": " + text);
+        if (print) std::fprintf(stderr, "box %s: %s\n", title.c_str(), text.c_str());
+    }
+    bool ask(const std::string&, const std::string&) override {
+        return answers ? ((*answers)() & 1) : true;
+    }
+};
+
+// The program directory is the trial's; everything else is the inner Os.
+class ProgramDirOs : public os::ForwardingOs {
+public:
+    ProgramDirOs(os::Os& inner, std::string dir) : os::ForwardingOs(inner), dir_(std::move(dir)) {}
+    os::Result<std::string> program_dir() override { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+struct RunSetup {
+    std::string prog, src, dst;
+    bool move = false;
+};
+
+void write_batch(const RunSetup& r) {
+    write_all(r.prog + "/BATCH.INI",
+              batch::join_lines({"[batch]", "Source:" + r.src, "Target:" + r.dst, "Subs:YES"}));
+}
+
+// Runs the batch once; the Os in front of the platform is `front` (which
+// must itself reach the program directory). Returns the boxes shown.
+std::vector<std::string> run_batch(const RunSetup& r, os::Os& front) {
+    os::ScopedOs use(front);
+    NullSleeper sleeper;
+    IdlePump pump;
+    Boxes boxes;
+    ui::Services s;
+    s.sleeper = &sleeper;
+    s.pump = &pump;
+    s.dialogs = &boxes;
+    boxes.print = g_child;
+    {
+        ui::Form1 form(s);
+        form.Form_Load();
+        form.Check2.setValue(1);
+        if (r.move) form.Movefiles_Click();
+        form.Slider1.setValue(1);
+        form.Timer1_Timer();
+    }
+    return boxes.seen;
+}
+
+// ---------------------------------------------------------------------------
+// Faults planted on purpose, to show that each check catches its fault.
+
+class PlantOs : public os::ForwardingOs {
+public:
+    PlantOs(os::Os& inner, std::string what) : os::ForwardingOs(inner), what_(std::move(what)) {}
+
+    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
+                         bool durable) override {
+        auto r = inner_.copy_file(f, t, p, durable);
+        if (r && what_ == "again") {
+            // A copy whose time never matches its source's.
+            const Meta m = meta_of(t);
+            put_time(t, m.msec + 1, m.mnsec);
+        }
+        if (r && what_ == "torn") {
+            // Other bytes under the source's length and time.
+            Meta m = meta_of(t);
+            if (m.size > 0) {
+                std::FILE* fp = std::fopen(t.c_str(), "r+b");
+                if (fp) {
+                    std::fseek(fp, static_cast<long>(m.size / 2), SEEK_SET);
+                    int c = std::fgetc(fp);
+                    std::fseek(fp, static_cast<long>(m.size / 2), SEEK_SET);
+                    std::fputc(c ^ 0x5a, fp);
+                    std::fclose(fp);
+                }
+                put_time(t, m.msec, m.mnsec);
+            }
+        }
+        return r;
+    }
+    os::Status rename_replace(const std::string& f, const std::string& t) override {
+        const std::string name = fs::path(f).filename().string();
+        if (what_ == "temp" && is_temp_name(name)) {
+            // Copied into place and left behind.
+            std::error_code ec;
+            fs::copy_file(f, t, fs::copy_options::overwrite_existing, ec);
+            Meta m = meta_of(f);
+            put_time(t, m.msec, m.mnsec);
+            return {};
+        }
+        if (what_ == "ini" && fs::path(t).filename() == "BATCH.INI") {
+            // Written in place, in two steps, instead of renamed.
+            const std::string data = read_all(f);
+            write_all(t, data.substr(0, data.size() / 2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            write_all(t, data);
+            std::error_code ec;
+            fs::remove(f, ec);
+            return {};
+        }
+        return inner_.rename_replace(f, t);
+    }
+    os::Status remove_file(const std::string& p) override {
+        if (what_ == "temp" && is_temp_name(fs::path(p).filename().string())) return {};
+        return inner_.remove_file(p);
+    }
+    os::Status append_file(const std::string& p, std::string_view d) override {
+        if (what_ == "log" && fs::path(p).filename() == "syncfile.log" && d.size() >= 2) {
+            // A record without its CR LF.
+            return inner_.append_file(p, d.substr(0, d.size() - 2));
+        }
+        return inner_.append_file(p, d);
+    }
+
+private:
+    std::string what_;
+};
+
+// Records each complete content the batch store is about to put in place.
+class JournalOs : public os::ForwardingOs {
+public:
+    JournalOs(os::Os& inner, std::string journal)
+        : os::ForwardingOs(inner), journal_(std::move(journal)) {}
+    os::Status write_file(const std::string& p, std::string_view d, bool durable) override {
+        const auto name = fs::path(p).filename().string();
+        if (name == "batch.tmp" || name == "batch.new") {
+            std::FILE* f = std::fopen(journal_.c_str(), "ab");
+            if (f) {
+                std::fprintf(f, "%016llx\n",
+                             static_cast<unsigned long long>(hash_bytes(
+                                 0xcbf29ce484222325ULL,
+                                 reinterpret_cast<const unsigned char*>(d.data()), d.size())));
+                std::fclose(f);
+            }
+        }
+        return inner_.write_file(p, d, durable);
+    }
+
+private:
+    std::string journal_;
+};
+
+// ---------------------------------------------------------------------------
+// Child processes: a run, or batch edits until killed.
+
+int child_run(int argc, char** argv) {
+    // --child-run PROG SRC DST copy|move
+    if (argc < 6) return 2;
+    RunSetup r{argv[2], argv[3], argv[4], std::string(argv[5]) == "move"};
+    ProgramDirOs pd(os::native(), r.prog);
+    const char* plant = std::getenv("QM_TORTURE_PLANT");
+    if (plant && *plant) {
+        PlantOs p(pd, plant);
+        run_batch(r, p);
+    } else {
+        run_batch(r, pd);
+    }
+    return 0;
+}
+
+int child_edit(int argc, char** argv) {
+    // --child-edit PROG JOURNAL SEED DIR...
+    if (argc < 6) return 2;
+    const std::string prog = argv[2];
+    std::vector<std::string> dirs(argv + 4 + 1, argv + argc);
+    std::mt19937_64 g(std::strtoull(argv[4], nullptr, 10));
+    ProgramDirOs pd(os::native(), prog);
+    JournalOs journal(pd, argv[3]);
+    const char* plant = std::getenv("QM_TORTURE_PLANT");
+    PlantOs planted(journal, plant ? plant : "");
+    os::ScopedOs use(planted);
+    NullSleeper sleeper;
+    IdlePump pump;
+    Boxes boxes;
+    boxes.answers = &g;
+    ui::Services s;
+    s.sleeper = &sleeper;
+    s.pump = &pump;
+    s.dialogs = &boxes;
+    ui::Form1 form(s);
+    form.Form_Load();
+    for (;;) {
+        const int entries = form.List1.listCount() / 4;
+        if (entries < 2 || (entries < 30 && g() % 2)) {
+            (void)form.BronTree.setPath(dirs[g() % dirs.size()]);
+            (void)form.Doeltree.setPath(dirs[g() % dirs.size()]);
+            form.AddBatchEntry();
+        } else {
+            form.List1.setListIndex(
+                static_cast<int>(g() % static_cast<std::uint64_t>(form.List1.listCount())));
+            form.List1_Click();
+            form.Command7_Click();
+        }
+    }
+}
+
+pid_t spawn(const std::vector<std::string>& args, const std::string& out) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, g_self.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
+
+// Waits up to `limit` seconds; kills a child that takes longer. True when
+// it ended by itself with status 0.
+bool wait_for(pid_t pid, double limit, bool* hung = nullptr) {
+    const auto t = Clock::now();
+    int st = 0;
+    for (;;) {
+        pid_t r = ::waitpid(pid, &st, WNOHANG);
+        if (r == pid) return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+        if (since(t) > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &st, 0);
+            if (hung) *hung = true;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Checks.
+
+struct Tally {
+    std::map<std::string, long> counts;      // what ran
+    std::map<std::string, long> violations;  // check -> number
+    std::vector<std::string> examples;       // the first few, with a reproduction
+    void violation(const std::string& check, const std::string& what) {
+        if (++violations[check] <= 3 && examples.size() < 60)
+            examples.push_back(check + ": " + what);
+    }
+};
+
+// What was at the source before a trial: relative path -> length, time, bytes.
+struct Snap {
+    std::uint64_t size = 0;
+    std::int64_t msec = 0;
+    std::uint64_t hash = 0;
+};
+
+std::map<std::string, Snap> snapshot(const std::string& root, Hashes& h) {
+    std::map<std::string, Snap> s;
+    for (auto& [rel, m] : files_of(root)) s[rel] = {m.size, m.msec, h.of(root + "/" + rel, m)};
+    return s;
+}
+
+// Nothing lost: every file of the source is there, byte for byte, at the
+// source or (move mode) at the target.
+void check_kept(Tally& t, const std::string& ctx, const std::map<std::string, Snap>& before,
+                const RunSetup& r, Hashes& h) {
+    for (const auto& [rel, s] : before) {
+        const std::string sp = r.src + "/" + rel, tp = r.dst + "/" + rel;
+        Meta ms = meta_of(sp);
+        if (ms.file && ms.size == s.size && h.of(sp, ms) == s.hash) continue;
+        Meta mt = meta_of(tp);
+        if (r.move && mt.file && mt.size == s.size && h.of(tp, mt) == s.hash) continue;
+        t.violation("lost", ctx + ": " + rel + (ms.ok ? " (source changed)" : " (source gone)") +
+                                (mt.ok ? ", target differs" : ", no target"));
+    }
+}
+
+// Not torn: no target file has its source's length and time (whole
+// seconds, as runs compare) with other bytes.
+void check_torn(Tally& t, const std::string& ctx, const std::map<std::string, Snap>& before,
+                const RunSetup& r, Hashes& h) {
+    for (auto& [rel, mt] : files_of(r.dst)) {
+        auto it = before.find(rel);
+        if (it == before.end()) continue;
+        const Snap& s = it->second;
+        if (mt.size == s.size && mt.msec == s.msec && h.of(r.dst + "/" + rel, mt) != s.hash)
+            t.violation("torn", ctx + ": " + rel);
+    }
+}
+
+// No temporary file of the program: copies in progress in the target,
+// list files in the temporary directory, batch.tmp beside the batch.
+void check_no_temps(Tally& t, const std::string& ctx, const RunSetup& r, const std::string& tmp) {
+    std::vector<std::string> temps;
+    files_of(r.dst, &temps);
+    files_of(r.src, &temps);
+    for (const auto& p : temps) t.violation("temp left", ctx + ": " + p);
+    std::error_code ec;
+    std::vector<fs::path> stale_lists;
+    for (auto it = fs::recursive_directory_iterator(tmp, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (is_list_name(it->path().filename().string())) {
+            t.violation("list file left", ctx + ": " + it->path().string());
+            // Reported once; the next trial starts without it.
+            stale_lists.push_back(it->path());
+        }
+    for (const auto& p : stale_lists) fs::remove(p, ec);
+    if (fs::exists(r.prog + "/batch.tmp")) t.violation("temp left", ctx + ": batch.tmp");
+}
+
+// Every record of the log: one CR LF line of a known shape. Returns the
+// records from `offset` on; `offset` moves past the whole ones.
+std::vector<std::string> log_records(Tally& t, const std::string& ctx, const std::string& log,
+                                     std::size_t& offset) {
+    static const std::regex count_line(R"(\d\d-\d\d-\d{4}/\d\d:\d\d:\d\d- \d+ files copied/moved)");
+    static const std::regex other_line(R"(\d\d-\d\d-\d{4}/\d\d:\d\d:\d\d- [^\r\n]+)");
+    std::vector<std::string> out;
+    const std::string all = read_all(log);
+    if (all.size() < offset) offset = 0;
+    std::size_t pos = offset;
+    while (pos < all.size()) {
+        std::size_t end = all.find("\r\n", pos);
+        if (end == std::string::npos) {
+            t.violation("log record", ctx + ": unended record \"" + all.substr(pos, 80) + "\"");
+            pos = all.size();
+            break;
+        }
+        std::string rec = all.substr(pos, end - pos);
+        if (!std::regex_match(rec, count_line) && !std::regex_match(rec, other_line))
+            t.violation("log record", ctx + ": \"" + rec.substr(0, 120) + "\"");
+        out.push_back(rec);
+        pos = end + 2;
+    }
+    offset = pos;
+    return out;
+}
+
+long copied_in(const std::vector<std::string>& records) {
+    static const std::regex count_line(R"(.*- (\d+) files copied/moved)");
+    long n = 0;
+    std::smatch m;
+    for (const auto& r : records)
+        if (std::regex_match(r, m, count_line)) n += std::stol(m[1]);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// Kill trials: a run killed at a random moment, a recovery run, checks.
+
+struct Campaign {
+    std::string work;  // everything lives below this
+    std::uint64_t seed = 1;
+    std::string plant;
+    Tally tally;
+};
+
+struct KillStats {
+    long trials = 0, killed = 0, finished = 0;
+};
+
+// Changes the trees so that the next run has work: sources rewritten (with
+// a new time), target files and directories removed; in move mode sources
+// brought back.
+void perturb(std::mt19937_64& g, const Tree& tree, const RunSetup& r, const TreeSpec& spec) {
+    std::error_code ec;
+    const std::size_t n = tree.files.size();
+    const int rewrites = static_cast<int>(g() % 4);
+    for (int i = 0; i < rewrites; ++i) {
+        const std::string& rel = tree.files[g() % n];
+        const std::string p = r.src + "/" + rel;
+        if (!fs::exists(p)) continue;
+        std::uint64_t size = (g() % 2) ? meta_of(p).size : pick_size(g, spec);
+        if (size > spec.small_max && g() % 8) size = spec.small_max;  // the big ones rarely
+        fill_random(g, p, size);
+        put_time(p, pick_time(g), 0);
+    }
+    const std::size_t drop = 1 + g() % std::max<std::size_t>(1, n / 10);
+    for (std::size_t i = 0; i < drop; ++i) fs::remove(r.dst + "/" + tree.files[g() % n], ec);
+    if (g() % 3 == 0) {
+        const std::string& d = tree.dirs[1 + g() % (tree.dirs.size() - 1)];
+        fs::remove_all(r.dst + "/" + d, ec);
+    }
+    if (r.move) {
+        // Sources come back: some as they were moved, some anew.
+        const std::size_t back = 1 + g() % std::max<std::size_t>(1, n / 5);
+        for (std::size_t i = 0; i < back; ++i) {
+            const std::string& rel = tree.files[g() % n];
+            const std::string sp = r.src + "/" + rel;
+            if (fs::exists(sp)) continue;
+            fs::create_directories(fs::path(sp).parent_path(), ec);
+            std::uint64_t size = tree.sizes.at(rel);
+            if (size > spec.small_max && g() % 8) size = g() % spec.small_max;
+            fill_random(g, sp, size);
+            put_time(sp, pick_time(g), static_cast<std::int64_t>(g() % 1000000000));
+        }
+    }
+}
+
+std::vector<std::string> run_args(const RunSetup& r) {
+    return {g_self, "--child-run", r.prog, r.src, r.dst, r.move ? "move" : "copy"};
+}
+
+KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) {
+    KillStats ks;
+    Tally& t = c.tally;
+    const std::string base = c.work + (move ? "/kill-move" : "/kill-copy");
+    std::error_code ec;
+    fs::remove_all(base, ec);
+    RunSetup r{base + "/prog", base + "/src", base + "/dst", move};
+    fs::create_directories(r.prog);
+    fs::create_directories(r.dst);
+    Tree tree = make_tree(r.src, spec, c.seed + (move ? 7 : 3));
+    write_batch(r);
+    const std::string out = base + "/child.out";
+    const std::string log = r.prog + "/syncfile.log";
+    std::mt19937_64 g(c.seed * 31 + move);
+    Hashes h;
+    std::size_t logOffset = 0;
+
+    // How long a run with a trial's work takes, measured on a few.
+    double typical = 0.05;
+    {
+        std::vector<double> d;
+        for (int i = 0; i < 3; ++i) {
+            perturb(g, tree, r, spec);
+            const auto t0 = Clock::now();
+            pid_t pid = spawn(run_args(r), out);
+            wait_for(pid, 600);
+            d.push_back(since(t0));
+        }
+        std::sort(d.begin(), d.end());
+        typical = std::max(0.01, d[1] * 1.3);
+        log_records(t, "calibration", log, logOffset);
+    }
+
+    for (int i = 0; i < trials; ++i) {
+        const std::string ctx = std::string(move ? "move" : "copy") + " kill trial " +
+                                std::to_string(i) + " (seed " + std::to_string(c.seed) + ")";
+        perturb(g, tree, r, spec);
+        const auto before = snapshot(r.src, h);
+        const double delay = std::uniform_real_distribution<double>(0, typical)(g);
+        pid_t pid = spawn(run_args(r), out);
+        if (pid < 0) {
+            t.violation("harness", "spawn failed");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        int st = 0;
+        // Kills that come after the run has ended test nothing: the window
+        // of moments narrows until most kills land inside a run.
+        if (::waitpid(pid, &st, WNOHANG) == pid) {
+            ++ks.finished;
+            typical *= 0.9;
+        } else {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &st, 0);
+            ++ks.killed;
+            typical *= 1.03;
+        }
+        typical = std::max(typical, 0.003);
+        ++ks.trials;
+        check_torn(t, ctx + " after the kill", before, r, h);
+        log_records(t, ctx + " after the kill", log, logOffset);
+        bool hung = false;
+        if (!wait_for(spawn(run_args(r), out), 600, &hung))
+            t.violation(hung ? "hang" : "crash", ctx + ": the recovery run");
+        check_kept(t, ctx, before, r, h);
+        check_torn(t, ctx + " after recovery", before, r, h);
+        check_no_temps(t, ctx + " after recovery", r, c.work + "/tmp");
+        log_records(t, ctx + " recovery", log, logOffset);
+        // A further run copies nothing.
+        if (!wait_for(spawn(run_args(r), out), 600, &hung))
+            t.violation(hung ? "hang" : "crash", ctx + ": the further run");
+        if (long n = copied_in(log_records(t, ctx + " further run", log, logOffset)); n != 0)
+            t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
+    }
+    return ks;
+}
+
+// Batch edits killed at random moments: the batch is an old or a new
+// version, whole.
+long edit_trials(Campaign& c, int trials) {
+    Tally& t = c.tally;
+    const std::string base = c.work + "/edit";
+    std::error_code ec;
+    fs::remove_all(base, ec);
+    const std::string prog = base + "/prog";
+    fs::create_directories(prog);
+    std::vector<std::string> dirs;
+    for (int i = 0; i < 4; ++i) {
+        dirs.push_back(base + "/d" + std::to_string(i) + "-" + kParts[i]);
+        fs::create_directories(dirs.back());
+    }
+    write_all(prog + "/BATCH.INI",
+              batch::join_lines({"[batch]", "Source:" + dirs[0], "Target:" + dirs[1], "Subs:YES",
+                                 "Source:" + dirs[2], "Target:" + dirs[3], "Subs:NO"}));
+    const std::string journal = base + "/journal";
+    std::mt19937_64 g(c.seed * 77);
+    long done = 0;
+    for (int i = 0; i < trials; ++i) {
+        // The version in place before the trial counts as old.
+        const std::string old = read_all(prog + "/BATCH.INI");
+        {
+            std::FILE* f = std::fopen(journal.c_str(), "wb");
+            std::fprintf(f, "%016llx\n",
+                         static_cast<unsigned long long>(hash_bytes(
+                             0xcbf29ce484222325ULL,
+                             reinterpret_cast<const unsigned char*>(old.data()), old.size())));
+            std::fclose(f);
+        }
+        std::vector<std::string> args{g_self, "--child-edit", prog, journal, std::to_string(g())};
+        args.insert(args.end(), dirs.begin(), dirs.end());
+        pid_t pid = spawn(args, base + "/child.out");
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + g() % 60000));
+        ::kill(pid, SIGKILL);
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        ++done;
+        const std::string ctx =
+            "edit kill trial " + std::to_string(i) + " (seed " + std::to_string(c.seed) + ")";
+        if (!fs::exists(prog + "/BATCH.INI")) {
+            t.violation("batch torn", ctx + ": BATCH.INI missing");
+            write_all(prog + "/BATCH.INI", old);
+            continue;
+        }
+        const std::string now = read_all(prog + "/BATCH.INI");
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "%016llx",
+                      static_cast<unsigned long long>(hash_bytes(
+                          0xcbf29ce484222325ULL, reinterpret_cast<const unsigned char*>(now.data()),
+                          now.size())));
+        const std::string known = read_all(journal);
+        if (known.find(hex) == std::string::npos) {
+            t.violation("batch torn",
+                        ctx + ": " + std::to_string(now.size()) + " bytes, neither old nor new");
+            write_all(prog + "/BATCH.INI", old);
+        }
+        fs::remove(prog + "/batch.tmp", ec);  // left by the kill, as a kill may
+    }
+    return done;
+}
+
+// ---------------------------------------------------------------------------
+// A fault at platform call k of a whole run, once or for good.
+
+class FaultOs : public os::ForwardingOs {
+public:
+    FaultOs(os::Os& inner, long k, int err, bool forGood)
+        : os::ForwardingOs(inner), k_(k), err_(err), forGood_(forGood) {}
+
+    long calls() const { return n_; }
+    // What failed first: the call's operation and path, and the reason.
+    std::string op, path, reason;
+
+#define QM_FAULT(name, p) \
+    if (auto e = fault(name, p)) return std::unexpected(std::move(*e));
+
+    os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
+        QM_FAULT("list_dir", d);
+        return inner_.list_dir(d);
+    }
+    os::Result<std::vector<os::DirEntry>> list_dir_detailed(
+        const std::string& d, const std::function<bool()>& b) override {
+        QM_FAULT("list_dir_detailed", d);
+        return inner_.list_dir_detailed(d, b);
+    }
+    os::Result<os::FileInfo> stat(const std::string& p) override {
+        QM_FAULT("stat", p);
+        return inner_.stat(p);
+    }
+    os::Result<os::FileId> identity(const std::string& p) override {
+        QM_FAULT("identity", p);
+        return inner_.identity(p);
+    }
+    os::Status make_dir(const std::string& p) override {
+        QM_FAULT("make_dir", p);
+        return inner_.make_dir(p);
+    }
+    os::Status remove_file(const std::string& p) override {
+        QM_FAULT("remove_file", p);
+        return inner_.remove_file(p);
+    }
+    os::Status remove_dir(const std::string& p) override {
+        QM_FAULT("remove_dir", p);
+        return inner_.remove_dir(p);
+    }
+    os::Result<std::string> read_file(const std::string& p) override {
+        QM_FAULT("read_file", p);
+        return inner_.read_file(p);
+    }
+    os::Result<std::string> read_part(const std::string& p, std::uint64_t o,
+                                      std::size_t m) override {
+        QM_FAULT("read_part", p);
+        return inner_.read_part(p, o, m);
+    }
+    os::Status write_file(const std::string& p, std::string_view d, bool durable) override {
+        QM_FAULT("write_file", p);
+        return inner_.write_file(p, d, durable);
+    }
+    os::Status append_file(const std::string& p, std::string_view d) override {
+        QM_FAULT("append_file", p);
+        return inner_.append_file(p, d);
+    }
+    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& pr,
+                         bool durable) override {
+        QM_FAULT("copy_file", f);
+        return inner_.copy_file(f, t, pr, durable);
+    }
+    os::Status flush_files(const std::vector<std::string>& p) override {
+        QM_FAULT("flush_files", p.empty() ? std::string() : p.front());
+        return inner_.flush_files(p);
+    }
+    os::Status set_mtime(const std::string& p, os::FileTime t) override {
+        QM_FAULT("set_mtime", p);
+        return inner_.set_mtime(p, t);
+    }
+    os::Status flush_dir(const std::string& d) override {
+        QM_FAULT("flush_dir", d);
+        return inner_.flush_dir(d);
+    }
+    os::Status rename_replace(const std::string& f, const std::string& t) override {
+        QM_FAULT("rename_replace", t);
+        return inner_.rename_replace(f, t);
+    }
+    os::Result<std::string> current_dir() override {
+        QM_FAULT("current_dir", "");
+        return inner_.current_dir();
+    }
+    os::Status set_current_dir(const std::string& d) override {
+        QM_FAULT("set_current_dir", d);
+        return inner_.set_current_dir(d);
+    }
+#undef QM_FAULT
+
+private:
+    std::optional<os::Error> fault(const char* name, const std::string& p) {
+        std::lock_guard<std::mutex> lock(m_);  // flushes run on their own thread
+        const long n = ++n_;
+        if (k_ <= 0) return std::nullopt;
+        const bool hit = n == k_ || (forGood_ && n > k_ && failing_ == name);
+        if (!hit) return std::nullopt;
+        os::Error e = os::make_error(name, p, err_);
+        if (n == k_) {
+            failing_ = name;
+            op = name;
+            path = p;
+            reason = e.reason;
+        }
+        return e;
+    }
+
+    std::mutex m_;
+    long n_ = 0;
+    long k_;
+    int err_;
+    bool forGood_;
+    std::string failing_;
+};
+
+struct FaultStats {
+    long runs = 0, harmless = 0, named = 0, misnamed = 0, unnamed = 0;
+};
+
+struct FaultTree {
+    std::string base;
+    TreeSpec spec;
+    std::uint64_t seed;
+};
+
+// A fresh pair for one faulted run: the same source every time, a target
+// holding some files already (some stale), an empty log.
+RunSetup fresh_pair(const FaultTree& ft, bool move) {
+    std::error_code ec;
+    fs::remove_all(ft.base, ec);
+    RunSetup r{ft.base + "/prog", ft.base + "/src", ft.base + "/dst", move};
+    fs::create_directories(r.prog);
+    Tree t = make_tree(r.src, ft.spec, ft.seed);
+    fs::create_directories(r.dst);
+    std::mt19937_64 g(ft.seed + 5);
+    for (std::size_t i = 0; i < t.files.size(); i += 3) {
+        const std::string tp = r.dst + "/" + t.files[i];
+        fs::create_directories(fs::path(tp).parent_path(), ec);
+        fs::copy_file(r.src + "/" + t.files[i], tp, ec);
+        Meta m = meta_of(r.src + "/" + t.files[i]);
+        put_time(tp, m.msec + ((i / 3) % 2), m.mnsec);  // every other one stale
+    }
+    write_batch(r);
+    return r;
+}
+
+FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::vector<int>& errs,
+                        bool allErrs, long maxK) {
+    FaultStats fsx;
+    Tally& t = c.tally;
+    // The calls of a whole run without a fault.
+    long total = 0;
+    {
+        RunSetup r = fresh_pair(ft, move);
+        ProgramDirOs pd(os::native(), r.prog);
+        FaultOs count(pd, 0, 0, false);
+        run_batch(r, count);
+        total = count.calls();
+    }
+    if (maxK > 0) total = std::min(total, maxK);
+    c.tally.counts[std::string("calls of a ") + (move ? "move" : "copy") + " run"] = total;
+    Hashes h;
+    for (long k = 1; k <= total; ++k) {
+        for (int good = 0; good < 2; ++good) {
+            std::vector<int> these = errs;
+            if (!allErrs) these = {errs[static_cast<std::size_t>(k + good) % errs.size()]};
+            for (int err : these) {
+                RunSetup r = fresh_pair(ft, move);
+                const auto before = snapshot(r.src, h);
+                const std::string ctx = std::string(move ? "move" : "copy") + " fault at call " +
+                                        std::to_string(k) + (good ? " for good " : " once ") +
+                                        std::strerror(err);
+                ProgramDirOs pd(os::native(), r.prog);
+                FaultOs fo(pd, k, err, good);
+                const auto boxes = run_batch(r, fo);
+                ++fsx.runs;
+                std::size_t off = 0;
+                const std::string log = r.prog + "/syncfile.log";
+                const auto faulted = log_records(t, ctx, log, off);
+                // Leftovers of the faulted run, before the recovery cleans up.
+                std::vector<std::string> temps;
+                files_of(r.dst, &temps);
+                bool lists = false;
+                std::error_code ec;
+                for (auto it = fs::recursive_directory_iterator(c.work + "/tmp", ec);
+                     !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+                    lists |= is_list_name(it->path().filename().string());
+                check_torn(t, ctx, before, r, h);
+                ProgramDirOs clean(os::native(), r.prog);
+                run_batch(r, clean);
+                const long redone = copied_in(log_records(t, ctx + " recovery", log, off));
+                check_kept(t, ctx, before, r, h);
+                check_torn(t, ctx + " after recovery", before, r, h);
+                check_no_temps(t, ctx + " after recovery", r, c.work + "/tmp");
+                run_batch(r, clean);
+                if (long n = copied_in(log_records(t, ctx + " further run", log, off)); n != 0)
+                    t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
+
+                // Did the fault leave anything undone, and does the log say so?
+                if (fo.op.empty()) {
+                    ++fsx.harmless;
+                    continue;
+                }
+                const bool flushOp = fo.op == "flush_files" || fo.op == "flush_dir";
+                const bool logOp = fo.op == "append_file" && fo.path.ends_with("syncfile.log");
+                const bool effect = !temps.empty() || lists || redone != 0 || flushOp || logOp;
+                if (!effect) {
+                    ++fsx.harmless;
+                    continue;
+                }
+                bool named = false, anyFailure = false;
+                for (const auto& rec : faulted) {
+                    if (rec.ends_with(" files copied/moved")) continue;
+                    anyFailure = true;
+                    named |= rec.find(fo.reason) != std::string::npos;
+                }
+                for (const auto& b : boxes) {
+                    anyFailure = true;
+                    named |= b.find(fo.reason) != std::string::npos;
+                }
+                const std::string what =
+                    ctx + ": " + fo.op + " " + fo.path +
+                    (redone ? ", " + std::to_string(redone) + " files left for the next run" : "") +
+                    (temps.empty() ? "" : ", temporary file left") +
+                    (lists ? ", list file left" : "");
+                if (named) {
+                    ++fsx.named;
+                } else if (anyFailure) {
+                    ++fsx.misnamed;
+                    t.violation("failure misnamed", what);
+                } else {
+                    ++fsx.unnamed;
+                    t.violation("failure unnamed", what);
+                }
+                // The list files of a faulted run are not this check's business.
+                for (auto it = fs::recursive_directory_iterator(c.work + "/tmp", ec);
+                     !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+                    if (is_list_name(it->path().filename().string())) fs::remove(it->path(), ec);
+            }
+        }
+    }
+    return fsx;
+}
+
+// ---------------------------------------------------------------------------
+// A real full disk: a small tmpfs as the target, move mode.
+
+long full_disk(Campaign& c, std::string& note) {
+    Tally& t = c.tally;
+    const std::string base = c.work + "/full";
+    std::error_code ec;
+    fs::remove_all(base, ec);
+    RunSetup r{base + "/prog", base + "/src", base + "/dst", true};
+    fs::create_directories(r.prog);
+    fs::create_directories(r.dst);
+    if (::mount("qm-torture-full", r.dst.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                "size=3m,mode=0755") != 0) {
+        note = std::string("skipped: a tmpfs could not be mounted (") + std::strerror(errno) + ")";
+        return 0;
+    }
+    TreeSpec spec;
+    spec.files = 60;
+    spec.levels = 4;
+    spec.big = 2u << 20;
+    spec.small_max = 256u << 10;
+    make_tree(r.src, spec, c.seed + 99);
+    write_batch(r);
+    Hashes h;
+    const auto before = snapshot(r.src, h);
+    long runs = 0;
+    std::size_t off = 0;
+    bool named = false;
+    for (int i = 0; i < 3; ++i) {
+        bool hung = false;
+        if (!wait_for(spawn(run_args(r), base + "/child.out"), 600, &hung))
+            t.violation(hung ? "hang" : "crash", "full disk run " + std::to_string(i));
+        ++runs;
+        for (const auto& rec : log_records(t, "full disk", r.prog + "/syncfile.log", off))
+            named |= rec.find(std::strerror(ENOSPC)) != std::string::npos;
+        check_kept(t, "full disk run " + std::to_string(i), before, r, h);
+        check_torn(t, "full disk run " + std::to_string(i), before, r, h);
+        std::vector<std::string> temps;
+        files_of(r.dst, &temps);
+        for (const auto& p : temps) t.violation("temp left", "full disk: " + p);
+    }
+    if (!named)
+        t.violation("failure unnamed",
+                    "full disk: no log record names \"No space left on device\"");
+    std::uint64_t moved = files_of(r.dst).size();
+    note = "tmpfs of 3 MiB, " + std::to_string(before.size()) + " files; " + std::to_string(moved) +
+           " moved, the rest kept at the source";
+    (void)::umount2(r.dst.c_str(), MNT_DETACH);
+    return runs;
+}
+
+// ---------------------------------------------------------------------------
+// A source that grows, shrinks, is replaced or rewritten while it is copied.
+
+class ChangingOs : public os::ForwardingOs {
+public:
+    ChangingOs(os::Os& inner, std::string victim, std::string how)
+        : os::ForwardingOs(inner), victim_(std::move(victim)), how_(std::move(how)) {}
+    bool changed = false;
+    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
+                         bool durable) override {
+        if (f != victim_ || changed) return inner_.copy_file(f, t, p, durable);
+        auto wrapped = [&](std::uint64_t done, std::uint64_t total) {
+            if (!changed && done > 0 && done < total) {
+                changed = true;
+                change(f);
+            }
+            return p ? p(done, total) : true;
+        };
+        return inner_.copy_file(f, t, wrapped, durable);
+    }
+
+private:
+    void change(const std::string& f) {
+        const Meta m = meta_of(f);
+        std::mt19937_64 g(m.ino);
+        if (how_ == "grows") {
+            std::ofstream(f, std::ios::binary | std::ios::app) << std::string(1 << 20, 'g');
+        } else if (how_ == "shrinks") {
+            fs::resize_file(f, m.size / 3);
+        } else if (how_ == "is replaced") {
+            // Another file of the same length and times renamed over it.
+            const std::string other = f + ".new";
+            fill_random(g, other, m.size);
+            put_time(other, m.msec, m.mnsec);
+            fs::rename(other, f);
+        } else {  // rewritten in place, its time put back
+            std::FILE* fp = std::fopen(f.c_str(), "r+b");
+            std::vector<char> junk(1 << 20, 'r');
+            std::fwrite(junk.data(), 1, junk.size(), fp);
+            std::fclose(fp);
+            put_time(f, m.msec, m.mnsec);
+        }
+    }
+    std::string victim_, how_;
+};
+
+long changing_sources(Campaign& c) {
+    Tally& t = c.tally;
+    long runs = 0;
+    Hashes h;
+    for (bool move : {false, true}) {
+        for (std::string how : {"grows", "shrinks", "is replaced", "is rewritten in place"}) {
+            const std::string base = c.work + "/change";
+            std::error_code ec;
+            fs::remove_all(base, ec);
+            RunSetup r{base + "/prog", base + "/src", base + "/dst", move};
+            fs::create_directories(r.prog);
+            fs::create_directories(r.dst);
+            fs::create_directories(r.src);
+            const std::string victim = r.src + "/große Datei.bin";
+            std::mt19937_64 g(c.seed + 3);
+            fill_random(g, victim, 12u << 20);
+            put_time(victim, 1700000000, 0);
+            write_batch(r);
+            ProgramDirOs pd(os::native(), r.prog);
+            ChangingOs ch(pd, victim, how);
+            run_batch(r, ch);
+            ++runs;
+            const std::string ctx = std::string(move ? "move" : "copy") + ": a source that " + how;
+            if (!ch.changed) {
+                t.violation("harness", ctx + ": the change never happened");
+                continue;
+            }
+            // What the source holds now must survive, and the target must
+            // never pass for it with other bytes.
+            const auto now = snapshot(r.src, h);
+            if (now.empty()) t.violation("lost", ctx + ": the changed source was deleted");
+            run_batch(r, pd);
+            ++runs;
+            check_kept(t, ctx, now, r, h);
+            check_torn(t, ctx + " after a further run", now, r, h);
+        }
+    }
+    return runs;
+}
+
+// ---------------------------------------------------------------------------
+
+struct Size {
+    int killTrials, editTrials;
+    TreeSpec killTree, faultTree;
+    bool allErrs;
+    long maxK;
+};
+
+std::string mount_work(const std::string& dir, bool& mounted) {
+    // A tmpfs keeps the campaign off the shared disk and its flushes cheap.
+    mounted =
+        ::mount("qm-torture", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=3g,mode=0700") == 0;
+    return mounted ? "tmpfs" : "the disk";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_self = fs::canonical("/proc/self/exe").string();
+    g_child = argc > 1 && std::string(argv[1]).starts_with("--child");
+    if (argc > 1 && std::string(argv[1]) == "--child-run") return child_run(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--child-edit") return child_edit(argc, argv);
+
+    Size quick{100, 60, {}, {}, false, 0};
+    quick.killTree = {120, 8, 2u << 20, 16u << 10};
+    quick.faultTree = {10, 3, 96u << 10, 8u << 10};
+    Size mid{1000, 500, {}, {}, true, 0};
+    mid.killTree = {2000, 8, 16u << 20, 256u << 10};
+    mid.faultTree = {40, 4, 1u << 20, 16u << 10};
+    Size full{5000, 2000, {}, {}, true, 0};
+    full.killTree = {2000, 8, 64u << 20, 256u << 10};
+    full.faultTree = {200, 8, 4u << 20, 32u << 10};
+    Size size = quick;
+    std::string level = "quick";
+    Campaign c;
+    std::string dir = "/var/tmp";
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--quick")
+            size = quick, level = "quick";
+        else if (a == "--mid")
+            size = mid, level = "mid";
+        else if (a == "--full")
+            size = full, level = "full";
+        else if (a == "--dir" && i + 1 < argc)
+            dir = argv[++i];
+        else if (a == "--seed" && i + 1 < argc)
+            c.seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--plant" && i + 1 < argc)
+            c.plant = argv[++i];
+        else if (a == "--kills" && i + 1 < argc)
+            size.killTrials = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr,
+                         "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] "
+                         "[--plant torn|temp|ini|log|again]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    std::string tmpl = dir + "/qm-torture-XXXXXX";
+    if (!::mkdtemp(tmpl.data())) {
+        std::perror("mkdtemp");
+        return 2;
+    }
+    c.work = tmpl;
+    bool mounted = false;
+    const std::string where = mount_work(c.work, mounted);
+    fs::create_directories(c.work + "/tmp");
+    // The runs keep their list files in a temporary directory of their own.
+    ::setenv("TMPDIR", (c.work + "/tmp").c_str(), 1);
+    ::unsetenv("winbootdir");
+    if (!c.plant.empty()) ::setenv("QM_TORTURE_PLANT", c.plant.c_str(), 1);
+
+    const auto t0 = Clock::now();
+    std::printf("torture campaign (%s, seed %llu) in %s on %s\n", level.c_str(),
+                static_cast<unsigned long long>(c.seed), c.work.c_str(), where.c_str());
+    std::fflush(stdout);
+
+    struct Row {
+        std::string what;
+        long runs;
+        std::string note;
+    };
+    std::vector<Row> rows;
+    auto row = [&](std::string what, long runs, std::string note) {
+        std::printf("  %-44s %8ld   %s  (%.0f s)\n", what.c_str(), runs, note.c_str(), since(t0));
+        std::fflush(stdout);
+        rows.push_back({std::move(what), runs, std::move(note)});
+    };
+
+    if (c.plant.empty() || c.plant != "ini") {
+        for (bool move : {false, true}) {
+            const int trials = c.plant.empty() ? size.killTrials : 10;
+            KillStats ks = kill_trials(c, move, trials, size.killTree);
+            row(std::string("kill trials, ") + (move ? "move" : "copy") + " mode", ks.trials,
+                std::to_string(ks.killed) + " killed mid-run, " + std::to_string(ks.finished) +
+                    " ended first; " + std::to_string(size.killTree.files) + " files, " +
+                    std::to_string(size.killTree.levels) + " levels, up to " +
+                    std::to_string(size.killTree.big >> 20) + " MiB");
+        }
+    }
+    if (c.plant.empty() || c.plant == "ini") {
+        const long e = edit_trials(c, c.plant.empty() ? size.editTrials : 40);
+        row("kill trials during batch edits", e, "add and remove, killed at random");
+    }
+    long unnamed = 0, misnamed = 0;
+    if (c.plant.empty()) {
+        const std::vector<int> errs{ENOSPC, EIO, EACCES};
+        for (bool move : {false, true}) {
+            FaultTree ft{c.work + "/fault", size.faultTree, c.seed + 11};
+            FaultStats f = fault_trials(c, move, ft, errs, size.allErrs, size.maxK);
+            unnamed += f.unnamed;
+            misnamed += f.misnamed;
+            row(std::string("faulted runs, ") + (move ? "move" : "copy") + " mode", f.runs,
+                "every call k of " +
+                    std::to_string(c.tally.counts[std::string("calls of a ") +
+                                                  (move ? "move" : "copy") + " run"]) +
+                    " (" + std::to_string(size.faultTree.files) + " files), once and for good, " +
+                    (size.allErrs ? "ENOSPC, EIO, EACCES each" : "ENOSPC/EIO/EACCES in turn") +
+                    "; " + std::to_string(f.harmless) + " harmless, " + std::to_string(f.named) +
+                    " named, " + std::to_string(f.misnamed) + " misnamed, " +
+                    std::to_string(f.unnamed) + " unnamed");
+        }
+        std::string note;
+        const long fr = full_disk(c, note);
+        row("full disk runs, move mode", fr, note);
+        row("sources changing during their copy", changing_sources(c),
+            "grows, shrinks, is replaced, is rewritten in place; copy and move mode");
+    }
+
+    long total = 0;
+    std::printf("\nviolations:\n");
+    for (const auto& [check, n] : c.tally.violations) {
+        std::printf("  %-28s %ld\n", check.c_str(), n);
+        total += n;
+    }
+    if (total == 0) std::printf("  none\n");
+    std::printf("failures left unnamed: %ld, misnamed: %ld\n", unnamed, misnamed);
+    if (!c.tally.examples.empty()) {
+        std::printf("\nfirst examples:\n");
+        for (const auto& e : c.tally.examples) std::printf("  %s\n", e.c_str());
+    }
+    std::printf("\ntime: %.0f s\n", since(t0));
+
+    if (mounted) (void)::umount2(c.work.c_str(), MNT_DETACH);
+    std::error_code ec;
+    fs::remove_all(c.work, ec);
+    if (!c.plant.empty()) return total > 0 ? 0 : 1;
+    return total == 0 ? 0 : 1;
+}
