@@ -19,7 +19,7 @@ echo "== Linux tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE e2e
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE "e2e|torture"
 
 if [ -x scripts/test-windows.sh ]; then
   echo "== Windows core under Wine"
