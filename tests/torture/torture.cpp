@@ -4,7 +4,7 @@
 // After each trial the files must tell that nothing was lost or torn.
 //
 //   quillmere-torture [--quick | --mid | --full] [--dir DIR] [--seed N]
-//                     [--plant torn|temp|ini|log|again]
+//                     [--plant torn|temp|ini|log|again|outside]
 //
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. --plant puts a known fault in front of the platform in every
@@ -335,6 +335,8 @@ std::vector<std::string> run_batch(const RunSetup& r, os::Os& front) {
     return boxes.seen;
 }
 
+const char* kSentinel = "outside/Ändern verboten/keep.txt";
+
 // ---------------------------------------------------------------------------
 // Faults planted on purpose, to show that each check catches its fault.
 
@@ -386,6 +388,20 @@ public:
             std::error_code ec;
             fs::remove(f, ec);
             return {};
+        }
+        if (what_ == "outside" && is_temp_name(name)) {
+            // A file from beside the pair moved into the target.
+            const fs::path dst(t);
+            for (fs::path up = dst.parent_path(); up.has_relative_path(); up = up.parent_path()) {
+                const fs::path sentinel = up.parent_path() / kSentinel;
+                std::error_code ec;
+                if (fs::exists(sentinel, ec)) {
+                    fs::copy_file(sentinel, dst.parent_path() / "keep.txt",
+                                  fs::copy_options::overwrite_existing, ec);
+                    fs::remove(sentinel, ec);
+                    break;
+                }
+            }
         }
         return inner_.rename_replace(f, t);
     }
@@ -569,6 +585,32 @@ void check_torn(Tally& t, const std::string& ctx, const std::map<std::string, Sn
     }
 }
 
+// Only the entry's own directories: no file in the target that neither
+// the source nor the target held before, and the files beside the pair
+// (a sentinel directory next to source and target) untouched.
+std::set<std::string> names_of(const std::string& root) {
+    std::set<std::string> out;
+    for (auto& [rel, m] : files_of(root)) out.insert(rel);
+    return out;
+}
+
+void plant_sentinel(const RunSetup& r) {
+    const std::string p = fs::path(r.src).parent_path().string() + "/" + kSentinel;
+    fs::create_directories(fs::path(p).parent_path());
+    write_all(p, "not named by any entry\n");
+}
+
+void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, Snap>& before,
+                  const std::set<std::string>& targetBefore, const RunSetup& r) {
+    for (auto& [rel, m] : files_of(r.dst))
+        if (!before.count(rel) && !targetBefore.count(rel))
+            t.violation("outside the entry",
+                        ctx + ": " + r.dst + "/" + rel + " came from elsewhere");
+    const std::string p = fs::path(r.src).parent_path().string() + "/" + kSentinel;
+    if (read_all(p) != "not named by any entry\n")
+        t.violation("outside the entry", ctx + ": " + p + " was changed or removed");
+}
+
 // No temporary file of the program: copies in progress in the target,
 // list files in the temporary directory, batch.tmp beside the batch.
 void check_no_temps(Tally& t, const std::string& ctx, const RunSetup& r, const std::string& tmp) {
@@ -692,6 +734,8 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) 
     fs::create_directories(r.dst);
     Tree tree = make_tree(r.src, spec, c.seed + (move ? 7 : 3));
     write_batch(r);
+    plant_sentinel(r);
+    const std::string batchText = read_all(r.prog + "/BATCH.INI");
     const std::string out = base + "/child.out";
     const std::string log = r.prog + "/syncfile.log";
     std::mt19937_64 g(c.seed * 31 + move);
@@ -719,6 +763,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) 
                                 std::to_string(i) + " (seed " + std::to_string(c.seed) + ")";
         perturb(g, tree, r, spec);
         const auto before = snapshot(r.src, h);
+        const auto targetBefore = names_of(r.dst);
         const double delay = std::uniform_real_distribution<double>(0, typical)(g);
         pid_t pid = spawn(run_args(r), out);
         if (pid < 0) {
@@ -741,12 +786,18 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) 
         typical = std::max(typical, 0.003);
         ++ks.trials;
         check_torn(t, ctx + " after the kill", before, r, h);
+        // The run's repair of the batch rewrites it with the same entries.
+        if (read_all(r.prog + "/BATCH.INI") != batchText) {
+            t.violation("batch torn", ctx + ": BATCH.INI changed by a killed run");
+            write_all(r.prog + "/BATCH.INI", batchText);
+        }
         log_records(t, ctx + " after the kill", log, logOffset);
         bool hung = false;
         if (!wait_for(spawn(run_args(r), out), 600, &hung))
             t.violation(hung ? "hang" : "crash", ctx + ": the recovery run");
         check_kept(t, ctx, before, r, h);
         check_torn(t, ctx + " after recovery", before, r, h);
+        check_bounds(t, ctx + " after recovery", before, targetBefore, r);
         check_no_temps(t, ctx + " after recovery", r, c.work + "/tmp");
         log_records(t, ctx + " recovery", log, logOffset);
         // A further run copies nothing.
@@ -966,6 +1017,7 @@ RunSetup fresh_pair(const FaultTree& ft, bool move) {
         put_time(tp, m.msec + ((i / 3) % 2), m.mnsec);  // every other one stale
     }
     write_batch(r);
+    plant_sentinel(r);
     return r;
 }
 
@@ -992,6 +1044,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
             for (int err : these) {
                 RunSetup r = fresh_pair(ft, move);
                 const auto before = snapshot(r.src, h);
+                const auto targetBefore = names_of(r.dst);
                 const std::string ctx = std::string(move ? "move" : "copy") + " fault at call " +
                                         std::to_string(k) + (good ? " for good " : " once ") +
                                         std::strerror(err);
@@ -1016,6 +1069,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                 const long redone = copied_in(log_records(t, ctx + " recovery", log, off));
                 check_kept(t, ctx, before, r, h);
                 check_torn(t, ctx + " after recovery", before, r, h);
+                check_bounds(t, ctx + " after recovery", before, targetBefore, r);
                 check_no_temps(t, ctx + " after recovery", r, c.work + "/tmp");
                 run_batch(r, clean);
                 if (long n = copied_in(log_records(t, ctx + " further run", log, off)); n != 0)
@@ -1090,6 +1144,7 @@ long full_disk(Campaign& c, std::string& note) {
     spec.small_max = 256u << 10;
     make_tree(r.src, spec, c.seed + 99);
     write_batch(r);
+    plant_sentinel(r);
     Hashes h;
     const auto before = snapshot(r.src, h);
     long runs = 0;
@@ -1104,6 +1159,7 @@ long full_disk(Campaign& c, std::string& note) {
             named |= rec.find(std::strerror(ENOSPC)) != std::string::npos;
         check_kept(t, "full disk run " + std::to_string(i), before, r, h);
         check_torn(t, "full disk run " + std::to_string(i), before, r, h);
+        check_bounds(t, "full disk run " + std::to_string(i), before, {}, r);
         std::vector<std::string> temps;
         files_of(r.dst, &temps);
         for (const auto& p : temps) t.violation("temp left", "full disk: " + p);
@@ -1260,7 +1316,7 @@ int main(int argc, char** argv) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] "
-                         "[--plant torn|temp|ini|log|again]\n",
+                         "[--plant torn|temp|ini|log|again|outside]\n",
                          argv[0]);
             return 2;
         }
