@@ -87,6 +87,7 @@ bool Store::Replace(const std::vector<std::string>& lines) {
 void Store::CheckBatchFile() {
     auto& os = os::current();
     const std::string root = os::placeholder_root();
+    first_.reset();
 
     if (!os.exists(batchPath())) {
         window_.notice("First time",
@@ -142,6 +143,7 @@ void Store::CheckBatchFile() {
             const std::string target = path_of(now[k + 2]);
             window_.setSubsValue(subs_of(now[k + 3]));
             window_.showFirstEntry(source, target);
+            first_.emplace(source, target);
         }
         break;
     }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -50,6 +51,9 @@ public:
     // the entries the list is made again, so that an entry number shown is
     // always the entry of the file.
     void CheckBatchFile();
+    // The source and target of the entry the last CheckBatchFile selected;
+    // nothing when it could not read the file.
+    const std::optional<std::pair<std::string, std::string>>& firstEntry() const { return first_; }
     bool IsSingleEntryBatch();
     // Lists the batch into the window's list, replacing what it held.
     void ListBatch();
@@ -73,6 +77,7 @@ private:
     Window& window_;
     std::string dir_;
     std::vector<std::string> listed_;
+    std::optional<std::pair<std::string, std::string>> first_;
 };
 
 }  // namespace qm::batch

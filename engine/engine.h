@@ -34,6 +34,8 @@ public:
     bool NextBatchEntry();
     void RunBatchEntry();
     // -- one directory pair (sync.cpp)
+    // Replicates the pair last handed over: the entry's at top level, the
+    // walk's for a nested call.
     void SyncDirectory(bool Nested);
     // -- tree listing (listing.cpp)
     void ListDirectoryTree(const std::string& Root);
@@ -59,6 +61,10 @@ private:
     void yieldIfDue();
 
     // sync.cpp
+    // Hands the pair to the top-level call and makes it.
+    void syncEntry(const Pair& pair);
+    // Why a drive of the pair is not ready, if one is not.
+    std::optional<os::Error> driveNotReady(const Pair& pair);
     bool beginTopLevel();
     void syncFiles();
     bool copyOne(const std::string& name, std::uint64_t size);
@@ -80,17 +86,21 @@ private:
     void walk();
     bool makeTargetList(const std::string& sourceList, const std::string& targetList);
     void pointAt(const std::string& source, const std::string& target);
-    // Opens both trees where the file lists have just read; false, with
-    // the reason in pairUnreadable_, when a side could not be read.
-    bool openTreesAtFileLists();
+    // Shows the pair in both trees where the file lists have just read.
+    void showTreesAtFileLists();
 
     // run.cpp
-    // Why a tree could not be pointed at its directory, if one could not.
-    std::optional<os::Error> pointPickers(const std::string& source, const std::string& target);
+    // Points the pickers at a pair, for the window to show; a tree that
+    // cannot open its directory shows another, which nothing reads.
+    void showPair(const Pair& pair);
     void removeListFiles();
 
     Host& host_;
     bool running_ = false;
+    // The pair the next SyncDirectory call replicates. Only these
+    // directories and their subdirectories are ever read or written: the
+    // pickers may show another pair when one could not be opened.
+    Pair pair_;
     os::Random random_;
     // Copies renamed into place and not yet flushed (paths, in any
     // directory of the entry), and the bytes not flushed with them; flushed

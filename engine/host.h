@@ -1,6 +1,8 @@
-// What the replication engine needs of the window. The engine takes its
-// directory pair from the pickers, its file names from the file lists and
-// its options from the check marks at the moment of use, and shows its
+// What the replication engine needs of the window. The engine is handed
+// the directory pair of each entry and shows it in the pickers, but reads
+// only the pair it was handed: a picker that could not open a directory
+// shows another. It reads its file names from the file lists and its
+// options from the check marks at the moment of use, and shows its
 // progress there; Form1 implements this.
 #pragma once
 
@@ -14,6 +16,11 @@
 namespace qm::engine {
 
 enum class Side { source, target };
+
+// A directory pair as a batch entry names it.
+struct Pair {
+    std::string source, target;
+};
 enum class Option { confirm, move, subs };  // CC, Movefiles, Subs
 
 class Host {
@@ -63,7 +70,9 @@ public:
 
     // -- the batch
     virtual void clearBatchList() = 0;
-    virtual void checkBatchFile() = 0;
+    // Repairs the batch and shows its first entry in the pickers; returns
+    // that entry's pair, or nothing when the batch could not be read.
+    virtual std::optional<Pair> checkBatchFile() = 0;
     virtual void listBatch() = 0;
     virtual std::string subsValue() = 0;
     virtual void setSubsValue(const std::string& value) = 0;

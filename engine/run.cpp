@@ -17,14 +17,19 @@ void Engine::RunBatch() {
     lastYield_ = std::chrono::steady_clock::now();
 
     host_.clearBatchList();
-    host_.checkBatchFile();
+    // The first entry as the repair left it, which the pickers now show.
+    const std::optional<Pair> first = host_.checkBatchFile();
     host_.listBatch();
     host_.setRunBusy(true);
-    SyncDirectory(false);
+    if (first)
+        syncEntry(*first);
+    else
+        logFailure("the first entry of the batch was not replicated: the batch file could not be read");
     while (!host_.ending() && NextBatchEntry()) RunBatchEntry();
     if (!host_.ending()) {
-        if (auto e = pointPickers(SourceRoot, TargetRoot))
-            logFailure("the pickers could not be pointed back: " + e->message());
+        // Only what the window shows: an entry that could not be opened
+        // leaves its trees elsewhere, and the run has logged it.
+        showPair({SourceRoot, TargetRoot});
         host_.setRunBusy(false);
         host_.resetMinuteCounter();
     }
@@ -67,29 +72,23 @@ void Engine::RunBatchEntry() {
     const std::string source = batch::path_of(CursorEntryLines[0]);
     const std::string target = batch::path_of(CursorEntryLines[1]);
     host_.setSubsValue(batch::subs_of(CursorEntryLines[2]));
-    // A pair the trees cannot show is skipped: they would still name the
-    // previous pair.
-    if (auto e = pointPickers(source, target))
-        logFailure(source + ": not replicated: " + e->message());
-    else
-        SyncDirectory(false);
+    showPair({source, target});
+    // The pair itself is replicated, whatever the trees could open; one
+    // that cannot be opened is skipped and logged there.
+    syncEntry({source, target});
     (void)os::current().remove_file(os::join(host_.programDir(), batch::kSnapshotName));
 }
 
-std::optional<os::Error> Engine::pointPickers(const std::string& source,
-                                              const std::string& target) {
-    host_.setFileListPath(Side::source, source);
-    host_.setFileListPath(Side::target, target);
+void Engine::showPair(const Pair& pair) {
+    host_.setFileListPath(Side::source, pair.source);
+    host_.setFileListPath(Side::target, pair.target);
     // The drive before the tree: selecting another drive opens its root.
-    host_.setDrive(Side::source, source);
-    host_.setDrive(Side::target, target);
-    std::optional<os::Error> failed;
-    for (auto [side, path] : {std::pair{Side::source, source}, std::pair{Side::target, target}}) {
-        if (auto r = host_.setTreePath(side, path); !r && !failed) failed = r.error();
-    }
+    host_.setDrive(Side::source, pair.source);
+    host_.setDrive(Side::target, pair.target);
+    (void)host_.setTreePath(Side::source, pair.source);
+    (void)host_.setTreePath(Side::target, pair.target);
     host_.refreshTree(Side::source);
     host_.refreshTree(Side::target);
-    return failed;
 }
 
 void Engine::removeListFiles() {

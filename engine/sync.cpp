@@ -22,12 +22,36 @@ using detail::is_temp_name;
 
 void Engine::SyncDirectory(bool Nested) {
     random_.seed_from_time_of_day();
-    host_.refreshFileLists(betweenEntries());
-    if (host_.ending()) return;
-    // The walk points the trees where the file lists have read.
-    if (Nested && !openTreesAtFileLists()) return;
-    SourcePath = os::with_separator(host_.treePath(Side::source));
-    TargetPath = os::with_separator(host_.treePath(Side::target));
+    // The pair handed over, never what the pickers happen to show: a tree
+    // that could not open a directory still shows the one before, or the
+    // root of its drive.
+    const Pair pair = pair_;
+    SourcePath = os::with_separator(pair.source);
+    TargetPath = os::with_separator(pair.target);
+    std::optional<os::Error> why;
+    if (!Nested) why = driveNotReady(pair);
+    if (!why) {
+        host_.setFileListPath(Side::source, pair.source);
+        host_.setFileListPath(Side::target, pair.target);
+        host_.refreshFileLists(betweenEntries());
+        if (host_.ending()) return;
+        for (Side side : {Side::source, Side::target})
+            if (!why && host_.fileListError(side)) why = host_.fileListError(side);
+    }
+    if (why) {
+        // Neither the listing nor the walk starts; the walk logs a nested
+        // pair together with its subtree.
+        if (Nested) {
+            pairUnreadable_ = std::move(why);
+        } else {
+            TargetRoot = TargetPath;
+            SourceRoot = SourcePath;
+            logFailure(SourcePath + ": not replicated: " + why->message());
+        }
+        return;
+    }
+    // The walk shows the pair in the trees where the file lists have read.
+    if (Nested) showTreesAtFileLists();
     host_.setSubsChecked(host_.subsValue() != "NO");
 
     if (!Nested && !beginTopLevel()) return;
@@ -39,6 +63,24 @@ void Engine::SyncDirectory(bool Nested) {
     if (!Nested) flushOrLog();
     if (ended) return;
     host_.setProgressVisible(false);
+}
+
+void Engine::syncEntry(const Pair& pair) {
+    pair_ = pair;
+    SyncDirectory(false);
+}
+
+// A drive that is not ready may still answer from a cache; the drive
+// selectors would not open it, and neither does a run.
+std::optional<os::Error> Engine::driveNotReady(const Pair& pair) {
+    auto& os = os::current();
+    for (const std::string* path : {&pair.source, &pair.target}) {
+        const std::string volume = os.volume_of(*path);
+        if (!os.volume_ready(volume))
+            return os::make_error(os::Errc::io, "open drive", *path,
+                                  "the drive " + volume + " is not ready");
+    }
+    return std::nullopt;
 }
 
 std::function<bool()> Engine::betweenEntries() {
@@ -363,6 +405,7 @@ void Engine::walk() {
         if (host_.ending()) return;
         pairUnreadable_.reset();
         if (next && next->size() >= 2) host_.readTargetAhead(TargetRoot + next->substr(1));
+        pair_ = {S, T};
         SyncDirectory(true);
         if (host_.ending()) return;
         if (pairUnreadable_) {
@@ -389,14 +432,8 @@ void Engine::pointAt(const std::string& source, const std::string& target) {
     }
 }
 
-bool Engine::openTreesAtFileLists() {
-    for (Side side : {Side::source, Side::target}) {
-        if (auto r = host_.openTreeAtFileList(side); !r) {
-            pairUnreadable_ = r.error();
-            return false;
-        }
-    }
-    return true;
+void Engine::showTreesAtFileLists() {
+    for (Side side : {Side::source, Side::target}) (void)host_.openTreeAtFileList(side);
 }
 
 }  // namespace qm::engine

@@ -77,6 +77,9 @@ struct FileInfo {
     bool system = false;
     std::uint64_t size = 0;
     FileTime mtime;
+    // No write permission for anyone: no write bit in the POSIX mode, the
+    // read-only attribute on Windows. Filled by stat.
+    bool read_only = false;
 };
 
 // Identity of a file or directory, independent of how its path is spelt.
@@ -121,6 +124,12 @@ public:
     // give the same id.
     [[nodiscard]] virtual Result<FileId> identity(const std::string& path) = 0;
     [[nodiscard]] virtual bool exists(const std::string& path) = 0;
+    // Whether a name exists, links not followed, when the system can tell:
+    // false only for a definite "no such file or directory" (POSIX ENOENT,
+    // ENOTDIR; Windows file or path not found). Any other failure (no
+    // permission, an I/O error, a network that does not answer) is an
+    // error: the name may well be there.
+    [[nodiscard]] virtual Result<bool> probe(const std::string& path) = 0;
     [[nodiscard]] virtual Status make_dir(const std::string& path) = 0;
     [[nodiscard]] virtual Status remove_file(const std::string& path) = 0;
     // Removes an empty directory.
@@ -153,6 +162,9 @@ public:
     // flush whole volumes instead, which costs far less than a flush per
     // file.
     [[nodiscard]] virtual Status flush_files(const std::vector<std::string>& paths) = 0;
+    // Gives to the permission bits of from (POSIX: the mode's permission
+    // bits; Windows: the read-only attribute). The owner stays as it is.
+    [[nodiscard]] virtual Status copy_permissions(const std::string& from, const std::string& to) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
     // Flushes a directory's entries (a rename or create in it) to disk.

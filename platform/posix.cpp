@@ -195,6 +195,7 @@ public:
         fi.kind = kind_of(st.st_mode);
         fi.hidden = is_hidden_name(basename_of(path));
         fi.system = fi.kind == Kind::other;
+        fi.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
         fi.size = static_cast<std::uint64_t>(st.st_size);
         fi.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
                     static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
@@ -210,6 +211,13 @@ public:
     bool exists(const std::string& path) override {
         struct stat st{};
         return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    Result<bool> probe(const std::string& path) override {
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) == 0) return true;
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        return std::unexpected(fail("look up", path));
     }
 
     Status make_dir(const std::string& path) override {
@@ -327,6 +335,14 @@ public:
         if (r && out.close() != 0) r = std::unexpected(fail("close", to));
         if (!r) ::unlink(to.c_str());
         return r;
+    }
+
+    Status copy_permissions(const std::string& from, const std::string& to) override {
+        struct stat st{};
+        if (::stat(from.c_str(), &st) != 0) return std::unexpected(fail("stat", from));
+        if (::chmod(to.c_str(), st.st_mode & 0777) != 0)
+            return std::unexpected(fail("set permissions", to));
+        return {};
     }
 
     Status set_mtime(const std::string& path, FileTime t) override {

@@ -270,6 +270,7 @@ public:
         fi.kind = kind_of(d.dwFileAttributes);
         fi.hidden = (d.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         fi.system = (d.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || fi.kind == Kind::other;
+        fi.read_only = (d.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         fi.size = fi.kind == Kind::file
                       ? (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow
                       : 0;
@@ -290,6 +291,13 @@ public:
 
     bool exists(const std::string& path) override {
         return ::GetFileAttributesW(wpath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    Result<bool> probe(const std::string& path) override {
+        if (::GetFileAttributesW(wpath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        const DWORD err = ::GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return false;
+        return std::unexpected(fail("look up", path, err));
     }
 
     Status make_dir(const std::string& path) override {
@@ -402,6 +410,20 @@ public:
             ::DeleteFileW(wto.c_str());
         }
         return r;
+    }
+
+    // Access control lists come from the directory; the read-only attribute
+    // is what a user sets on one file.
+    Status copy_permissions(const std::string& from, const std::string& to) override {
+        const DWORD f = ::GetFileAttributesW(wpath(from).c_str());
+        if (f == INVALID_FILE_ATTRIBUTES) return std::unexpected(fail("stat", from));
+        const DWORD t = ::GetFileAttributesW(wpath(to).c_str());
+        if (t == INVALID_FILE_ATTRIBUTES) return std::unexpected(fail("stat", to));
+        DWORD want = (t & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | (f & FILE_ATTRIBUTE_READONLY);
+        if (want == 0) want = FILE_ATTRIBUTE_NORMAL;
+        if (want != t && !::SetFileAttributesW(wpath(to).c_str(), want))
+            return std::unexpected(fail("set permissions", to));
+        return {};
     }
 
     Status set_mtime(const std::string& path, FileTime t) override {

@@ -333,7 +333,12 @@ void Form1::setRunBusy(bool busy) {
 }
 
 void Form1::clearBatchList() { List1.clear(); }
-void Form1::checkBatchFile() { store_->CheckBatchFile(); }
+std::optional<engine::Pair> Form1::checkBatchFile() {
+    store_->CheckBatchFile();
+    const auto& first = store_->firstEntry();
+    if (!first) return std::nullopt;
+    return engine::Pair{first->first, first->second};
+}
 void Form1::listBatch() { store_->ListBatch(); }
 std::string Form1::subsValue() { return SubsValue; }
 void Form1::resetMinuteCounter() { MinuteCounter = 0; }

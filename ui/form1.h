@@ -210,7 +210,7 @@ public:
     void setBusyPointer(bool busy) override;
     void setRunBusy(bool busy) override;
     void clearBatchList() override;
-    void checkBatchFile() override;
+    std::optional<engine::Pair> checkBatchFile() override;
     void listBatch() override;
     std::string subsValue() override;
     void resetMinuteCounter() override;

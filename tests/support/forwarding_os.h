@@ -24,6 +24,7 @@ public:
     Result<FileInfo> stat(const std::string& p) override { return inner_.stat(p); }
     Result<FileId> identity(const std::string& p) override { return inner_.identity(p); }
     bool exists(const std::string& p) override { return inner_.exists(p); }
+    Result<bool> probe(const std::string& p) override { return inner_.probe(p); }
     Status make_dir(const std::string& p) override { return inner_.make_dir(p); }
     Status remove_file(const std::string& p) override { return inner_.remove_file(p); }
     Status remove_dir(const std::string& p) override { return inner_.remove_dir(p); }
@@ -41,6 +42,9 @@ public:
         return inner_.copy_file(f, t, pr, durable);
     }
     Status flush_files(const std::vector<std::string>& p) override { return inner_.flush_files(p); }
+    Status copy_permissions(const std::string& f, const std::string& t) override {
+        return inner_.copy_permissions(f, t);
+    }
     Status set_mtime(const std::string& p, FileTime t) override { return inner_.set_mtime(p, t); }
     Status flush_dir(const std::string& d) override { return inner_.flush_dir(d); }
     Status rename_replace(const std::string& f, const std::string& t) override {
