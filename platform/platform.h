@@ -29,6 +29,7 @@ enum class Errc {
     invalid,
     io,
     cancelled,
+    changed,  // a file changed while it was read
     other,
 };
 
@@ -86,6 +87,18 @@ struct FileId {
     friend bool operator==(const FileId&, const FileId&) = default;
 };
 
+// One version of one file: which file it is, and its length and times to
+// the full precision the system keeps. The change time moves with every
+// write and every change of the file's attributes, also one that restores
+// the modification time.
+struct FileState {
+    FileId id;
+    std::uint64_t size = 0;
+    FileTime mtime;
+    FileTime ctime;
+    friend bool operator==(const FileState&, const FileState&) = default;
+};
+
 struct LocalTime {
     int year = 1970, month = 1, day = 1;
     int hour = 0, minute = 0, second = 0;
@@ -120,6 +133,8 @@ public:
     // What the path names, links followed: two spellings of one directory
     // give the same id.
     [[nodiscard]] virtual Result<FileId> identity(const std::string& path) = 0;
+    // The version of the file the path names, links not followed.
+    [[nodiscard]] virtual Result<FileState> file_state(const std::string& path) = 0;
     [[nodiscard]] virtual bool exists(const std::string& path) = 0;
     [[nodiscard]] virtual Status make_dir(const std::string& path) = 0;
     [[nodiscard]] virtual Status remove_file(const std::string& path) = 0;
@@ -145,13 +160,17 @@ public:
     [[nodiscard]] virtual Status append_file(const std::string& path, std::string_view data) = 0;
     // Copies the contents of from into the new file to (which must not
     // exist) and gives it the modification time of from; with durable,
-    // flushed to disk too. On failure or cancel nothing is left under to.
-    [[nodiscard]] virtual Status copy_file(const std::string& from, const std::string& to,
-                                           const CopyProgress& progress, bool durable) = 0;
+    // flushed to disk too. Returns the version of from that was copied. A
+    // source whose length or times differ after the read from before it
+    // fails the copy (Errc::changed) before its time is given to the copy.
+    // On failure or cancel nothing is left under to.
+    [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from, const std::string& to,
+                                                      const CopyProgress& progress, bool durable) = 0;
     // Flushes the contents of these files, and the directory entries that
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per
-    // file.
+    // file. One that fails does not keep the others from being flushed;
+    // the first failure is returned.
     [[nodiscard]] virtual Status flush_files(const std::vector<std::string>& paths) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
@@ -211,6 +230,7 @@ public:
     }
     Result<FileInfo> stat(const std::string& p) override { return inner_.stat(p); }
     Result<FileId> identity(const std::string& p) override { return inner_.identity(p); }
+    Result<FileState> file_state(const std::string& p) override { return inner_.file_state(p); }
     bool exists(const std::string& p) override { return inner_.exists(p); }
     Status make_dir(const std::string& p) override { return inner_.make_dir(p); }
     Status remove_file(const std::string& p) override { return inner_.remove_file(p); }
@@ -224,8 +244,8 @@ public:
         return inner_.write_file(p, d, durable);
     }
     Status append_file(const std::string& p, std::string_view d) override { return inner_.append_file(p, d); }
-    Status copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
-                     bool durable) override {
+    Result<FileState> copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
+                                bool durable) override {
         return inner_.copy_file(f, t, pr, durable);
     }
     Status flush_files(const std::vector<std::string>& p) override { return inner_.flush_files(p); }
@@ -269,6 +289,11 @@ std::string parent_of(const std::string& path);
 // ANSI code page on Windows. The program works in UTF-8.
 std::string text_to_file(std::string_view utf8);
 std::string text_from_file(std::string_view bytes);
+
+// Runs step for every item, also for those after one that fails, and
+// returns the first failure: a flush of many files must not stop at one.
+Status each_first_failure(const std::vector<std::string>& items,
+                          const std::function<Status(const std::string&)>& step);
 
 // Pseudo-random numbers, seeded from the time of day.
 class Random {
