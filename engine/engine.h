@@ -124,8 +124,8 @@ private:
     // The list files this run made, removed at its end.
     std::vector<std::string> madeLists_;
     std::chrono::steady_clock::time_point lastYield_{};
-    // Why the log could not be written last, until it is told; told once
-    // until the log can be written again.
+    // Why the log could not be written, until that is told; after that
+    // nothing more is told until the log has been written again.
     std::optional<os::Error> logDead_;
     bool logDeadTold_ = false;
 };

@@ -44,19 +44,21 @@ void Engine::WriteSyncLog(const std::string& Text) {
     auto w = os::current().append_file(os::join(host_.programDir(), "syncfile.log"),
                                        os::text_to_file(oneLine(Text) + "\r\n"));
     if (w) {
-        logDead_.reset();
-        logDeadTold_ = false;
+        // Told, and writable again: a new failure is told again.
+        if (!logDead_) logDeadTold_ = false;
         return;
     }
-    logDead_ = w.error();
+    if (!logDeadTold_ && !logDead_) logDead_ = w.error();
     // A box would hold the run until it is closed: it waits for the run's end.
     if (!running_) tellDeadLog();
 }
 
 void Engine::tellDeadLog() {
-    if (!logDead_ || logDeadTold_) return;
+    if (!logDead_) return;
+    const std::string why = logDead_->message();
+    logDead_.reset();
     logDeadTold_ = true;
-    host_.inform("The log could not be written: " + logDead_->message());
+    host_.inform("The log could not be written, lines are lost: " + why);
 }
 
 std::string Engine::stamp() {
