@@ -67,9 +67,11 @@ private:
     std::optional<os::Error> driveNotReady(const Pair& pair);
     bool beginTopLevel();
     void syncFiles();
-    bool copyOne(const std::string& name, std::uint64_t size);
+    // The version of the source that was copied; none when it was not.
+    std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size);
     // Flushes the copies not yet flushed, with their directory entries,
-    // after any flush still going on behind the copying.
+    // after any flush still going on behind the copying, and the entries of
+    // the directories the run has created into their parents.
     std::optional<os::Error> flushCopies();
     void flushOrLog();
     // Hands the copies not yet flushed to a flush that goes on while the
@@ -81,8 +83,10 @@ private:
     std::vector<std::string> takeUnflushed();
     // Yields when due while a file list is read; false once the program ends.
     std::function<bool()> betweenEntries();
-    void deleteMoved(const std::string& name, const os::FileInfo& copied);
+    void deleteMoved(const std::string& name, const os::FileState& copied);
     bool removeLeftovers();
+    // Removes a temporary copy of ours; one that stays is logged.
+    void removeTemporary(const std::string& path);
     void walk();
     bool makeTargetList(const std::string& sourceList, const std::string& targetList);
     void pointAt(const std::string& source, const std::string& target);
@@ -94,6 +98,8 @@ private:
     // cannot open its directory shows another, which nothing reads.
     void showPair(const Pair& pair);
     void removeListFiles();
+    // Tells once, in a box, that the log cannot be written.
+    void tellDeadLog();
 
     Host& host_;
     bool running_ = false;
@@ -108,6 +114,9 @@ private:
     // of the entry.
     std::vector<std::string> unflushed_;
     std::uint64_t unflushedBytes_ = 0;
+    // Directories the entry created whose own entries in their parents are
+    // not yet on disk: a moved file would go with them at a power cut.
+    std::vector<std::string> createdDirs_;
     static constexpr std::size_t kFlushFiles = 1000;
     static constexpr std::uint64_t kFlushBytes = 256u << 20;
     // The flush going on behind, on its own thread; it never outlives its
@@ -125,6 +134,10 @@ private:
     // The list files this run made, removed at its end.
     std::vector<std::string> madeLists_;
     std::chrono::steady_clock::time_point lastYield_{};
+    // Why the log could not be written, until that is told; after that
+    // nothing more is told until the log has been written again.
+    std::optional<os::Error> logDead_;
+    bool logDeadTold_ = false;
 };
 
 }  // namespace qm::engine

@@ -83,6 +83,8 @@ public:
     virtual void yield() = 0;
     // Yes/No question titled "Question"; true for Yes.
     virtual bool ask(const std::string& text) = 0;
+    // A notice titled "Information", with an OK button only.
+    virtual void inform(const std::string& text) = 0;
     virtual void pause(unsigned ms) = 0;
     virtual os::LocalTime now() = 0;
     // The program is ending: stop the run at once, leaving nothing half done.

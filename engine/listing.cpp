@@ -40,8 +40,13 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
             }
             if (excludeId_) {
                 // The target inside the source: runs must not nest copies
-                // into copies.
-                if (auto id = os.identity(Path + e.name); id && *id == *excludeId_) continue;
+                // into copies. One that cannot be told apart is left out.
+                auto id = os.identity(Path + e.name);
+                if (!id) {
+                    logFailure(Path + e.name + ": not listed: " + id.error().message());
+                    continue;
+                }
+                if (*id == *excludeId_) continue;
             }
             names.push_back(std::move(e.name));
         }

@@ -21,10 +21,44 @@ std::string Engine::listDirectory() {
     return os.temp_dir();
 }
 
+namespace {
+// A name may hold a line break; each record stays one line.
+std::string oneLine(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+}  // namespace
+
 void Engine::WriteSyncLog(const std::string& Text) {
-    // A log that cannot be written never stops a run; the line is lost.
-    (void)os::current().append_file(os::join(host_.programDir(), "syncfile.log"),
-                                    os::text_to_file(Text + "\r\n"));
+    // A log that cannot be written never stops a run; the line is lost,
+    // and the user is told once.
+    auto w = os::current().append_file(os::join(host_.programDir(), "syncfile.log"),
+                                       os::text_to_file(oneLine(Text) + "\r\n"));
+    if (w) {
+        // Told, and writable again: a new failure is told again.
+        if (!logDead_) logDeadTold_ = false;
+        return;
+    }
+    if (!logDeadTold_ && !logDead_) logDead_ = w.error();
+    // A box would hold the run until it is closed: it waits for the run's end.
+    if (!running_) tellDeadLog();
+}
+
+void Engine::tellDeadLog() {
+    if (!logDead_) return;
+    const std::string why = logDead_->message();
+    logDead_.reset();
+    logDeadTold_ = true;
+    host_.inform("The log could not be written, lines are lost: " + why);
 }
 
 std::string Engine::stamp() {

@@ -34,6 +34,7 @@ void Engine::RunBatch() {
         host_.resetMinuteCounter();
     }
     removeListFiles();
+    if (!host_.ending()) tellDeadLog();
 }
 
 bool Engine::NextBatchEntry() {
@@ -76,7 +77,9 @@ void Engine::RunBatchEntry() {
     // The pair itself is replicated, whatever the trees could open; one
     // that cannot be opened is skipped and logged there.
     syncEntry({source, target});
-    (void)os::current().remove_file(os::join(host_.programDir(), batch::kSnapshotName));
+    const std::string dat = os::join(host_.programDir(), batch::kSnapshotName);
+    if (auto d = os::current().remove_file(dat); !d && d.error().code != os::Errc::not_found)
+        logFailure(dat + ": not removed: " + d.error().message());
 }
 
 void Engine::showPair(const Pair& pair) {
@@ -96,7 +99,8 @@ void Engine::removeListFiles() {
     // directory, where another instance keeps its own lists.
     auto& os = os::current();
     for (const auto& f : madeLists_)
-        if (os.exists(f)) (void)os.remove_file(f);
+        if (auto d = os.remove_file(f); !d && d.error().code != os::Errc::not_found)
+            logFailure(f + ": directory list not removed: " + d.error().message());
     madeLists_.clear();
 }
 

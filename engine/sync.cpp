@@ -7,6 +7,7 @@
 // to disk together, every thousand files or 256 MiB and at the end of the
 // entry. A source is deleted in move mode only once its copy is on disk and
 // checked, and only if it did not change meanwhile.
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -60,7 +61,11 @@ void Engine::SyncDirectory(bool Nested) {
     if (!ended && !Nested && host_.checked(Option::subs)) walk();
     // The entry's copies reach the disk before it ends, also when the
     // program is ending.
-    if (!Nested) flushOrLog();
+    if (!Nested) {
+        flushOrLog();
+        // Tried for the whole entry; one that still fails has been logged.
+        createdDirs_.clear();
+    }
     if (ended) return;
     host_.setProgressVisible(false);
 }
@@ -143,7 +148,14 @@ void Engine::syncFiles() {
     // Another spelling of one directory (a bind mount below the target, a
     // link) would copy files onto themselves, and in move mode delete them.
     const auto sid = os.identity(SourcePath);
-    if (auto tid = os.identity(TargetPath); sid && tid && *sid == *tid) {
+    if (!sid) {
+        logFailure(SourcePath + ": not replicated: " + sid.error().message());
+        return;
+    }
+    if (auto tid = os.identity(TargetPath); !tid) {
+        logFailure(SourcePath + ": not replicated: " + tid.error().message());
+        return;
+    } else if (*sid == *tid) {
         logFailure(SourcePath + ": not replicated, the target " + TargetPath +
                    " is the same directory");
         return;
@@ -157,8 +169,12 @@ void Engine::syncFiles() {
         }
     }
     // Our list files are not the user's: never copy (or move) them.
+    // When that cannot be told, names of list files are left alone.
     const auto lid = os.identity(listDirectory());
-    const bool listsHere = lid && sid && *lid == *sid;
+    const bool listsHere = !lid || *lid == *sid;
+    if (!lid)
+        logFailure(SourcePath + ": files named like directory lists not replicated: " +
+                   lid.error().message());
 
     // Snapshots, with each file's length and time from the same read.
     // Names are unique in a directory, so a hash lookup gives what a search
@@ -198,12 +214,12 @@ void Engine::syncFiles() {
             if (host_.ending()) break;
         }
         if (!yes && host_.checked(Option::confirm)) continue;
-        const bool copied = copyOne(name, src.size);
+        const auto copied = copyOne(name, src.size);
         if (copied) ++count;
         yieldNow();
         if (host_.ending()) break;
         if (copied && host_.checked(Option::move))
-            deleteMoved(name, src);
+            deleteMoved(name, *copied);
         else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
             flushBehind();
     }
@@ -213,7 +229,7 @@ void Engine::syncFiles() {
         WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
 }
 
-bool Engine::copyOne(const std::string& name, std::uint64_t size) {
+std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint64_t size) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
@@ -227,38 +243,60 @@ bool Engine::copyOne(const std::string& name, std::uint64_t size) {
     // others are flushed a batch at a time, which costs far less.
     const bool durable = host_.checked(Option::move);
     std::string tmp;
-    os::Status r;
+    os::Result<os::FileState> r;
     for (int attempt = 0; attempt < 4; ++attempt) {
         tmp = TargetPath + detail::make_temp_name(random_);
         r = os.copy_file(src, tmp, progress, durable);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
-        if (host_.ending()) return false;
+        if (host_.ending()) return std::nullopt;
         // Gone, or no longer a plain file, since the directory was read.
         const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||
                                                         r.error().code == os::Errc::invalid);
+        // Changed while it was read: nothing was kept, and the next run
+        // copies it again.
         logFailure(src + (changed ? ": skipped: " : ": not copied: ") + r.error().message());
-        return false;
+        return std::nullopt;
     }
     if (auto m = os.rename_replace(tmp, dst); !m) {
-        (void)os.remove_file(tmp);
         logFailure(src + ": not copied: " + m.error().message());
-        return false;
+        removeTemporary(tmp);
+        return std::nullopt;
     }
     // Its directory entry, at least, is not on disk yet.
     unflushed_.push_back(dst);
     if (!durable) unflushedBytes_ += size;
-    return true;
+    return *r;
+}
+
+void Engine::removeTemporary(const std::string& path) {
+    if (auto d = os::current().remove_file(path); !d && d.error().code != os::Errc::not_found)
+        logFailure(path + ": temporary copy not removed: " + d.error().message());
 }
 
 std::optional<os::Error> Engine::flushCopies() {
+    auto& os = os::current();
     awaitFlushBehind();
-    if (unflushed_.empty()) return std::nullopt;
+    std::optional<os::Error> failed;
     // Tried once: a copy that cannot be flushed (gone, say) must not keep
     // the others from being flushed later. Its source is still there.
-    if (auto f = os::current().flush_files(takeUnflushed()); !f) return f.error();
-    return std::nullopt;
+    if (!unflushed_.empty())
+        if (auto f = os.flush_files(takeUnflushed()); !f) failed = f.error();
+    if (!createdDirs_.empty()) {
+        // A parent once however many directories were made in it.
+        std::vector<std::string> parents;
+        for (const auto& d : createdDirs_)
+            if (auto p = os::parent_of(d); std::find(parents.begin(), parents.end(), p) == parents.end())
+                parents.push_back(std::move(p));
+        auto f = os::each_first_failure(parents, [&os](const std::string& p) { return os.flush_dir(p); });
+        // Kept when it fails: no source below them is deleted meanwhile.
+        if (f)
+            createdDirs_.clear();
+        else if (!failed)
+            failed = f.error();
+    }
+    return failed;
 }
 
 void Engine::flushOrLog() {
@@ -285,7 +323,10 @@ void Engine::awaitFlushBehind() {
         logFailure(TargetRoot + ": not flushed to disk: " + f.error().message());
 }
 
-void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
+// Deletes the very file that was copied, and only while it is the version
+// that was copied: a file put in its place meanwhile (renamed over it, say)
+// or written to since stays.
+void Engine::deleteMoved(const std::string& name, const os::FileState& copied) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
@@ -293,22 +334,30 @@ void Engine::deleteMoved(const std::string& name, const os::FileInfo& copied) {
         logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
         return;
     }
-    auto t = os.stat(dst);
-    if (!t || t->kind != os::Kind::file || t->size != copied.size ||
-        t->mtime.sec != copied.mtime.sec) {
-        logFailure(src + ": kept, its copy " + dst + " does not match it" +
-                   (t ? std::string() : ": " + t.error().message()));
+    auto t = os.file_state(dst);
+    if (!t) {
+        logFailure(src + ": kept, its copy could not be checked: " + t.error().message());
         return;
     }
-    auto sid = os.identity(src);
-    auto tid = os.identity(dst);
-    if (!sid || !tid || *sid == *tid) {
+    if (t->size != copied.size || t->mtime.sec != copied.mtime.sec) {
+        logFailure(src + ": kept, its copy " + dst + " does not match it");
+        return;
+    }
+    auto s = os.file_state(src);
+    if (!s) {
+        logFailure(src + ": kept, it could not be checked: " + s.error().message());
+        return;
+    }
+    if (s->id == t->id) {
         logFailure(src + ": kept, it could not be told apart from its copy");
         return;
     }
-    // Changed since it was copied: kept, and the next run copies it again.
-    auto s = os.stat(src);
-    if (!s || s->size != copied.size || !(s->mtime == copied.mtime)) {
+    // The next run copies it again.
+    if (s->id != copied.id) {
+        logFailure(src + ": kept, it is another file than the one copied");
+        return;
+    }
+    if (!(*s == copied)) {
         logFailure(src + ": kept, it changed after it was copied");
         return;
     }
@@ -324,7 +373,12 @@ bool Engine::removeLeftovers() {
         for (const auto& n : *names)
             if (is_temp_name(n)) stale.push_back(n);
     bool removed = false;
-    for (const auto& n : stale) removed |= static_cast<bool>(os.remove_file(TargetPath + n));
+    for (const auto& n : stale) {
+        auto d = os.remove_file(TargetPath + n);
+        removed |= static_cast<bool>(d);
+        if (!d && d.error().code != os::Errc::not_found)
+            logFailure(TargetPath + n + ": temporary copy not removed: " + d.error().message());
+    }
     return removed;
 }
 
@@ -396,7 +450,11 @@ void Engine::walk() {
                 skip(S + ": skipped, " + m.error().message());
                 continue;
             }
-        } else if (auto ts = os.stat(T); !ts || ts->kind != os::Kind::dir) {
+            createdDirs_.push_back(T);
+        } else if (auto ts = os.stat(T); !ts) {
+            skip(S + ": skipped, " + ts.error().message());
+            continue;
+        } else if (ts->kind != os::Kind::dir) {
             skip(S + ": skipped, " + T + " is not a directory");
             continue;
         }

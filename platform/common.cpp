@@ -55,6 +55,14 @@ Result<std::vector<DirEntry>> Os::list_dir_detailed(const std::string& dir,
     return out;
 }
 
+Status each_first_failure(const std::vector<std::string>& items,
+                          const std::function<Status(const std::string&)>& step) {
+    Status first;
+    for (const auto& item : items)
+        if (auto r = step(item); !r && first) first = std::move(r);
+    return first;
+}
+
 Os& current() { return installed ? *installed : native(); }
 
 ScopedOs::ScopedOs(Os& os) : previous_(installed) { installed = &os; }

@@ -29,6 +29,7 @@ enum class Errc {
     invalid,
     io,
     cancelled,
+    changed,  // a file changed while it was read
     other,
 };
 
@@ -89,6 +90,18 @@ struct FileId {
     friend bool operator==(const FileId&, const FileId&) = default;
 };
 
+// One version of one file: which file it is, and its length and times to
+// the full precision the system keeps. The change time moves with every
+// write and every change of the file's attributes, also one that restores
+// the modification time.
+struct FileState {
+    FileId id;
+    std::uint64_t size = 0;
+    FileTime mtime;
+    FileTime ctime;
+    friend bool operator==(const FileState&, const FileState&) = default;
+};
+
 struct LocalTime {
     int year = 1970, month = 1, day = 1;
     int hour = 0, minute = 0, second = 0;
@@ -123,6 +136,8 @@ public:
     // What the path names, links followed: two spellings of one directory
     // give the same id.
     [[nodiscard]] virtual Result<FileId> identity(const std::string& path) = 0;
+    // The version of the file the path names, links not followed.
+    [[nodiscard]] virtual Result<FileState> file_state(const std::string& path) = 0;
     [[nodiscard]] virtual bool exists(const std::string& path) = 0;
     // Whether a name exists, links not followed, when the system can tell:
     // false only for a definite "no such file or directory" (POSIX ENOENT,
@@ -154,13 +169,17 @@ public:
     [[nodiscard]] virtual Status append_file(const std::string& path, std::string_view data) = 0;
     // Copies the contents of from into the new file to (which must not
     // exist) and gives it the modification time of from; with durable,
-    // flushed to disk too. On failure or cancel nothing is left under to.
-    [[nodiscard]] virtual Status copy_file(const std::string& from, const std::string& to,
-                                           const CopyProgress& progress, bool durable) = 0;
+    // flushed to disk too. Returns the version of from that was copied. A
+    // source whose length or times differ after the read from before it
+    // fails the copy (Errc::changed) before its time is given to the copy.
+    // On failure or cancel nothing is left under to.
+    [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from, const std::string& to,
+                                                      const CopyProgress& progress, bool durable) = 0;
     // Flushes the contents of these files, and the directory entries that
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per
-    // file.
+    // file. One that fails does not keep the others from being flushed;
+    // the first failure is returned.
     [[nodiscard]] virtual Status flush_files(const std::vector<std::string>& paths) = 0;
     // Gives to the permission bits of from (POSIX: the mode's permission
     // bits; Windows: the read-only attribute). The owner stays as it is.
@@ -229,6 +248,11 @@ std::string parent_of(const std::string& path);
 // ANSI code page on Windows. The program works in UTF-8.
 std::string text_to_file(std::string_view utf8);
 std::string text_from_file(std::string_view bytes);
+
+// Runs step for every item, also for those after one that fails, and
+// returns the first failure: a flush of many files must not stop at one.
+Status each_first_failure(const std::vector<std::string>& items,
+                          const std::function<Status(const std::string&)>& step);
 
 // Pseudo-random numbers, seeded from the time of day.
 class Random {

@@ -71,6 +71,15 @@ private:
     int fd_;
 };
 
+FileState state_of(const struct stat& st) {
+    FileState s;
+    s.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    s.size = static_cast<std::uint64_t>(st.st_size);
+    s.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+    s.ctime = {static_cast<std::int64_t>(st.st_ctim.tv_sec), static_cast<std::int32_t>(st.st_ctim.tv_nsec)};
+    return s;
+}
+
 bool is_hidden_name(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
 Kind kind_of(mode_t m) {
@@ -208,6 +217,12 @@ public:
         return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
+    Result<FileState> file_state(const std::string& path) override {
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
+        return state_of(st);
+    }
+
     bool exists(const std::string& path) override {
         struct stat st{};
         return ::lstat(path.c_str(), &st) == 0;
@@ -315,8 +330,8 @@ public:
         return {};
     }
 
-    Status copy_file(const std::string& from, const std::string& to,
-                     const CopyProgress& progress, bool durable) override {
+    Result<FileState> copy_file(const std::string& from, const std::string& to,
+                                const CopyProgress& progress, bool durable) override {
         Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (in.get() < 0) return std::unexpected(fail("open", from));
         struct stat st{};
@@ -325,16 +340,28 @@ public:
             return std::unexpected(make_error(Errc::invalid, "open", from, "not a regular file"));
         Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
         if (out.get() < 0) return std::unexpected(fail("create", to));
-        auto r = copy_open(in.get(), out.get(), static_cast<std::uint64_t>(st.st_size), from, to,
-                           progress);
+        const FileState before = state_of(st);
+        auto r = copy_open(in.get(), out.get(), before.size, from, to, progress);
+        // A write during the read may have left a mix of old and new bytes;
+        // with the source's time such a copy would never be copied again.
+        if (r) {
+            struct stat after{};
+            if (::fstat(in.get(), &after) != 0)
+                r = std::unexpected(fail("stat", from));
+            else if (!(state_of(after) == before))
+                r = std::unexpected(make_error(Errc::changed, "copy", from, "it changed while it was copied"));
+        }
         if (r) {
             const timespec times[2] = {st.st_atim, st.st_mtim};
             if (::futimens(out.get(), times) != 0) r = std::unexpected(fail("set time", to));
         }
         if (r && durable && ::fsync(out.get()) != 0) r = std::unexpected(fail("flush", to));
         if (r && out.close() != 0) r = std::unexpected(fail("close", to));
-        if (!r) ::unlink(to.c_str());
-        return r;
+        if (!r) {
+            ::unlink(to.c_str());
+            return std::unexpected(r.error());
+        }
+        return before;
     }
 
     Status copy_permissions(const std::string& from, const std::string& to) override {
@@ -362,25 +389,25 @@ public:
         // One flush of each volume instead of a journal commit per file.
         if (paths.size() > 4) {
             std::vector<dev_t> flushed;
-            for (const auto& d : dirs) {
+            return each_first_failure(dirs, [&](const std::string& d) -> Status {
                 Fd fd(::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
                 struct stat st {};
                 if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return std::unexpected(fail("open", d));
-                if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end()) continue;
+                if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end()) return {};
                 if (::syncfs(fd.get()) != 0) return std::unexpected(fail("flush", d));
                 flushed.push_back(st.st_dev);
-            }
-            return {};
+                return {};
+            });
         }
 #endif
-        for (const auto& path : paths) {
+        auto files = each_first_failure(paths, [&](const std::string& path) -> Status {
             Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
             if (fd.get() < 0) return std::unexpected(fail("open", path));
             if (::fsync(fd.get()) != 0) return std::unexpected(fail("flush", path));
-        }
-        for (const auto& d : dirs)
-            if (auto f = flush_dir(d); !f) return f;
-        return {};
+            return {};
+        });
+        auto entries = each_first_failure(dirs, [&](const std::string& d) { return flush_dir(d); });
+        return files ? entries : files;
     }
 
     Status flush_dir(const std::string& dir) override {

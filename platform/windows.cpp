@@ -210,6 +210,29 @@ Status check_regular(HANDLE h, const std::string& path, BY_HANDLE_FILE_INFORMATI
     return {};
 }
 
+FileTime from_large(const LARGE_INTEGER& v) {
+    FILETIME ft;
+    ft.dwLowDateTime = v.LowPart;
+    ft.dwHighDateTime = static_cast<DWORD>(v.HighPart);
+    return from_filetime(ft);
+}
+
+// The version of the file behind the handle.
+Result<FileState> state_of(HANDLE h, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandle(h, &info) ||
+        !::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+        return std::unexpected(fail("stat", path));
+    FileState s;
+    s.id = {info.dwVolumeSerialNumber,
+            (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    s.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    s.mtime = from_filetime(info.ftLastWriteTime);
+    s.ctime = from_large(basic.ChangeTime);
+    return s;
+}
+
 class WindowsOs final : public Os {
 public:
     Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
@@ -287,6 +310,14 @@ public:
         if (!::GetFileInformationByHandle(h.get(), &info)) return std::unexpected(fail("stat", path));
         return FileId{info.dwVolumeSerialNumber,
                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    }
+
+    Result<FileState> file_state(const std::string& path) override {
+        Handle h(::CreateFileW(wpath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                               OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.valid()) return std::unexpected(fail("stat", path));
+        return state_of(h.get(), path);
     }
 
     bool exists(const std::string& path) override {
@@ -383,16 +414,16 @@ public:
         return {};
     }
 
-    Status copy_file(const std::string& from, const std::string& to,
-                     const CopyProgress& progress, bool durable) override {
+    Result<FileState> copy_file(const std::string& from, const std::string& to,
+                                const CopyProgress& progress, bool durable) override {
         Handle in(::CreateFileW(wpath(from).c_str(), GENERIC_READ, kShareAll, nullptr,
                                 OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!in.valid()) return std::unexpected(fail("open", from));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(in.get(), from, &info); !c) return c;
-        const std::uint64_t total =
-            (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        if (auto c = check_regular(in.get(), from, &info); !c) return std::unexpected(c.error());
+        auto before = state_of(in.get(), from);
+        if (!before) return before;
 
         const std::wstring wto = wpath(to);
         const DWORD attrs = is_temp_name(wto) ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
@@ -400,7 +431,16 @@ public:
                                  attrs | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!out.valid()) return std::unexpected(fail("create", to));
 
-        Status r = copy_open(in.get(), out.get(), total, from, to, progress);
+        Status r = copy_open(in.get(), out.get(), before->size, from, to, progress);
+        // A write during the read may have left a mix of old and new bytes;
+        // with the source's time such a copy would never be copied again.
+        if (r) {
+            auto after = state_of(in.get(), from);
+            if (!after)
+                r = std::unexpected(after.error());
+            else if (!(*after == *before))
+                r = std::unexpected(make_error(Errc::changed, "copy", from, "it changed while it was copied"));
+        }
         if (r && !::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
             r = std::unexpected(fail("set time", to));
         if (r && durable && !::FlushFileBuffers(out.get())) r = std::unexpected(fail("flush", to));
@@ -408,8 +448,9 @@ public:
         if (!r) {
             if (out.valid()) out.close();
             ::DeleteFileW(wto.c_str());
+            return std::unexpected(r.error());
         }
-        return r;
+        return before;
     }
 
     // Access control lists come from the directory; the read-only attribute
@@ -438,13 +479,13 @@ public:
 
     // NTFS keeps directory entries in its journal: the files are enough.
     Status flush_files(const std::vector<std::string>& paths) override {
-        for (const auto& path : paths) {
+        return each_first_failure(paths, [](const std::string& path) -> Status {
             Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (!h.valid()) return std::unexpected(fail("open", path));
             if (!::FlushFileBuffers(h.get())) return std::unexpected(fail("flush", path));
-        }
-        return {};
+            return {};
+        });
     }
 
     // NTFS keeps its directory entries in its journal; nothing to flush.

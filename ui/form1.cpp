@@ -350,6 +350,7 @@ void Form1::yield() {
 bool Form1::ask(const std::string& text) {
     return services_.dialogs && services_.dialogs->ask("Question", text);
 }
+void Form1::inform(const std::string& text) { notice("Information", text); }
 void Form1::pause(unsigned ms) {
     if (services_.sleeper)
         services_.sleeper->sleep_ms(ms);

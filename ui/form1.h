@@ -217,6 +217,7 @@ public:
     std::string programDir() override;
     void yield() override;
     bool ask(const std::string& text) override;
+    void inform(const std::string& text) override;
     void pause(unsigned ms) override;
     os::LocalTime now() override;
     bool ending() override;

@@ -92,8 +92,8 @@ public:
         return inner_.env(name);
     }
     std::string temp_dir() override { return temp ? *temp : inner_.temp_dir(); }
-    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
-                         bool durable) override {
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
+                                        const os::CopyProgress& p, bool durable) override {
         copied.push_back(f);
         durables.push_back(durable);
         if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
@@ -158,6 +158,13 @@ public:
         if (statDelay.count() > 0) std::this_thread::sleep_for(statDelay);
         if (hits(statFault, p)) return fail(*statFault, "stat", p);
         return inner_.stat(p);
+    }
+
+    // A file's version is a stat too, and fails with statFault.
+    os::Result<os::FileState> file_state(const std::string& p) override {
+        ++stats;
+        if (hits(statFault, p)) return fail(*statFault, "stat", p);
+        return inner_.file_state(p);
     }
 
     int count(const std::vector<std::string>& v, const std::string& part) const {

@@ -23,6 +23,7 @@ public:
     }
     Result<FileInfo> stat(const std::string& p) override { return inner_.stat(p); }
     Result<FileId> identity(const std::string& p) override { return inner_.identity(p); }
+    Result<FileState> file_state(const std::string& p) override { return inner_.file_state(p); }
     bool exists(const std::string& p) override { return inner_.exists(p); }
     Result<bool> probe(const std::string& p) override { return inner_.probe(p); }
     Status make_dir(const std::string& p) override { return inner_.make_dir(p); }
@@ -37,8 +38,8 @@ public:
         return inner_.write_file(p, d, durable);
     }
     Status append_file(const std::string& p, std::string_view d) override { return inner_.append_file(p, d); }
-    Status copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
-                     bool durable) override {
+    Result<FileState> copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
+                                bool durable) override {
         return inner_.copy_file(f, t, pr, durable);
     }
     Status flush_files(const std::vector<std::string>& p) override { return inner_.flush_files(p); }
