@@ -8,11 +8,14 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/host.h"
+#include "engine/names.h"
 #include "platform/platform.h"
 
 namespace qm::engine {
@@ -46,8 +49,9 @@ public:
     // A batch run is in progress, from its first step to its last.
     bool running() const { return running_; }
     // Where the directory list files go: $winbootdir when set and not
-    // empty, else the system's temporary directory.
-    static std::string listDirectory();
+    // empty, else the program's own private directory inside the system's
+    // temporary directory (made when absent).
+    static os::Result<std::string> listDirectory();
 
 private:
     // log.cpp
@@ -68,7 +72,21 @@ private:
     bool beginTopLevel();
     void syncFiles();
     // The version of the source that was copied; none when it was not.
-    std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size);
+    // replacing: the target has a file of that name.
+    std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size, bool replacing);
+    // Whether a target file's time is the one its volume stores for the
+    // source's: the same second, or, on a volume that cannot store that
+    // second, the one it rounds it to.
+    bool sameTime(const os::FileTime& source, const os::FileTime& target);
+    // How the volume of dir stores times, learnt once a run by storing
+    // a few times in a probe file there and reading them back.
+    detail::TimeRule timeRule(const std::string& dir);
+    // The list file of this name, in the directory of the lists.
+    std::string listPath(const std::string& name);
+    // Takes the run's hold on the program's own list directory and, when
+    // no other run holds it, removes the lists a run that was cut short
+    // left there.
+    void holdListDirectory();
     // Flushes the copies not yet flushed, with their directory entries,
     // after any flush still going on behind the copying, and the entries of
     // the directories the run has created into their parents.
@@ -88,7 +106,8 @@ private:
     // Removes a temporary copy of ours; one that stays is logged.
     void removeTemporary(const std::string& path);
     void walk();
-    bool makeTargetList(const std::string& sourceList, const std::string& targetList);
+    // Makes the target list (TargetListName) from the source list.
+    bool makeTargetList(const std::string& sourceList);
     void pointAt(const std::string& source, const std::string& target);
     // Shows the pair in both trees where the file lists have just read.
     void showTreesAtFileLists();
@@ -133,6 +152,15 @@ private:
     std::optional<os::FileId> excludeId_;
     // The list files this run made, removed at its end.
     std::vector<std::string> madeLists_;
+    // The directory of the list files of the current top-level call.
+    std::string listDir_;
+    // Held for the whole run, so that no other run takes this run's list
+    // files for leftovers.
+    std::shared_ptr<void> listHold_;
+    // Time rules learnt during this run, by volume.
+    std::unordered_map<std::uint64_t, detail::TimeRule> timeRules_;
+    std::string ruleDir_;  // the directory dirRule_ was last looked up for
+    detail::TimeRule dirRule_;
     std::chrono::steady_clock::time_point lastYield_{};
     // Why the log could not be written, until that is told; after that
     // nothing more is told until the log has been written again.

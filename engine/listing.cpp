@@ -51,12 +51,12 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
             names.push_back(std::move(e.name));
         }
     }
-    const std::string list = os::join(listDirectory(), SourceListName);
+    const std::string list = listPath(SourceListName);
     for (const auto& n : names) {
         // A failure abandons every open level; a cancel only stops the
         // descent, so the open levels still write the names they hold.
         if (listFailed_ || host_.ending()) return;
-        if (auto w = os.append_file(list, os::text_to_file(Path + n + "\r\n")); !w) {
+        if (auto w = os.append_file(list, Path + n + "\r\n"); !w) {
             // A shorter list would skip directories unseen: the entry stops.
             listFailed_ = w.error();
             ListingActive = false;

@@ -13,12 +13,22 @@ constexpr auto kYieldEvery = std::chrono::milliseconds(30);
 
 Engine::Engine(Host& host) : host_(host) {}
 
-std::string Engine::listDirectory() {
+os::Result<std::string> Engine::listDirectory() {
     auto& os = os::current();
     // An unset winbootdir would put the lists into the root of the drive,
-    // which an ordinary user cannot write.
+    // which an ordinary user cannot write; the shared temporary directory
+    // would show every listed path to every user.
     if (auto w = os.env("winbootdir"); w && !w->empty()) return *w;
-    return os.temp_dir();
+    return os.own_temp_dir();
+}
+
+std::string Engine::listPath(const std::string& name) {
+    if (listDir_.empty()) {
+        if (auto d = listDirectory()) listDir_ = *d;
+    }
+    // Never the root of the drive, which an empty directory would name.
+    if (listDir_.empty()) return {};
+    return os::join(listDir_, name);
 }
 
 namespace {

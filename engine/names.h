@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,7 +23,25 @@ std::string make_temp_name(os::Random& random);
 // Leading and trailing blanks removed.
 std::string trim_blanks(const std::string& s);
 
-// A text file's lines (CR LF, LF or CR ends), read a piece at a time.
+// How a volume stores a modification time, as far as whole seconds go:
+// rounded down, up or to the nearest multiple of step seconds. Exact
+// volumes store {1, down}: the second the time falls in.
+struct TimeRule {
+    enum class Round { down, up, nearest };
+    int step = 1;
+    Round round = Round::down;
+    friend bool operator==(const TimeRule&, const TimeRule&) = default;
+};
+// The second a volume with this rule stores for t.
+std::int64_t stored_second(const TimeRule& rule, os::FileTime t);
+// The times a volume is asked to store to tell its rule.
+const std::vector<os::FileTime>& probe_times();
+// The rule under which a volume stored stored[i] for probe_times()[i];
+// nothing when no rule explains every one.
+std::optional<TimeRule> infer_rule(const std::vector<os::FileTime>& stored);
+
+// A list file's lines (CR LF, LF or CR ends), read a piece at a time. List
+// files hold UTF-8 on every system, so any name survives them.
 class LineReader {
 public:
     explicit LineReader(std::string path) : path_(std::move(path)) {}

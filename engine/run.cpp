@@ -15,6 +15,10 @@ void Engine::RunBatch() {
         ~Running() { flag = false; }
     } running(running_);
     lastYield_ = std::chrono::steady_clock::now();
+    // Volumes may have been changed since the last run.
+    timeRules_.clear();
+    ruleDir_.clear();
+    holdListDirectory();
 
     host_.clearBatchList();
     // The first entry as the repair left it, which the pickers now show.
@@ -102,6 +106,40 @@ void Engine::removeListFiles() {
         if (auto d = os.remove_file(f); !d && d.error().code != os::Errc::not_found)
             logFailure(f + ": directory list not removed: " + d.error().message());
     madeLists_.clear();
+    listHold_.reset();
+    listDir_.clear();
+}
+
+void Engine::holdListDirectory() {
+    auto& os = os::current();
+    // In $winbootdir, another program's files may look like lists: only
+    // the run's own are ever removed there.
+    if (auto w = os.env("winbootdir"); w && !w->empty()) return;
+    auto dir = os.own_temp_dir();
+    if (!dir) return;  // each entry says why it is not replicated
+    const std::string lock = os::join(*dir, "run.lock");
+    auto alone = os.lock_file(lock, true, false);
+    if (!alone) {
+        logFailure(*dir + ": leftover list files not removed: " + alone.error().message());
+    } else if (*alone) {
+        // No other run is going: every list here is a leftover.
+        if (auto entries = os.list_dir(*dir); !entries) {
+            logFailure(*dir + ": leftover list files not removed: " + entries.error().message());
+        } else {
+            for (const auto& e : *entries) {
+                if (e.kind != os::Kind::file || !detail::is_list_file_name(e.name)) continue;
+                if (auto d = os.remove_file(os::join(*dir, e.name)); !d)
+                    logFailure(os::join(*dir, e.name) + ": not removed: " + d.error().message());
+            }
+        }
+        alone->reset();
+    }
+    // Shared with other runs; keeps them from removing this run's lists.
+    if (auto held = os.lock_file(lock, false, true); held)
+        listHold_ = std::move(*held);
+    else
+        logFailure(lock + ": not locked, this run's lists may be taken for leftovers: " +
+                   held.error().message());
 }
 
 }  // namespace qm::engine

@@ -116,15 +116,27 @@ bool Engine::beginTopLevel() {
                     " is the same directory");
     excludeId_ = *tid;
 
+    auto dir = listDirectory();
+    if (!dir)
+        return stop(SourcePath + ": not replicated, the directory list could not be written: " +
+                    dir.error().message());
+    listDir_ = *dir;
     SourceListName = detail::make_list_file_name(random_);
     TargetListName = detail::make_list_file_name(random_);
-    const std::string dir = listDirectory();
-    madeLists_.push_back(os::join(dir, SourceListName));
-    madeLists_.push_back(os::join(dir, TargetListName));
-    if (auto w = os.write_file(os::join(dir, SourceListName), "", false); !w)
-        listFailed_ = w.error();
-    else
+    // Made afresh and private: a name that is taken (by another instance,
+    // or planted) is never written through.
+    os::Status made;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0) SourceListName = detail::make_list_file_name(random_);
+        made = os.create_private(listPath(SourceListName));
+        if (made || made.error().code != os::Errc::exists) break;
+    }
+    if (!made)
+        listFailed_ = made.error();
+    else {
+        madeLists_.push_back(listPath(SourceListName));
         ListDirectoryTree(SourcePath);
+    }
     if (host_.ending()) return false;
     host_.pause(2000);
     TargetRoot = TargetPath;
@@ -170,7 +182,7 @@ void Engine::syncFiles() {
     }
     // Our list files are not the user's: never copy (or move) them.
     // When that cannot be told, names of list files are left alone.
-    const auto lid = os.identity(listDirectory());
+    const auto lid = os.identity(listDir_);
     const bool listsHere = !lid || *lid == *sid;
     if (!lid)
         logFailure(SourcePath + ": files named like directory lists not replicated: " +
@@ -202,7 +214,7 @@ void Engine::syncFiles() {
         const os::FileInfo& src = infos[static_cast<std::size_t>(i)];
         if (auto t = index.find(name); t != index.end()) {
             const os::FileInfo& dst = targetInfos[t->second];
-            if (dst.size == src.size && dst.mtime.sec == src.mtime.sec) {
+            if (dst.size == src.size && sameTime(src.mtime, dst.mtime)) {
                 yieldIfDue();
                 continue;
             }
@@ -214,7 +226,7 @@ void Engine::syncFiles() {
             if (host_.ending()) break;
         }
         if (!yes && host_.checked(Option::confirm)) continue;
-        const auto copied = copyOne(name, src.size);
+        const auto copied = copyOne(name, src.size, index.contains(name));
         if (copied) ++count;
         yieldNow();
         if (host_.ending()) break;
@@ -229,10 +241,18 @@ void Engine::syncFiles() {
         WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
 }
 
-std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint64_t size) {
+std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint64_t size,
+                                             bool replacing) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
+    // A target the user made read-only stays as it is, whoever runs this.
+    if (replacing) {
+        if (auto t = os.stat(dst); t && t->kind == os::Kind::file && t->read_only) {
+            logFailure(src + ": not copied, its target " + dst + " is read-only");
+            return std::nullopt;
+        }
+    }
     // The window stays responsive during a large copy; the program's end
     // cancels it, and the copy then removes its temporary file.
     auto progress = [this](std::uint64_t, std::uint64_t) {
@@ -273,6 +293,51 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
 void Engine::removeTemporary(const std::string& path) {
     if (auto d = os::current().remove_file(path); !d && d.error().code != os::Errc::not_found)
         logFailure(path + ": temporary copy not removed: " + d.error().message());
+}
+
+bool Engine::sameTime(const os::FileTime& source, const os::FileTime& target) {
+    if (source.sec == target.sec) return true;
+    // No volume rounds by more than two seconds; anything further is a
+    // different time, and no probe is needed to say so.
+    if (target.sec - source.sec > 2 || source.sec - target.sec > 2) return false;
+    return detail::stored_second(timeRule(TargetPath), source) == target.sec;
+}
+
+detail::TimeRule Engine::timeRule(const std::string& dir) {
+    auto& os = os::current();
+    // Files of one directory come one after another: one look-up for all.
+    if (dir == ruleDir_) return dirRule_;
+    const auto id = os.identity(dir);
+    if (id) {
+        if (auto r = timeRules_.find(id->volume); r != timeRules_.end()) {
+            ruleDir_ = dir;
+            dirRule_ = r->second;
+            return dirRule_;
+        }
+    }
+    // Stored and read back, as a copy's time is: a volume that cannot keep
+    // a time shows here how it rounds it. Whatever fails leaves the rule
+    // exact, which never takes two times for one.
+    detail::TimeRule rule;
+    const std::string probe = os::with_separator(dir) + detail::make_temp_name(random_);
+    if (!os.create_private(probe)) return rule;
+    std::vector<os::FileTime> stored;
+    for (const auto& t : detail::probe_times()) {
+        if (!os.set_mtime(probe, t)) break;
+        auto st = os.stat(probe);
+        if (!st) break;
+        stored.push_back(st->mtime);
+    }
+    if (auto d = os.remove_file(probe); !d)
+        logFailure(probe + ": not removed: " + d.error().message());
+    const auto learnt = detail::infer_rule(stored);
+    if (!learnt) return rule;
+    if (id) {
+        timeRules_[id->volume] = *learnt;
+        ruleDir_ = dir;
+        dirRule_ = *learnt;
+    }
+    return *learnt;
 }
 
 std::optional<os::Error> Engine::flushCopies() {
@@ -339,7 +404,7 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied) {
         logFailure(src + ": kept, its copy could not be checked: " + t.error().message());
         return;
     }
-    if (t->size != copied.size || t->mtime.sec != copied.mtime.sec) {
+    if (t->size != copied.size || !sameTime(copied.mtime, t->mtime)) {
         logFailure(src + ": kept, its copy " + dst + " does not match it");
         return;
     }
@@ -384,13 +449,24 @@ bool Engine::removeLeftovers() {
 
 // -- the walk through the subdirectories ----------------------------------------
 
-bool Engine::makeTargetList(const std::string& sourceList, const std::string& targetList) {
+bool Engine::makeTargetList(const std::string& sourceList) {
     auto& os = os::current();
     auto fail = [&](const os::Error& e) {
         logFailure(SourceRoot + ": subdirectories not replicated: " + e.message());
         return false;
     };
-    if (auto w = os.write_file(targetList, "", false); !w) return fail(w.error());
+    // Made afresh and private; a name that is taken is never written
+    // through, a fresh one is drawn instead.
+    std::string targetList;
+    os::Status made;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0) TargetListName = detail::make_list_file_name(random_);
+        targetList = listPath(TargetListName);
+        made = os.create_private(targetList);
+        if (made || made.error().code != os::Errc::exists) break;
+    }
+    if (!made) return fail(made.error());
+    madeLists_.push_back(targetList);
     // Each line less the root but for the root's final separator.
     const std::size_t cut = SourceRoot.size() - 1;
     detail::LineReader in(sourceList);
@@ -403,7 +479,7 @@ bool Engine::makeTargetList(const std::string& sourceList, const std::string& ta
         return true;
     };
     while (auto line = in.next()) {
-        out += os::text_to_file(line->size() > cut ? line->substr(cut) : std::string()) + "\r\n";
+        out += (line->size() > cut ? line->substr(cut) : std::string()) + "\r\n";
         if (out.size() >= 64 * 1024 && !flush()) return false;
     }
     if (in.error()) return fail(*in.error());
@@ -412,9 +488,8 @@ bool Engine::makeTargetList(const std::string& sourceList, const std::string& ta
 
 void Engine::walk() {
     auto& os = os::current();
-    const std::string dir = listDirectory();
-    const std::string targetList = os::join(dir, TargetListName);
-    if (!makeTargetList(os::join(dir, SourceListName), targetList)) return;
+    if (!makeTargetList(listPath(SourceListName))) return;
+    const std::string targetList = listPath(TargetListName);
 
     const char sep = os::separator();
     drivesSet_ = false;
@@ -446,7 +521,8 @@ void Engine::walk() {
             continue;
         }
         if (!os.exists(T)) {
-            if (auto m = os.make_dir(T); !m) {
+            // As open as the source directory, never more.
+            if (auto m = os.make_dir_like(T, S); !m) {
                 skip(S + ": skipped, " + m.error().message());
                 continue;
             }

@@ -77,11 +77,49 @@ std::string join(const std::string& dir, const std::string& name) {
     return with_separator(dir) + name;
 }
 
+std::size_t root_length(const std::string& path) {
+    if (separator() == '/') return !path.empty() && path[0] == '/' ? 1 : 0;
+    auto is_sep = [](char c) { return c == '\\' || c == '/'; };
+    std::size_t at = 0;
+    // The long-path forms: "\\?\C:\..." and "\\?\UNC\server\share\...".
+    bool unc = false;
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+        at = 8;
+        unc = true;
+    } else if (path.rfind("\\\\?\\", 0) == 0) {
+        at = 4;
+    } else if (path.size() >= 2 && is_sep(path[0]) && is_sep(path[1])) {
+        at = 2;
+        unc = true;
+    }
+    if (unc) {
+        // "\\server\share\": the share is the root.
+        std::size_t end = at;
+        for (int part = 0; part < 2; ++part) {
+            while (end < path.size() && !is_sep(path[end])) ++end;
+            if (end < path.size() && part == 0) ++end;
+        }
+        return end < path.size() ? end + 1 : path.size();
+    }
+    if (path.size() >= at + 2 && path[at + 1] == ':')
+        return path.size() > at + 2 && is_sep(path[at + 2]) ? at + 3 : at + 2;
+    return at < path.size() && is_sep(path[at]) ? at + 1 : at;
+}
+
 std::string parent_of(const std::string& path) {
+    const std::size_t root = root_length(path);
+    if (root > 0 && root >= path.size()) return path;  // a root is its own parent
     const auto cut = path.find_last_of(separator() == '\\' ? "\\/" : "/");
     if (cut == std::string::npos) return ".";
-    if (cut == 0 || (cut == 2 && path[1] == ':')) return path.substr(0, cut + 1);
+    if (cut < root) return path.substr(0, root);
+    if (cut + 1 == root) return path.substr(0, root);
     return path.substr(0, cut);
+}
+
+Result<std::string> Os::own_temp_dir() {
+    std::string dir = join(temp_dir(), own_temp_name());
+    if (auto m = make_private_dir(dir); !m) return std::unexpected(m.error());
+    return dir;
 }
 
 void Random::seed_from_time_of_day() {

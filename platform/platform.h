@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -146,6 +147,18 @@ public:
     // error: the name may well be there.
     [[nodiscard]] virtual Result<bool> probe(const std::string& path) = 0;
     [[nodiscard]] virtual Status make_dir(const std::string& path) = 0;
+    // Creates one directory level with the permission bits of the directory
+    // model (POSIX), its owner keeping full access so that it can be
+    // filled; it is never more open than model meanwhile. Windows: as
+    // make_dir. On failure nothing is left under path.
+    [[nodiscard]] virtual Status make_dir_like(const std::string& path,
+                                               const std::string& model) = 0;
+    // A directory that only this user may enter: created with mode 0700,
+    // or taken when it exists as a real directory (no link) owned by this
+    // user and closed to everybody else; any other is refused
+    // (Errc::access). Windows, where each user's temporary directory is
+    // private already: a directory that is not a link.
+    [[nodiscard]] virtual Status make_private_dir(const std::string& path) = 0;
     [[nodiscard]] virtual Status remove_file(const std::string& path) = 0;
     // Removes an empty directory.
     [[nodiscard]] virtual Status remove_dir(const std::string& path) = 0;
@@ -165,14 +178,20 @@ public:
     // disk before returning.
     [[nodiscard]] virtual Status write_file(const std::string& path, std::string_view data,
                                             bool durable) = 0;
+    // Creates a new empty file that only this user may read and write
+    // (mode 0600); fails with Errc::exists when the name is taken, and never
+    // follows a link.
+    [[nodiscard]] virtual Status create_private(const std::string& path) = 0;
     // Appends data, creating the file when absent.
     [[nodiscard]] virtual Status append_file(const std::string& path, std::string_view data) = 0;
     // Copies the contents of from into the new file to (which must not
-    // exist) and gives it the modification time of from; with durable,
-    // flushed to disk too. Returns the version of from that was copied. A
-    // source whose length or times differ after the read from before it
-    // fails the copy (Errc::changed) before its time is given to the copy.
-    // On failure or cancel nothing is left under to.
+    // exist) and gives it the modification time of from and, on POSIX, its
+    // permission bits (the owner is this process's); the new file is closed
+    // to others until then. With durable, flushed to disk too. Returns the
+    // version of from that was copied. A source whose length or times differ
+    // after the read from before it fails the copy (Errc::changed) before
+    // its time is given to the copy. On failure or cancel nothing is left
+    // under to.
     [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from, const std::string& to,
                                                       const CopyProgress& progress, bool durable) = 0;
     // Flushes the contents of these files, and the directory entries that
@@ -199,6 +218,15 @@ public:
     [[nodiscard]] virtual Status set_current_dir(const std::string& dir) = 0;
     // The system's directory for temporary files, without a trailing separator.
     [[nodiscard]] virtual std::string temp_dir() = 0;
+    // The program's own directory inside temp_dir(), made private when
+    // absent (make_private_dir); refused when it exists but is not private.
+    [[nodiscard]] Result<std::string> own_temp_dir();
+    // Takes a lock on the file path (created with mode 0600 when absent):
+    // shared locks go together, an exclusive one goes alone. Held until the
+    // holder returned is released or the process ends. Without wait, an
+    // empty holder when another holds a lock that excludes this one.
+    [[nodiscard]] virtual Result<std::shared_ptr<void>> lock_file(const std::string& path,
+                                                                  bool exclusive, bool wait) = 0;
 
     // Drives: letters with ":" on Windows ("C:"), mount points on POSIX.
     [[nodiscard]] virtual std::vector<std::string> volumes() = 0;
@@ -241,8 +269,13 @@ bool case_insensitive_names();
 std::string with_separator(std::string path);
 // dir joined with name by one separator.
 std::string join(const std::string& dir, const std::string& name);
+// The length of the root a path starts with, its separator included: "/"
+// on POSIX; "C:\" or "\\server\share\" on Windows. 0 for a relative path.
+std::size_t root_length(const std::string& path);
 // The directory a path names an entry of; a root keeps its separator.
 std::string parent_of(const std::string& path);
+// The name of the program's own directory inside the temporary directory.
+std::string own_temp_name();
 
 // Text files hold the system's 8-bit text: bytes as they are on POSIX, the
 // ANSI code page on Windows. The program works in UTF-8.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <mntent.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -240,6 +241,44 @@ public:
         return {};
     }
 
+    Status make_dir_like(const std::string& path, const std::string& model) override {
+        struct stat ms{};
+        if (::stat(model.c_str(), &ms) != 0) return std::unexpected(fail("stat", model));
+        if (::mkdir(path.c_str(), 0700) != 0) return std::unexpected(fail("create directory", path));
+        const mode_t mode = (ms.st_mode & 0777) | S_IRWXU;
+        if (mode == 0700) return {};
+        // By the new directory's descriptor: a link put in its place
+        // meanwhile is not followed.
+        Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.get() < 0 || ::fchmod(fd.get(), mode) != 0) {
+            Error e = fail("set permissions", path);
+            ::rmdir(path.c_str());
+            return std::unexpected(e);
+        }
+        return {};
+    }
+
+    Status make_private_dir(const std::string& path) override {
+        if (::mkdir(path.c_str(), 0700) == 0) return {};
+        if (errno != EEXIST) return std::unexpected(fail("create directory", path));
+        Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.get() < 0) {
+            if (errno == ELOOP || errno == ENOTDIR)
+                return std::unexpected(make_error(Errc::access, "open", path,
+                                                  "not a directory of its own (a link or a file)"));
+            return std::unexpected(fail("open", path));
+        }
+        struct stat st{};
+        if (::fstat(fd.get(), &st) != 0) return std::unexpected(fail("stat", path));
+        if (st.st_uid != ::geteuid())
+            return std::unexpected(make_error(Errc::access, "open", path, "owned by another user"));
+        // Ours, but opened to others: closed again. What others may have
+        // put there is never followed (lists are created exclusively).
+        if ((st.st_mode & 0077) != 0 && ::fchmod(fd.get(), 0700) != 0)
+            return std::unexpected(fail("set permissions", path));
+        return {};
+    }
+
     Status remove_file(const std::string& path) override {
         if (::unlink(path.c_str()) != 0) return std::unexpected(fail("delete", path));
         return {};
@@ -321,6 +360,34 @@ public:
         return {};
     }
 
+    Status create_private(const std::string& path) override {
+        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0) return std::unexpected(fail("create", path));
+        if (fd.close() != 0) return std::unexpected(fail("close", path));
+        return {};
+    }
+
+    Result<std::shared_ptr<void>> lock_file(const std::string& path, bool exclusive,
+                                            bool wait) override {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return std::unexpected(fail("open", path));
+        const int how = (exclusive ? LOCK_EX : LOCK_SH) | (wait ? 0 : LOCK_NB);
+        int r;
+        while ((r = ::flock(fd, how)) != 0 && errno == EINTR) {
+        }
+        if (r != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) return std::shared_ptr<void>();
+            return std::unexpected(fail("lock", path, err));
+        }
+        return std::shared_ptr<void>(new int(fd), [](void* p) {
+            auto* f = static_cast<int*>(p);
+            ::close(*f);
+            delete f;
+        });
+    }
+
     Status append_file(const std::string& path, std::string_view data) override {
         auto opened = open_regular(path, O_WRONLY | O_CREAT | O_APPEND, "open");
         if (!opened) return std::unexpected(opened.error());
@@ -338,7 +405,10 @@ public:
         if (::fstat(in.get(), &st) != 0) return std::unexpected(fail("stat", from));
         if (!S_ISREG(st.st_mode))
             return std::unexpected(make_error(Errc::invalid, "open", from, "not a regular file"));
-        Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        // Closed to others while it is written; then as open as the source
+        // (not more: the umask only narrows, and the source's bits are
+        // taken as they are).
+        Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (out.get() < 0) return std::unexpected(fail("create", to));
         const FileState before = state_of(st);
         auto r = copy_open(in.get(), out.get(), before.size, from, to, progress);
@@ -351,6 +421,8 @@ public:
             else if (!(state_of(after) == before))
                 r = std::unexpected(make_error(Errc::changed, "copy", from, "it changed while it was copied"));
         }
+        if (r && (st.st_mode & 0777) != 0600 && ::fchmod(out.get(), st.st_mode & 0777) != 0)
+            r = std::unexpected(fail("set permissions", to));
         if (r) {
             const timespec times[2] = {st.st_atim, st.st_mtim};
             if (::futimens(out.get(), times) != 0) r = std::unexpected(fail("set time", to));
@@ -595,6 +667,7 @@ Os& native() {
 
 char separator() { return '/'; }
 std::string placeholder_root() { return "/"; }
+std::string own_temp_name() { return "quillmere-" + std::to_string(::geteuid()); }
 bool case_insensitive_names() { return false; }
 std::string text_to_file(std::string_view utf8) { return std::string(utf8); }
 std::string text_from_file(std::string_view bytes) { return std::string(bytes); }

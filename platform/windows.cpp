@@ -337,6 +337,53 @@ public:
         return {};
     }
 
+    // The new directory inherits its permissions from its parent.
+    Status make_dir_like(const std::string& path, const std::string&) override {
+        return make_dir(path);
+    }
+
+    // The user's temporary directory is private already; what is refused is
+    // a link or junction that would lead elsewhere.
+    Status make_private_dir(const std::string& path) override {
+        const std::wstring w = wpath(path);
+        if (::CreateDirectoryW(w.c_str(), nullptr)) return {};
+        const DWORD err = ::GetLastError();
+        if (err != ERROR_ALREADY_EXISTS) return std::unexpected(fail("create directory", path, err));
+        const DWORD a = ::GetFileAttributesW(w.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) return std::unexpected(fail("open", path));
+        if (!(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+            return std::unexpected(make_error(Errc::access, "open", path,
+                                              "not a directory of its own (a link or a file)"));
+        return {};
+    }
+
+    Status create_private(const std::string& path) override {
+        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.valid()) return std::unexpected(fail("create", path));
+        if (!h.close()) return std::unexpected(fail("close", path));
+        return {};
+    }
+
+    Result<std::shared_ptr<void>> lock_file(const std::string& path, bool exclusive,
+                                            bool wait) override {
+        HANDLE h = ::CreateFileW(wpath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return std::unexpected(fail("open", path));
+        OVERLAPPED ov{};
+        const DWORD how = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) |
+                          (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+        if (!::LockFileEx(h, how, 0, 1, 0, &ov)) {
+            const DWORD err = ::GetLastError();
+            ::CloseHandle(h);
+            if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING)
+                return std::shared_ptr<void>();
+            return std::unexpected(fail("lock", path, err));
+        }
+        // Closing the handle ends the lock.
+        return std::shared_ptr<void>(h, [](void* p) { ::CloseHandle(static_cast<HANDLE>(p)); });
+    }
+
     Status remove_file(const std::string& path) override {
         const std::wstring w = wpath(path);
         if (::DeleteFileW(w.c_str())) return {};
@@ -386,6 +433,33 @@ public:
             if (n == 0) break;
             out.append(buf.data(), n);
         }
+        return out;
+    }
+
+    // Only the piece asked for is read: a long file read piece by piece
+    // costs its length once.
+    Result<std::string> read_part(const std::string& path, std::uint64_t offset,
+                                  std::size_t max) override {
+        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.valid()) return std::unexpected(fail("open", path));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (auto c = check_regular(h.get(), path, &info); !c) return std::unexpected(c.error());
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        if (!::SetFilePointerEx(h.get(), at, nullptr, FILE_BEGIN))
+            return std::unexpected(fail("read", path));
+        std::string out(max, '\0');
+        std::size_t got = 0;
+        while (got < max) {
+            DWORD n = 0;
+            const DWORD step = static_cast<DWORD>(std::min<std::size_t>(max - got, kChunk));
+            if (!::ReadFile(h.get(), out.data() + got, step, &n, nullptr))
+                return std::unexpected(fail("read", path));
+            if (n == 0) break;
+            got += n;
+        }
+        out.resize(got);
         return out;
     }
 
@@ -717,6 +791,8 @@ Os& native() {
 
 char separator() { return '\\'; }
 std::string placeholder_root() { return "C:\\"; }
+// The user's temporary directory is the user's own.
+std::string own_temp_name() { return "Quillmere"; }
 bool case_insensitive_names() { return true; }
 
 // Text files in the ANSI code page, as the system's own tools write them;

@@ -7,17 +7,19 @@ namespace qm::ui {
 
 namespace {
 
-// A drive root keeps its separator ("/", "C:\"); any other directory has none.
+// A root keeps its separator ("/", "C:\", "\\server\share\"); any other
+// directory has none.
 bool is_root(const std::string& p) {
-    const char sep = os::separator();
-    if (p.size() == 1 && p[0] == sep) return true;
-    return p.size() == 3 && p[1] == ':' && p[2] == sep;
+    const std::size_t r = os::root_length(p);
+    return r > 0 && r == p.size() && p.back() == os::separator();
 }
 
 std::string normalise_dir(std::string p) {
     const char sep = os::separator();
     while (p.size() > 1 && p.back() == sep && !is_root(p)) p.pop_back();
-    if (p.size() == 2 && p[1] == ':') p += sep;  // "C:" means the root here
+    // "C:" means the root here, and so does "\\server\share".
+    if (const std::size_t r = os::root_length(p); r > 0 && r == p.size() && p.back() != sep)
+        p += sep;
     return p;
 }
 
@@ -129,15 +131,9 @@ void DirectoryList::build(const std::string& path, std::vector<std::string> subs
     lines_.clear();
     const char sep = os::separator();
     // Ancestors from the root down.
-    std::string root;
-    std::size_t pos;
-    if (path_.size() >= 3 && path_[1] == ':') {
-        root = path_.substr(0, 3);
-        pos = 3;
-    } else {
-        root = std::string(1, sep);
-        pos = 1;
-    }
+    // A drive ("C:\"), a share ("\\server\share\") or "/" is one line.
+    std::size_t pos = os::root_length(path_);
+    std::string root = pos > 0 ? path_.substr(0, pos) : std::string(1, sep);
     int depth = 0;
     lines_.push_back({root, root, depth++, path_ == root});
     std::string acc = root;

@@ -102,15 +102,16 @@ public:
             return !p || p(done, total);
         }, durable);
     }
+    // Flushes run on the engine's flush thread: what they note is locked.
     os::Status flush_files(const std::vector<std::string>& paths) override {
         if (duringFlush) duringFlush(paths);
-        flushedFiles.push_back(paths);
+        note(flushedFiles, paths);
         for (const auto& p : paths)
-            if (flushFault && flushFault->hits(p)) return fail(*flushFault, "flush", p);
+            if (hits(flushFault, p)) return fail(*flushFault, "flush", p);
         return inner_.flush_files(paths);
     }
     os::Status flush_dir(const std::string& d) override {
-        if (flushFault && flushFault->hits(d)) return fail(*flushFault, "flush", d);
+        if (hits(flushFault, d)) return fail(*flushFault, "flush", d);
         return inner_.flush_dir(d);
     }
     os::Status rename_replace(const std::string& f, const std::string& t) override {
@@ -126,6 +127,16 @@ public:
     os::Status make_dir(const std::string& p) override {
         if (makeDirFault && makeDirFault->hits(p)) return fail(*makeDirFault, "create directory", p);
         return inner_.make_dir(p);
+    }
+    os::Status make_dir_like(const std::string& p, const std::string& model) override {
+        if (makeDirFault && makeDirFault->hits(p)) return fail(*makeDirFault, "create directory", p);
+        return inner_.make_dir_like(p, model);
+    }
+    // Made whole, like a written file.
+    os::Status create_private(const std::string& p) override {
+        written.push_back(p);
+        if (writeFault && writeFault->hits(p)) return fail(*writeFault, "create", p);
+        return inner_.create_private(p);
     }
     // The window reads a target's files on a second thread: the calls that
     // listing makes are safe to make from two threads at once.
@@ -174,7 +185,8 @@ public:
     }
 
 private:
-    void note(std::vector<std::string>& v, std::string what) {
+    template <class T>
+    void note(std::vector<T>& v, T what) {
         std::lock_guard<std::mutex> lock(faultMutex_);
         v.push_back(std::move(what));
     }

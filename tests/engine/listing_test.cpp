@@ -176,19 +176,22 @@ TEST_F(ListingTest, TheTargetListHoldsThePathsRelativeToTheRoot) {
     EXPECT_EQ(lines, (std::vector<std::string>{sep + "A", sep + "A" + sep + "B", sep + "C"}));
 }
 
-TEST_F(ListingTest, WithoutWinbootdirTheListsGoToTheTemporaryDirectory) {
+TEST_F(ListingTest, WithoutWinbootdirTheListsGoToAPrivateDirectoryInTheTemporaryDirectory) {
     TempDir temp;
     eos.temp = temp.path();
+    const std::string own = temp / os::own_temp_name();
     for (std::optional<std::string> unset : {std::optional<std::string>(), std::optional<std::string>("")}) {
         eos.lists = unset;
         file("s/sub/a.txt", "a");
         eos.written.clear();
         run();
         EXPECT_EQ(at("t/sub/a.txt"), "a");
-        EXPECT_GE(eos.count(eos.written, temp / form->engine().SourceListName), 1);
-        EXPECT_TRUE(names(temp.path()).empty()) << "and are removed from there";
+        EXPECT_GE(eos.count(eos.written, own + os::separator() + form->engine().SourceListName), 1);
+        EXPECT_EQ(names(temp.path()), std::vector<std::string>{os::own_temp_name()});
+        for (const auto& n : names(own)) EXPECT_FALSE(n.ends_with(".DIR")) << "removed: " << n;
         remove_tree(data / "t/sub");
     }
+    remove_tree(own);
 }
 
 TEST_F(ListingTest, OnlyTheRunsOwnListFilesAreRemovedFromTheListDirectory) {

@@ -27,6 +27,10 @@ public:
     bool exists(const std::string& p) override { return inner_.exists(p); }
     Result<bool> probe(const std::string& p) override { return inner_.probe(p); }
     Status make_dir(const std::string& p) override { return inner_.make_dir(p); }
+    Status make_dir_like(const std::string& p, const std::string& m) override {
+        return inner_.make_dir_like(p, m);
+    }
+    Status make_private_dir(const std::string& p) override { return inner_.make_private_dir(p); }
     Status remove_file(const std::string& p) override { return inner_.remove_file(p); }
     Status remove_dir(const std::string& p) override { return inner_.remove_dir(p); }
     Status make_hidden(const std::string& p) override { return inner_.make_hidden(p); }
@@ -37,6 +41,7 @@ public:
     Status write_file(const std::string& p, std::string_view d, bool durable) override {
         return inner_.write_file(p, d, durable);
     }
+    Status create_private(const std::string& p) override { return inner_.create_private(p); }
     Status append_file(const std::string& p, std::string_view d) override { return inner_.append_file(p, d); }
     Result<FileState> copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
                                 bool durable) override {
@@ -56,6 +61,9 @@ public:
     Result<std::string> current_dir() override { return inner_.current_dir(); }
     Status set_current_dir(const std::string& d) override { return inner_.set_current_dir(d); }
     std::string temp_dir() override { return inner_.temp_dir(); }
+    Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive, bool wait) override {
+        return inner_.lock_file(p, exclusive, wait);
+    }
     std::vector<std::string> volumes() override { return inner_.volumes(); }
     std::string volume_of(const std::string& p) override { return inner_.volume_of(p); }
     std::string volume_root(const std::string& v) override { return inner_.volume_root(v); }

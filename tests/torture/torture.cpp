@@ -344,7 +344,7 @@ class PlantOs : public os::ForwardingOs {
 public:
     PlantOs(os::Os& inner, std::string what) : os::ForwardingOs(inner), what_(std::move(what)) {}
 
-    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
                          bool durable) override {
         auto r = inner_.copy_file(f, t, p, durable);
         if (r && what_ == "again") {
@@ -933,7 +933,7 @@ public:
         QM_FAULT("append_file", p);
         return inner_.append_file(p, d);
     }
-    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& pr,
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t, const os::CopyProgress& pr,
                          bool durable) override {
         QM_FAULT("copy_file", f);
         return inner_.copy_file(f, t, pr, durable);
@@ -1182,7 +1182,7 @@ public:
     ChangingOs(os::Os& inner, std::string victim, std::string how)
         : os::ForwardingOs(inner), victim_(std::move(victim)), how_(std::move(how)) {}
     bool changed = false;
-    os::Status copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
                          bool durable) override {
         if (f != victim_ || changed) return inner_.copy_file(f, t, p, durable);
         auto wrapped = [&](std::uint64_t done, std::uint64_t total) {
