@@ -8,6 +8,10 @@
 #
 #   bench/window.sh [FILES [DIRS [BIG-MiB]]]     default 20000 200 0
 #
+# SAME_ONLY=1 times the no-change run alone, on one target that cp -a made
+# (for trees too large to copy four times); MODES="shown" leaves out the
+# hidden window.
+#
 # BUILD names the build directory (default build/default). The run is
 # started by a real tick of Timer1: QUILLMERE_TICK_MS shortens its period
 # (the slider stays at 60, so the run comes at the 60th tick), and
@@ -59,7 +63,8 @@ echo "tree: $files files of 1 KiB in $dirs directories under $root"
 sync
 find "$root/src" -type f -exec cat {} + >/dev/null   # warm
 
-modes=(shown hidden)
+read -r -a modes <<<"${MODES:-shown hidden}"
+same_only=${SAME_ONLY:-0}
 for m in "${modes[@]}" headless; do
   mkdir -p "$root/p-$m" "$root/t-$m"
   [ "$m" = headless ] || cp "$prog_bin" "$root/p-$m/quillmere"
@@ -67,6 +72,15 @@ for m in "${modes[@]}" headless; do
     >"$root/p-$m/BATCH.INI"
 done
 mkdir -p "$root/t-rsync"
+if [ "$same_only" = 1 ]; then
+  # Nothing is written in a run with nothing to do: one target serves all.
+  rmdir "$root/t-rsync"
+  cp -a "$root/src" "$root/t-rsync"
+  for m in "${modes[@]}" headless; do
+    rmdir "$root/t-$m"
+    ln -s "$root/t-rsync" "$root/t-$m"
+  done
+fi
 
 # run_program MODE PHASE: one real run; leaves its figures in $root/tim-MODE-PHASE.
 run_program() {
@@ -122,17 +136,23 @@ phase() {
   T[$p,load]=$(cut -d' ' -f1 /proc/loadavg)
 }
 
-phase first "-rt --whole-file"
-phase same "-rt"
-# 1 % of the files change: one byte longer, and a newer time.
-find "$root/src" -type f | awk 'NR % 100 == 0' >"$root/changed"
-while read -r f; do printf x >>"$f"; done <"$root/changed"
-changed=$(wc -l <"$root/changed")
-phase changed "-rt"
+phases=(first same changed)
+if [ "$same_only" = 1 ]; then
+  phases=(same)
+  phase same "-rt"
+else
+  phase first "-rt --whole-file"
+  phase same "-rt"
+  # 1 % of the files change: one byte longer, and a newer time.
+  find "$root/src" -type f | awk 'NR % 100 == 0' >"$root/changed"
+  while read -r f; do printf x >>"$f"; done <"$root/changed"
+  changed=$(wc -l <"$root/changed")
+  phase changed "-rt"
+fi
 
 equal=yes
 for m in rsync "${modes[@]}" headless; do
-  diff -r "$root/src" "$root/t-$m" >/dev/null || equal="NO ($m)"
+  diff -r "$root/src" "$root/t-$m/" >/dev/null || equal="NO ($m)"
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%5.2fx", a / b; else print "  -  " }'; }
@@ -141,20 +161,20 @@ echo "figures in seconds; the run's two-second pause per entry is not in them"
 printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s %-5s\n' "" "shown" "hidden" "headless" "rsync" \
   "shown/" "hidden/" "shown/" "load"
 printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s\n' "" "" "" "" "" "rsync" "shown" "headless"
-for p in first same changed; do
+for p in "${phases[@]}"; do
   case $p in
     first) label="first copy" ;;
     same) label="no-change run" ;;
     changed) label="1 % changed ($changed)" ;;
   esac
   printf '%-22s %9.3f %9.3f %9.3f %9.3f  %-8s %-8s %-8s %s\n' "$label" "${T[$p,shown]}" \
-    "${T[$p,hidden]}" "${T[$p,headless]}" "${T[$p,rsync]}" "$(ratio "${T[$p,shown]}" "${T[$p,rsync]}")" \
-    "$(ratio "${T[$p,hidden]}" "${T[$p,shown]}")" "$(ratio "${T[$p,shown]}" "${T[$p,headless]}")" \
+    "${T[$p,hidden]:-0}" "${T[$p,headless]}" "${T[$p,rsync]}" "$(ratio "${T[$p,shown]}" "${T[$p,rsync]}")" \
+    "$(ratio "${T[$p,hidden]:-0}" "${T[$p,shown]}")" "$(ratio "${T[$p,shown]}" "${T[$p,headless]}")" \
     "${T[$p,load]}"
 done
 echo "(rsync -rt --whole-file for the first copy, rsync -rt after)"
 echo
-for p in first same changed; do
+for p in "${phases[@]}"; do
   f=$root/tim-shown-$p
   s=$(awk '$1 == "start-ns" { s = $2 } $1 == "exposed-epoch-ns" { e = $2 } END { printf "%.0f", (e - s) / 1e6 }' "$f")
   printf '%-14s start-up to exposed window %5s ms; peak memory idle %6.1f MiB, after the run %6.1f MiB (+%.1f)\n' \
@@ -163,7 +183,7 @@ for p in first same changed; do
     "$(echo "($(field "$f" peak-kib after-run) - $(field "$f" peak-kib idle)) / 1024" | bc -l)"
 done
 for m in "${modes[@]}"; do
-  for p in first same changed; do
+  for p in "${phases[@]}"; do
     f=$root/tim-$m-$p
     printf '%-7s %-8s 10 ms timer lateness: p50 %6.1f  p99 %6.1f  max %6.1f ms (%s samples); in the pause: max %.0f ms; %s frames drawn\n' \
       "$m" "$p" "$(field "$f" lateness-ms p50)" "$(field "$f" lateness-ms p99)" \
@@ -171,13 +191,15 @@ for m in "${modes[@]}"; do
       "$(field "$f" lateness-ms pause-max)" "$(awk '$1 == "frames" { print $2 }' "$f")"
   done
 done
-printf 'headless peak memory of the run: first copy %.1f MiB, no-change %.1f MiB\n' \
-  "$(echo "$(awk '{ print $3 }' "$root/tim-headless-first") / 1024" | bc -l)" \
-  "$(echo "$(awk '{ print $3 }' "$root/tim-headless-same") / 1024" | bc -l)"
+for p in "${phases[@]}"; do
+  printf 'headless %-8s peak memory of the run (whole process, no window) %.1f MiB\n' "$p" \
+    "$(echo "$(awk '{ print $3 }' "$root/tim-headless-$p") / 1024" | bc -l)"
+done
 echo "targets equal to the source: $equal"
 
 if (( big_mib > 0 )); then
   rm -rf "$root/t-"* "$root/src"
+  mkdir -p "$root/p-shown"
   mkdir -p "$root/big" "$root/t-shown" "$root/t-cp"
   head -c "${big_mib}M" /dev/urandom >"$root/big/big.bin"
   sync
