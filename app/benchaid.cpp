@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -71,6 +72,7 @@ struct BenchAid::State {
     std::vector<double> lateness;  // ms, outside the pauses
     std::vector<double> pausedLateness;
     Clock::time_point runStart;
+    std::clock_t cpuStart = 0;
     bool inRun = false;
     long idleKib = 0;
     long framesBefore = 0, drawsBefore = 0;
@@ -142,15 +144,18 @@ void BenchAid::attach(ui::Form1& form, view::MainWindow& window) {
             s.lateness.clear();
             s.pausedLateness.clear();
             s.runStart = s.lastProbe = Clock::now();
+            s.cpuStart = std::clock();
             s.probe.start();
         } else if (!busy && s.inRun) {
             const double total = seconds(Clock::now() - s.runStart);
+            const double cpu = static_cast<double>(std::clock() - s.cpuStart) / CLOCKS_PER_SEC;
             s.inRun = false;
             s.probe.stop();
             double paused = 0;
             for (const auto& [a, b] : s.sleeper.pauses) paused += seconds(b - a);
             s.line("run-s " + std::to_string(total - paused) + " paused-s " +
-                   std::to_string(paused) + " pauses " + std::to_string(s.sleeper.pauses.size()));
+                   std::to_string(paused) + " pauses " + std::to_string(s.sleeper.pauses.size()) +
+                   " cpu-s " + std::to_string(cpu));
             s.line("peak-kib idle " + std::to_string(s.idleKib) + " after-run " +
                    std::to_string(peak_kib()));
             auto pct = [](std::vector<double> v, double p) {

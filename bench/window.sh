@@ -120,7 +120,7 @@ run_headless() {
   "$bench_bin" --replicate "$root/p-headless" "$root/src" "$root/t-headless" >"$root/tim-headless-$1"
 }
 
-declare -A T
+declare -A T C
 phase() {
   local p=$1 rsync_opts=$2
   sync
@@ -133,6 +133,8 @@ phase() {
   done
   run_headless "$p"
   T[$p,headless]=$(awk '{ print $1 }' "$root/tim-headless-$p")
+  C[$p,headless]=$(awk '{ print $5 }' "$root/tim-headless-$p")
+  for m in "${modes[@]}"; do C[$p,$m]=$(field "$root/tim-$m-$p" run-s cpu-s); done
   T[$p,load]=$(cut -d' ' -f1 /proc/loadavg)
 }
 
@@ -173,6 +175,11 @@ for p in "${phases[@]}"; do
     "${T[$p,load]}"
 done
 echo "(rsync -rt --whole-file for the first copy, rsync -rt after)"
+echo "processor time of the run (user + system, all threads), seconds:"
+for p in "${phases[@]}"; do
+  printf '  %-20s shown %7.3f  hidden %7.3f  headless %7.3f\n' "$p" "${C[$p,shown]}" \
+    "${C[$p,hidden]:-0}" "${C[$p,headless]}"
+done
 echo
 for p in "${phases[@]}"; do
   f=$root/tim-shown-$p
