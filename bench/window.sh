@@ -126,7 +126,11 @@ phase() {
   sync
   T[$p,rsync]=$(timed rsync $rsync_opts "$root/src/" "$root/t-rsync/")
   sync
-  for m in "${modes[@]}"; do
+  # The windows take turns at going first, so that neither always meets
+  # the disk as the other left it.
+  local order=("${modes[@]}")
+  if (( ${#modes[@]} == 2 )) && [ "$p" = same ]; then order=("${modes[1]}" "${modes[0]}"); fi
+  for m in "${order[@]}"; do
     run_program "$m" "$p"
     T[$p,$m]=$(run_s "$root/tim-$m-$p")
     sync

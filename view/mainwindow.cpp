@@ -198,9 +198,10 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(form.Timer1.interval());
     // A tick may run the batch; the window shows its outcome when it ends.
+    // A tick that comes while a run yields leaves the drawing to the frames.
     connect(&timer_, &QTimer::timeout, this, [this] {
         form_.Timer1_Timer();
-        drawNow();
+        if (!form_.running()) drawNow();
     });
     auto syncTimer = [this] {
         if (form_.Timer1.enabled())
