@@ -13,6 +13,10 @@
 #include <QSlider>
 #include <QTest>
 
+#include <QTimer>
+#include <chrono>
+
+#include "view/services.h"
 #include "view/window_fixture.h"
 
 namespace qm::test {
@@ -199,6 +203,45 @@ TEST_F(DrawingTest, ADirectoryListReturningToItsLinesIsNotRebuilt) {
     w.drawNow();
     EXPECT_EQ(tree->currentItem()->text(), "one");
     EXPECT_EQ(differences(*form, w), std::vector<std::string>());
+}
+
+}  // namespace
+}  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// The engine yields after every file; the queue is handled a few
+// milliseconds apart at most, and never skipped for longer.
+TEST(QtPumpTest, PendingEventsAreHandledOnceTheirFewMillisecondsHavePassed) {
+    qt_app();
+    view::QtPump pump;
+    int handled = 0;
+    bool posted = false;
+    auto post = [&] {
+        if (posted) return;
+        posted = true;
+        QTimer::singleShot(0, [&] {
+            ++handled;
+            posted = false;
+        });
+    };
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20000; ++i) {
+        post();
+        pump.yield();
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_GE(handled, 1);
+    EXPECT_LE(handled, ms / view::QtPump::kEvery.count() + 1);
+    // Once the time has passed, the next yield handles what waits.
+    post();
+    QTest::qSleep(static_cast<int>(view::QtPump::kEvery.count()) + 1);
+    const int before = handled;
+    pump.yield();
+    EXPECT_EQ(handled, before + 1);
 }
 
 }  // namespace
