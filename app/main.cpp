@@ -2,6 +2,7 @@
 // load has returned; from then on the timer and the user drive it.
 #include <QApplication>
 
+#include "app/benchaid.h"
 #include "tray/systray.h"
 #include "ui/form1.h"
 #include "view/application.h"
@@ -10,6 +11,7 @@
 #include "view/services.h"
 
 int main(int argc, char** argv) {
+    qm::app::BenchAid bench;
     QApplication app(argc, argv);
     qm::view::prepare(app);
 
@@ -23,10 +25,12 @@ int main(int argc, char** argv) {
     services.pump = &pump;
     services.tray = &tray;
     services.app = &application;
+    bench.prepare(services);
 
     qm::ui::Form1 form(services);
     qm::view::MainWindow window(form);
     dialogs.setParent(&window);
+    bench.attach(form, window);
     tray.attach(&window, window.popupMenu(), [&form] { form.SysTrayMouseEventHandler(); });
 
     form.Form_Load();

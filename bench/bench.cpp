@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -61,7 +62,7 @@ long peak_kib() {
 }
 
 // Child: one batch run of source -> target through the window model.
-// Prints "seconds paused-ms peak-KiB yields".
+// Prints "seconds paused-ms peak-KiB yields cpu-seconds".
 int replicate_child(const std::string& prog, const std::string& src, const std::string& dst) {
     ProgramDir pd(prog);
     os::ScopedOs use(pd);
@@ -77,9 +78,11 @@ int replicate_child(const std::string& prog, const std::string& src, const std::
     form.Form_Load();
     form.Slider1.setValue(1);
     const auto t = Clock::now();
+    const std::clock_t cpu = std::clock();
     form.Timer1_Timer();
     const double secs = since(t);
-    std::printf("%.6f %u %ld %ld\n", secs, sleeper.slept, peak_kib(), pump.yields);
+    std::printf("%.6f %u %ld %ld %.6f\n", secs, sleeper.slept, peak_kib(), pump.yields,
+                static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
     return 0;
 }
 
@@ -114,9 +117,27 @@ void row(const char* what, double ours, double theirs, const char* who) {
 
 }  // namespace
 
+// FILES files of 1 KiB, spread evenly over DIRS directories d0, d1, ...
+void make_tree(const std::string& src, int files, int dirs) {
+    const std::string kib(1024, 'q');
+    auto& os = os::native();
+    (void)os.make_dir(src);
+    for (int d = 0; d < dirs; ++d) {
+        const std::string dir = src + "/d" + std::to_string(d);
+        (void)os.make_dir(dir);
+        for (int f = 0; f < files / dirs; ++f)
+            (void)os.write_file(dir + "/f" + std::to_string(f) + ".dat", kib, false);
+    }
+}
+
 int main(int argc, char** argv) {
     self_path = argv[0];
     if (argc == 5 && std::string(argv[1]) == "--replicate") return replicate_child(argv[2], argv[3], argv[4]);
+    // For bench/window.sh: the same trees, and the engine's figure on them.
+    if (argc == 5 && std::string(argv[1]) == "--make-tree") {
+        make_tree(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+        return 0;
+    }
 
     const int files = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int dirs = argc > 2 ? std::atoi(argv[2]) : 1000;
@@ -133,16 +154,7 @@ int main(int argc, char** argv) {
 
     std::printf("tree: %d files of 1 KiB in %d directories, %d rounds, median shown\n", files, dirs,
                 rounds);
-    {
-        const std::string kib(1024, 'q');
-        auto& os = os::native();
-        for (int d = 0; d < dirs; ++d) {
-            const std::string dir = src + "/d" + std::to_string(d);
-            (void)os.make_dir(dir);
-            for (int f = 0; f < files / dirs; ++f)
-                (void)os.write_file(dir + "/f" + std::to_string(f) + ".dat", kib, false);
-        }
-    }
+    make_tree(src, files, dirs);
     shell("sync; find " + src + " -type f -exec cat {} + > /dev/null");  // warm
 
     // Initial copy into a fresh empty target each round. Nothing is deleted

@@ -180,20 +180,25 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing) {
     if (!listing) {
         error_ = listing.error();
     } else {
-        std::vector<os::DirEntry> shown;
-        for (auto& e : *listing) {
+        // The files shown are gathered at the front of the listing itself:
+        // a directory of many files is held once, not twice, on its way.
+        auto& all = *listing;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            auto& e = all[i];
             if (shown_as_subdirectory(e)) subdirs_.push_back(std::move(e.name));
             if (e.kind != os::Kind::file) continue;
             if (e.hidden || e.system)
                 hidden_.push_back(std::move(e.name));
-            else if (matches_pattern(e.name, pattern_))
-                shown.push_back(std::move(e));
+            else if (matches_pattern(e.name, pattern_) && kept++ != i)
+                all[kept - 1] = std::move(e);
         }
-        std::sort(shown.begin(), shown.end(),
+        all.resize(kept);
+        std::sort(all.begin(), all.end(),
                   [](const os::DirEntry& a, const os::DirEntry& b) { return less_name(a.name, b.name); });
-        files_.reserve(shown.size());
-        infos_.reserve(shown.size());
-        for (auto& e : shown) {
+        files_.reserve(kept);
+        infos_.reserve(kept);
+        for (auto& e : all) {
             infos_.push_back({e.kind, e.hidden, e.system, e.size, e.mtime});
             files_.push_back(std::move(e.name));
         }

@@ -20,6 +20,9 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 #include "view/icon.h"
 
@@ -33,13 +36,13 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kDepthRole = Qt::UserRole + 1;
 
 // Keeps a widget's enabled and visible state in step with its control.
-void follow(ui::Control& c, QWidget* w) {
+void follow(ui::Redraw& redraw, ui::Control& c, QWidget* w) {
     auto sync = [&c, w] {
         w->setEnabled(c.enabled());
         w->setVisible(c.visible());
     };
     sync();
-    c.changed.connect(sync);
+    redraw.follow(c.changed, sync);
 }
 
 // Draws each line of a directory list indented by its depth.
@@ -69,33 +72,38 @@ private:
 // path; a highlighted line changes nothing.
 class DirectoryView : public QListWidget {
 public:
-    DirectoryView(ui::DirectoryList& list, QWidget* parent) : QListWidget(parent), list_(list) {
+    DirectoryView(ui::DirectoryList& list, std::function<void()> acted, QWidget* parent)
+        : QListWidget(parent), list_(list), acted_(std::move(acted)),
+          // Looked up once: a theme lookup probes the disk for every icon.
+          opened_(style()->standardIcon(QStyle::SP_DirOpenIcon)),
+          closed_(style()->standardIcon(QStyle::SP_DirClosedIcon)) {
         setItemDelegate(new IndentDelegate(this));
         setUniformItemSizes(true);
     }
 
+    // Rebuilt only when its lines changed; during a run the list often
+    // comes back to lines it showed a frame ago.
     void sync() {
-        std::vector<std::string> paths;
+        const auto& lines = list_.lines();
         int open = -1;
-        for (const auto& l : list_.lines()) {
-            if (l.open) open = static_cast<int>(paths.size());
-            paths.push_back(l.path);
-        }
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].open) open = static_cast<int>(i);
         QSignalBlocker block(this);
-        if (paths != shown_) {
+        if (!sameLines(lines, open)) {
+            setUpdatesEnabled(false);
             clear();
-            const QIcon opened = style()->standardIcon(QStyle::SP_DirOpenIcon);
-            const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
             int row = 0;
-            for (const auto& l : list_.lines()) {
-                auto* item = new QListWidgetItem(row <= open ? opened : closed, q(l.label), this);
+            for (const auto& l : lines) {
+                auto* item = new QListWidgetItem(row <= open ? opened_ : closed_, q(l.label), this);
                 item->setData(kPathRole, q(l.path));
                 item->setData(kDepthRole, l.depth);
                 ++row;
             }
-            shown_ = std::move(paths);
+            shown_ = lines;
+            shownOpen_ = open;
+            setUpdatesEnabled(true);
         }
-        if (open >= 0) setCurrentRow(open);
+        if (open >= 0 && currentRow() != open) setCurrentRow(open);
     }
 
 protected:
@@ -120,19 +128,34 @@ private:
     void openItem(QListWidgetItem* item) {
         // A directory that cannot be opened leaves the list where it was.
         (void)list_.setPath(item->data(kPathRole).toString().toStdString());
+        acted_();
+    }
+
+    bool sameLines(const std::vector<ui::DirectoryList::Line>& lines, int open) const {
+        if (open != shownOpen_ || lines.size() != shown_.size()) return false;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].path != shown_[i].path || lines[i].label != shown_[i].label ||
+                lines[i].depth != shown_[i].depth)
+                return false;
+        return true;
     }
 
     ui::DirectoryList& list_;
-    std::vector<std::string> shown_;
+    std::function<void()> acted_;
+    const QIcon opened_, closed_;
+    std::vector<ui::DirectoryList::Line> shown_;
+    int shownOpen_ = -1;
 };
 
 // A drive list; the drives are read again each time it opens, so that a
 // volume mounted later can be chosen.
 class DriveView : public QComboBox {
 public:
-    DriveView(ui::DriveList& list, QWidget* parent) : QComboBox(parent), list_(list) {
-        connect(this, &QComboBox::activated, this, [this](int i) {
-            if (i >= 0) list_.setDrive(itemData(i).toString().toStdString());
+    DriveView(ui::DriveList& list, std::function<void()> acted, QWidget* parent)
+        : QComboBox(parent), list_(list) {
+        connect(this, &QComboBox::activated, this, [this, acted = std::move(acted)](int i) {
+            if (i >= 0 && list_.enabled()) list_.setDrive(itemData(i).toString().toStdString());
+            acted();
         });
     }
 
@@ -143,7 +166,8 @@ public:
             for (const auto& d : list_.drives()) addItem(q(d), q(d));
             shown_ = list_.drives();
         }
-        setCurrentIndex(findData(q(list_.drive())));
+        const int i = findData(q(list_.drive()));
+        if (i != currentIndex()) setCurrentIndex(i);
     }
 
     void showPopup() override {
@@ -173,7 +197,12 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     // counts as a minute, so it must not drift by the coarse timer's 5 %.
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(form.Timer1.interval());
-    connect(&timer_, &QTimer::timeout, this, [this] { form_.Timer1_Timer(); });
+    // A tick may run the batch; the window shows its outcome when it ends.
+    // A tick that comes while a run yields leaves the drawing to the frames.
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        form_.Timer1_Timer();
+        if (!form_.running()) drawNow();
+    });
     auto syncTimer = [this] {
         if (form_.Timer1.enabled())
             timer_.start();
@@ -184,7 +213,18 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     form.Timer1.changed.connect(syncTimer);
     form.changed.connect([this] { syncWindow(); });
     syncWindow();
+
+    frameTimer_.setSingleShot(true);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { redraw_.frame(); });
+    redraw_.schedule = [this](int ms) { frameTimer_.start(ms); };
 }
+
+void MainWindow::drawNow() {
+    frameTimer_.stop();
+    redraw_.frame();
+}
+
+void MainWindow::setTickInterval(int ms) { timer_.setInterval(ms); }
 
 int MainWindow::px(int twips) const { return (twips * dpi_ + 720) / 1440; }
 
@@ -215,7 +255,10 @@ void MainWindow::buildMenus() {
             }
         } else {
             a = menus.at(m->parent())->addAction(q(m->caption()));
-            connect(a, &QAction::triggered, this, [m] { m->clicked.emit(); });
+            connect(a, &QAction::triggered, this, [this, m] {
+                if (m->enabled()) m->clicked.emit();
+                drawNow();
+            });
         }
         actions_[m->name()] = a;
         // An item shows a mark only while it is checked; a checkable action
@@ -228,7 +271,7 @@ void MainWindow::buildMenus() {
             if (!popup) a->setVisible(m->visible());
         };
         sync();
-        m->changed.connect(sync);
+        redraw_.follow(m->changed, sync);
         // Qt flips a checkable action itself; the model decides.
         connect(a, &QAction::triggered, this, sync);
     }
@@ -245,9 +288,11 @@ void MainWindow::buildControls() {
         w->setGeometry(px(g.left), px(g.top), px(g.width), px(g.height));
         w->setObjectName(q(c.name()));
         widgets_[c.name()] = w;
-        follow(c, w);
+        follow(redraw_, c, w);
     };
     auto host = [&](ui::Control& c) { return containers.at(c.container()); };
+    // The user's action is drawn at once, whatever the frame rate.
+    auto acted = [this] { drawNow(); };
 
     for (ui::Control* c : form_.controls()) {
         if (auto* f = dynamic_cast<ui::Frame*>(c)) {
@@ -262,17 +307,22 @@ void MainWindow::buildControls() {
             place(*c, box);
         } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
             auto* w = new QPushButton(q(b->caption()), host(*c));
-            connect(w, &QPushButton::clicked, this, [b] { b->clicked.emit(); });
+            // What the user sees may lag the model by a frame: a button
+            // the model has just disabled does nothing.
+            connect(w, &QPushButton::clicked, this, [this, b] {
+                if (b->enabled() && b->visible()) b->clicked.emit();
+                drawNow();
+            });
             place(*c, w);
         } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
-            auto* w = new DriveView(*d, host(*c));
+            auto* w = new DriveView(*d, acted, host(*c));
             w->sync();
-            d->changed.connect([w] { w->sync(); });
+            redraw_.follow(d->changed, [w] { w->sync(); });
             place(*c, w);
         } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
-            auto* w = new DirectoryView(*t, host(*c));
+            auto* w = new DirectoryView(*t, acted, host(*c));
             w->sync();
-            t->changed.connect([w] { w->sync(); });
+            redraw_.follow(t->changed, [w] { w->sync(); });
             place(*c, w);
         } else if (dynamic_cast<ui::FileList*>(c)) {
             // The file lists are never shown.
@@ -283,20 +333,25 @@ void MainWindow::buildControls() {
                 w->setReadOnly(true);
                 w->setLineWrapMode(QPlainTextEdit::NoWrap);
                 w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                auto sync = [x, w] {
+                auto sync = [x, w, shown = std::make_shared<std::string>()] {
+                    if (*shown == x->text() && !shown->empty()) return;
+                    *shown = x->text();
                     QString s = q(x->text());
                     s.replace("\r\n", "\n");
                     w->setPlainText(s);
                 };
                 sync();
-                x->changed.connect(sync);
+                redraw_.follow(x->changed, sync);
                 place(*c, w);
             } else {
                 auto* w = new QLineEdit(host(*c));
                 w->setReadOnly(true);
-                auto sync = [x, w] { w->setText(q(x->text())); };
+                auto sync = [x, w] {
+                    const QString s = q(x->text());
+                    if (w->text() != s) w->setText(s);
+                };
                 sync();
-                x->changed.connect(sync);
+                redraw_.follow(x->changed, sync);
                 place(*c, w);
             }
         } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
@@ -313,28 +368,33 @@ void MainWindow::buildControls() {
                 w->setSliderPosition(s->value());
             };
             sync();
-            s->changed.connect(sync);
-            connect(w, &QSlider::valueChanged, this, [s, sync](int v) {
-                s->setValue(v);
+            redraw_.follow(s->changed, sync);
+            connect(w, &QSlider::valueChanged, this, [this, s, sync](int v) {
+                if (s->enabled()) s->setValue(v);
                 sync();  // the model may put it elsewhere
+                drawNow();
             });
             place(*c, w);
         } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
             auto* w = new QLabel(host(*c));
             w->setTextFormat(Qt::PlainText);
-            auto sync = [l, w] { w->setText(q(l->caption())); };
+            auto sync = [l, w] {
+                const QString s = q(l->caption());
+                if (w->text() != s) w->setText(s);
+            };
             sync();
-            l->changed.connect(sync);
+            redraw_.follow(l->changed, sync);
             place(*c, w);
         } else if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
             auto* w = new QProgressBar(host(*c));
             w->setTextVisible(false);
             auto sync = [p, w] {
-                w->setRange(p->min(), p->max());
-                w->setValue(p->value());
+                if (w->minimum() != p->min() || w->maximum() != p->max())
+                    w->setRange(p->min(), p->max());
+                if (w->value() != p->value()) w->setValue(p->value());
             };
             sync();
-            p->changed.connect(sync);
+            redraw_.follow(p->changed, sync);
             place(*c, w);
         } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
             auto* w = new QCheckBox(q(k->caption()), host(*c));
@@ -343,24 +403,39 @@ void MainWindow::buildControls() {
                 w->setChecked(k->value() == 1);
             };
             sync();
-            k->changed.connect(sync);
-            connect(w, &QCheckBox::toggled, this, [k](bool on) { k->setValue(on ? 1 : 0); });
+            redraw_.follow(k->changed, sync);
+            connect(w, &QCheckBox::toggled, this, [this, k, sync](bool on) {
+                if (k->enabled()) k->setValue(on ? 1 : 0);
+                sync();  // a box the model has just disabled springs back
+                drawNow();
+            });
             place(*c, w);
         } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
             auto* w = new QListWidget(host(*c));
-            // Items only come by clear() and addItem(), each announced, so
-            // the widget follows by appending what is new.
-            auto sync = [lb, w] {
+            // Several clears and additions may come between two frames: the
+            // widget appends what is new when it still shows the start of
+            // the list, and is filled again otherwise.
+            auto sync = [lb, w, shown = std::make_shared<std::vector<std::string>>()] {
                 QSignalBlocker block(w);
-                if (w->count() > lb->listCount()) w->clear();
-                for (int i = w->count(); i < lb->listCount(); ++i)
-                    w->addItem(q(lb->items()[static_cast<std::size_t>(i)]));
-                w->setCurrentRow(lb->listIndex());
+                const auto& items = lb->items();
+                const bool prefix = shown->size() <= items.size() &&
+                                    std::equal(shown->begin(), shown->end(), items.begin());
+                if (!prefix) {
+                    w->clear();
+                    shown->clear();
+                }
+                for (std::size_t i = shown->size(); i < items.size(); ++i) {
+                    w->addItem(q(items[i]));
+                    shown->push_back(items[i]);
+                }
+                if (w->currentRow() != lb->listIndex()) w->setCurrentRow(lb->listIndex());
             };
             sync();
-            lb->changed.connect(sync);
-            connect(w, &QListWidget::currentRowChanged, this,
-                    [lb](int row) { lb->setListIndex(row); });
+            redraw_.follow(lb->changed, sync);
+            connect(w, &QListWidget::currentRowChanged, this, [this, lb](int row) {
+                if (lb->enabled()) lb->setListIndex(row);
+                drawNow();
+            });
             place(*c, w);
         }
     }
@@ -379,10 +454,13 @@ void MainWindow::buildControls() {
 }
 
 void MainWindow::syncWindow() {
-    if (form_.mousePointer() == ui::MousePointer::Hourglass)
-        setCursor(Qt::WaitCursor);
-    else
-        unsetCursor();
+    if (form_.mousePointer() != pointer_) {
+        pointer_ = form_.mousePointer();
+        if (pointer_ == ui::MousePointer::Hourglass)
+            setCursor(Qt::WaitCursor);
+        else
+            unsetCursor();
+    }
     if (form_.ended()) {
         close();
         return;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ui/form1.h"
+#include "ui/redraw.h"
 
 class QAction;
 
@@ -29,6 +30,15 @@ public:
     QMenu* popupMenu() { return &popup_; }
     // Timer1 as it runs.
     const QTimer& timer() const { return timer_; }
+    // Timer1's period in place of the model's, for benchmarks that cannot
+    // wait a minute for a tick; the tick itself is unchanged.
+    void setTickInterval(int ms);
+
+    // Draws what changed in the model since the last frame: afterwards the
+    // window shows exactly the model. Changes are otherwise drawn at most
+    // once a frame.
+    void drawNow();
+    const ui::Redraw& redraw() const { return redraw_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -44,6 +54,9 @@ private:
     std::map<std::string, QAction*> actions_;
     QMenu popup_;
     QTimer timer_;
+    ui::Redraw redraw_;
+    QTimer frameTimer_;
+    ui::MousePointer pointer_ = ui::MousePointer::Default;
     int dpi_ = 96;
     // What syncWindow last applied, so that it acts on changes only and
     // leaves alone what the user did through the window manager.

@@ -38,7 +38,14 @@ bool QtDialogs::ask(const std::string& title, const std::string& text) {
            QMessageBox::Yes;
 }
 
-void QtPump::yield() { QCoreApplication::processEvents(); }
+void QtPump::yield() {
+    if (std::chrono::steady_clock::now() - last_ >= kEvery) yieldNow();
+}
+
+void QtPump::yieldNow() {
+    QCoreApplication::processEvents();
+    last_ = std::chrono::steady_clock::now();
+}
 
 void QtApplication::quit() { QCoreApplication::quit(); }
 

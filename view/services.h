@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <chrono>
 
 #include "ui/form1.h"
 
@@ -19,9 +20,19 @@ private:
     QWidget* parent_;
 };
 
+// The engine yields after every file it copies, which may be every few
+// microseconds; handling the event queue costs far more than that. Pending
+// events are handled when the last handling is kEvery ago, so they wait a
+// few milliseconds at most, and the copying goes on at full speed.
 class QtPump : public ui::EventPump {
 public:
+    static constexpr std::chrono::milliseconds kEvery{5};
     void yield() override;
+    // Handles pending events now.
+    void yieldNow();
+
+private:
+    std::chrono::steady_clock::time_point last_{};
 };
 
 class QtApplication : public ui::Application {

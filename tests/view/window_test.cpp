@@ -158,8 +158,10 @@ TEST_F(WindowTest, TogglesFollowTheModelBothWaysAndStayIndependent) {
     EXPECT_TRUE(form->CC.checked());
     w.actionOf("CC")->trigger();
     EXPECT_FALSE(w.actionOf("CC")->isChecked());
-    // A mark the program sets shows too (a batch entry sets Subs).
+    // A mark the program sets shows too (a batch entry sets Subs), by the
+    // next frame or when asked.
     form->Subs.setChecked(true);
+    w.drawNow();
     EXPECT_TRUE(w.actionOf("Subs")->isChecked());
     EXPECT_FALSE(form->Movefiles.checked());
 }
@@ -306,6 +308,7 @@ TEST_F(WindowTest, TheListAndTheCheckBoxPassTheUsersChoice) {
     QTest::mouseClick(check, Qt::LeftButton);
     EXPECT_EQ(form->Check2.value(), 1);
     form->Check2.setValue(0);
+    w.drawNow();
     EXPECT_FALSE(check->isChecked());
 }
 
@@ -315,12 +318,15 @@ TEST_F(WindowTest, TheProgressBarAndTheCountBoxesShowWhatTheRunSets) {
     form->setProgressRange(0, 7);
     form->setProgressValue(3);
     form->setProgressVisible(true);
+    window->drawNow();
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->maximum(), 7);
     EXPECT_EQ(bar->value(), 3);
     form->setProgressVisible(false);
+    window->drawNow();
     EXPECT_FALSE(bar->isVisible());
     form->setCountText(engine::Side::source, "/a/\r\n3 files");
+    window->drawNow();
     EXPECT_EQ(widget<QPlainTextEdit>("Text1")->toPlainText(), "/a/\n3 files");
 }
 

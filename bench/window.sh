@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# The real program, its window on a private X server, timed beside rsync on
+# the same trees in one run: a first copy, a run with nothing to do, and a
+# run after 1 % of the files changed; once with the window shown, once
+# hidden with "&Hide", and the engine alone (quillmere-bench, no window)
+# beside them. Also the start-up time to an exposed window, the peak memory
+# and the lateness of a 10 ms timer during each run.
+#
+#   bench/window.sh [FILES [DIRS [BIG-MiB]]]     default 20000 200 0
+#
+# SAME_ONLY=1 times the no-change run alone, on one target that cp -a made
+# (for trees too large to copy four times); MODES="shown" leaves out the
+# hidden window.
+#
+# BUILD names the build directory (default build/default). The run is
+# started by a real tick of Timer1: QUILLMERE_TICK_MS shortens its period
+# (the slider stays at 60, so the run comes at the 60th tick), and
+# QUILLMERE_TIMINGS has the program note its figures and end after the run.
+# The specified two-second pause of every entry is left out of the times.
+set -euo pipefail
+
+files=${1:-20000}
+dirs=${2:-200}
+big_mib=${3:-0}
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$here/build/default}
+prog_bin=$build/app/quillmere
+bench_bin=$build/bench/quillmere-bench
+tick_ms=${TICK_MS:-50}
+[ -x "$prog_bin" ] && [ -x "$bench_bin" ] || { echo "build first: $prog_bin, $bench_bin" >&2; exit 1; }
+
+root=$(mktemp -d "${TMPDIR_BENCH:-/var/tmp}/qmwin-XXXXXX")
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+now() { date +%s.%N; }
+elapsed() { echo "$(now) $1" | awk '{printf "%.3f", $1 - $2}'; }
+timed() { local t; t=$(now); "$@" >/dev/null; elapsed "$t"; }
+
+# A private X server with a notification area, so that "&Hide" hides.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$root/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$root/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$root/display")"
+export XDG_RUNTIME_DIR="$root/xdg"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset XDG_CURRENT_DESKTOP DBUS_SESSION_BUS_ADDRESS
+export QT_QPA_PLATFORM=xcb
+trayer --edge bottom --align right --widthtype pixel --width 64 --heighttype pixel --height 24 \
+  >/dev/null 2>&1 &
+pids+=($!)
+mkdir -p "$root/lists"
+export winbootdir=$root/lists
+
+echo "load before: $(uptime | sed 's/.*load average/load average/')"
+echo "tree: $files files of 1 KiB in $dirs directories under $root"
+"$bench_bin" --make-tree "$root/src" "$files" "$dirs"
+sync
+find "$root/src" -type f -exec cat {} + >/dev/null   # warm
+
+read -r -a modes <<<"${MODES:-shown hidden}"
+same_only=${SAME_ONLY:-0}
+for m in "${modes[@]}" headless; do
+  mkdir -p "$root/p-$m" "$root/t-$m"
+  [ "$m" = headless ] || cp "$prog_bin" "$root/p-$m/quillmere"
+  printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\n' "$root/src" "$root/t-$m" \
+    >"$root/p-$m/BATCH.INI"
+done
+mkdir -p "$root/t-rsync"
+if [ "$same_only" = 1 ]; then
+  # Nothing is written in a run with nothing to do: one target serves all.
+  rmdir "$root/t-rsync"
+  cp -a "$root/src" "$root/t-rsync"
+  for m in "${modes[@]}" headless; do
+    rmdir "$root/t-$m"
+    ln -s "$root/t-rsync" "$root/t-$m"
+  done
+fi
+
+# run_program MODE PHASE: one real run; leaves its figures in $root/tim-MODE-PHASE.
+run_program() {
+  local mode=$1 phase=$2 out=$root/tim-$1-$2 start pid win
+  rm -f "$out"
+  start=$(date +%s%N)
+  QUILLMERE_TICK_MS=$tick_ms QUILLMERE_TIMINGS=$out "$root/p-$mode/quillmere" 2>"$root/err-$mode" &
+  pid=$!
+  pids+=($pid)
+  for _ in $(seq 200); do grep -q '^exposed-epoch-ns' "$out" 2>/dev/null && break; sleep 0.02; done
+  echo "start-ns $start" >>"$out"
+  if [ "$mode" = hidden ]; then
+    win=$(xdotool search --onlyvisible --name '^Quillmere$' | head -n 1)
+    # "&Hide", at its place in the window's layout (twips of the client area).
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    local menu=$(( HEIGHT - (6660 * WIDTH + 5797) / 11595 ))
+    xdotool mousemove --window "$win" $(( 10807 * WIDTH / 11595 )) $(( menu + 5887 * WIDTH / 11595 )) click 1
+    sleep 0.2
+    if xdotool search --onlyvisible --name '^Quillmere$' >/dev/null; then
+      echo "the window did not hide" >&2
+    fi
+  fi
+  local t0 ok=0
+  t0=$(date +%s)
+  while kill -0 "$pid" 2>/dev/null; do
+    (( $(date +%s) - t0 > ${RUN_TIMEOUT:-3600} )) && { kill "$pid"; break; }
+    sleep 0.05
+  done
+  wait "$pid" || true
+  grep -q '^run-s' "$out" || { echo "no run recorded for $mode $phase: $(cat "$root/err-$mode")" >&2; }
+}
+field() { awk -v k="$2" '$1 == k { for (i = 2; i <= NF; i++) if ($i == "'"$3"'") { print $(i + 1); exit } }' "$1"; }
+run_s() { awk '$1 == "run-s" { print $2 }' "$1"; }
+
+# run_headless PHASE: the engine alone, in a child of quillmere-bench.
+run_headless() {
+  "$bench_bin" --replicate "$root/p-headless" "$root/src" "$root/t-headless" >"$root/tim-headless-$1"
+}
+
+declare -A T C
+phase() {
+  local p=$1 rsync_opts=$2
+  sync
+  T[$p,rsync]=$(timed rsync $rsync_opts "$root/src/" "$root/t-rsync/")
+  sync
+  # The windows take turns at going first, so that neither always meets
+  # the disk as the other left it.
+  local order=("${modes[@]}")
+  if (( ${#modes[@]} == 2 )) && [ "$p" = same ]; then order=("${modes[1]}" "${modes[0]}"); fi
+  for m in "${order[@]}"; do
+    run_program "$m" "$p"
+    T[$p,$m]=$(run_s "$root/tim-$m-$p")
+    sync
+  done
+  run_headless "$p"
+  T[$p,headless]=$(awk '{ print $1 }' "$root/tim-headless-$p")
+  C[$p,headless]=$(awk '{ print $5 }' "$root/tim-headless-$p")
+  for m in "${modes[@]}"; do C[$p,$m]=$(field "$root/tim-$m-$p" run-s cpu-s); done
+  T[$p,load]=$(cut -d' ' -f1 /proc/loadavg)
+}
+
+phases=(first same changed)
+if [ "$same_only" = 1 ]; then
+  phases=(same)
+  phase same "-rt"
+else
+  phase first "-rt --whole-file"
+  phase same "-rt"
+  # 1 % of the files change: one byte longer, and a newer time.
+  find "$root/src" -type f | awk 'NR % 100 == 0' >"$root/changed"
+  while read -r f; do printf x >>"$f"; done <"$root/changed"
+  changed=$(wc -l <"$root/changed")
+  phase changed "-rt"
+fi
+
+equal=yes
+for m in rsync "${modes[@]}" headless; do
+  diff -r "$root/src" "$root/t-$m/" >/dev/null || equal="NO ($m)"
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%5.2fx", a / b; else print "  -  " }'; }
+echo
+echo "figures in seconds; the run's two-second pause per entry is not in them"
+printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s %-5s\n' "" "shown" "hidden" "headless" "rsync" \
+  "shown/" "hidden/" "shown/" "load"
+printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s\n' "" "" "" "" "" "rsync" "shown" "headless"
+for p in "${phases[@]}"; do
+  case $p in
+    first) label="first copy" ;;
+    same) label="no-change run" ;;
+    changed) label="1 % changed ($changed)" ;;
+  esac
+  printf '%-22s %9.3f %9.3f %9.3f %9.3f  %-8s %-8s %-8s %s\n' "$label" "${T[$p,shown]}" \
+    "${T[$p,hidden]:-0}" "${T[$p,headless]}" "${T[$p,rsync]}" "$(ratio "${T[$p,shown]}" "${T[$p,rsync]}")" \
+    "$(ratio "${T[$p,hidden]:-0}" "${T[$p,shown]}")" "$(ratio "${T[$p,shown]}" "${T[$p,headless]}")" \
+    "${T[$p,load]}"
+done
+echo "(rsync -rt --whole-file for the first copy, rsync -rt after)"
+echo "processor time of the run (user + system, all threads), seconds:"
+for p in "${phases[@]}"; do
+  printf '  %-20s shown %7.3f  hidden %7.3f  headless %7.3f\n' "$p" "${C[$p,shown]}" \
+    "${C[$p,hidden]:-0}" "${C[$p,headless]}"
+done
+echo
+for p in "${phases[@]}"; do
+  f=$root/tim-shown-$p
+  s=$(awk '$1 == "start-ns" { s = $2 } $1 == "exposed-epoch-ns" { e = $2 } END { printf "%.0f", (e - s) / 1e6 }' "$f")
+  printf '%-14s start-up to exposed window %5s ms; peak memory idle %6.1f MiB, after the run %6.1f MiB (+%.1f)\n' \
+    "$p:" "$s" "$(echo "$(field "$f" peak-kib idle) / 1024" | bc -l)" \
+    "$(echo "$(field "$f" peak-kib after-run) / 1024" | bc -l)" \
+    "$(echo "($(field "$f" peak-kib after-run) - $(field "$f" peak-kib idle)) / 1024" | bc -l)"
+done
+for m in "${modes[@]}"; do
+  for p in "${phases[@]}"; do
+    f=$root/tim-$m-$p
+    printf '%-7s %-8s 10 ms timer lateness: p50 %6.1f  p99 %6.1f  max %6.1f ms (%s samples); in the pause: max %.0f ms; %s frames drawn\n' \
+      "$m" "$p" "$(field "$f" lateness-ms p50)" "$(field "$f" lateness-ms p99)" \
+      "$(field "$f" lateness-ms max)" "$(field "$f" lateness-ms samples)" \
+      "$(field "$f" lateness-ms pause-max)" "$(awk '$1 == "frames" { print $2 }' "$f")"
+  done
+done
+for p in "${phases[@]}"; do
+  printf 'headless %-8s peak memory of the run (whole process, no window) %.1f MiB\n' "$p" \
+    "$(echo "$(awk '{ print $3 }' "$root/tim-headless-$p") / 1024" | bc -l)"
+done
+echo "targets equal to the source: $equal"
+
+if (( big_mib > 0 )); then
+  rm -rf "$root/t-"* "$root/src"
+  mkdir -p "$root/p-shown"
+  mkdir -p "$root/big" "$root/t-shown" "$root/t-cp"
+  head -c "${big_mib}M" /dev/urandom >"$root/big/big.bin"
+  sync
+  cat "$root/big/big.bin" >/dev/null
+  printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\n' "$root/big" "$root/t-shown" \
+    >"$root/p-shown/BATCH.INI"
+  run_program shown big
+  ours=$(run_s "$root/tim-shown-big")
+  # The program flushes its copy before the run ends; so does this.
+  sync
+  theirs=$(timed sh -c "cp '$root/big/big.bin' '$root/t-cp/big.bin' && sync")
+  printf '\none file of %d MiB: shown %.3f s, cp && sync %.3f s: throughput %s of cp && sync\n' \
+    "$big_mib" "$ours" "$theirs" "$(ratio "$theirs" "$ours")"
+fi
+echo "load after: $(uptime | sed 's/.*load average/load average/')"
