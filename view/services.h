@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "ui/form1.h"
+#include "ui/services.h"
 
 namespace qm::view {
 
