@@ -10,6 +10,8 @@
 //                                and prints its text
 //   qm-inspect click TITLE ID    posts a click to the button ID
 //   qm-inspect shown TITLE       exit 0 when the window is visible
+//   qm-inspect menu -            the screen rectangle of an open popup menu
+//   qm-inspect tips -            the texts of the tips shown now
 #include <windows.h>
 
 #include <commctrl.h>
@@ -114,8 +116,12 @@ int dump(HWND top) {
         std::printf("%d\t%s\t%d\t%d\t%ld %ld %ld %ld\t%s\n", id, utf8(cls).c_str(),
                     ::IsWindowVisible(c) ? 1 : 0, ::IsWindowEnabled(c) ? 1 : 0, r.left, r.top,
                     r.right - r.left, r.bottom - r.top, escaped(textOf(c)).c_str());
-        if (cls == L"ListBox")
+        if (cls == L"ListBox") {
             items(c, id, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL);
+            std::printf("%d\tlines\t%d %d\n", id,
+                        static_cast<int>(::SendMessageW(c, LB_GETTOPINDEX, 0, 0)),
+                        static_cast<int>(::SendMessageW(c, LB_GETITEMHEIGHT, 0, 0)));
+        }
         else if (cls == L"ComboBox")
             items(c, id, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_GETCURSEL);
         else if (cls == TRACKBAR_CLASSW)
@@ -149,6 +155,20 @@ int main(int argc, char** argv) {
             ::Sleep(100);
         }
         return 1;
+    }
+    if (cmd == "menu" || cmd == "tips") {
+        const wchar_t* cls = cmd == "menu" ? L"#32768" : TOOLTIPS_CLASSW;
+        int found = 0;
+        for (HWND w = ::FindWindowExW(nullptr, nullptr, cls, nullptr); w;
+             w = ::FindWindowExW(nullptr, w, cls, nullptr)) {
+            if (!::IsWindowVisible(w)) continue;
+            RECT r{};
+            ::GetWindowRect(w, &r);
+            std::printf("%ld %ld %ld %ld\t%s\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
+                        escaped(textOf(w)).c_str());
+            ++found;
+        }
+        return found ? 0 : 1;
     }
     HWND top = find(title, false);
     if (!top) {
