@@ -13,12 +13,13 @@ start_program "$d/prog" "$d/work"
 text=$(wait_box "First time" 30) || fail "no First time box"
 [ "$text" = 'Please select Source and Target directory...\r\nThen remove initial batch entry...' ] \
   || fail "the First time box says: $text"
-[ -e "$d/prog/BATCH.INI" ] && fail "BATCH.INI written before the box was answered"
+[ -z "$(ls "$d/prog" | grep -ix batch.ini)" ] || fail "BATCH.INI written before the box was answered"
 shown && fail "the window showed before the load ended"
 [ -n "$shots" ] && import -window root "$shots/win-first-time.png"
 xdotool key Return
 
 wait_shown || fail "the window did not appear"
+[ "$(ls "$d/prog" | grep -ix batch.ini)" = BATCH.INI ] || fail "the batch file is named: $(ls "$d/prog")"
 expected=$'[batch]\r\nSource:C:\\\r\nTarget:C:\\\r\nSubs:YES\r\n'
 [ "$(od -An -c "$d/prog/BATCH.INI")" = "$(printf '%s' "$expected" | od -An -c)" ] \
   || fail "BATCH.INI holds: $(od -c "$d/prog/BATCH.INI")"
