@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Windows program for release (optimised, stripped, one static
-# exe) and makes the folder and the zip archive a Windows user downloads:
+# Builds the Windows program for release (optimised as the tested build,
+# stripped of its debug information, one static exe) and makes the folder
+# and the zip archive a Windows user downloads:
 #   dist/quillmere-VERSION-windows-x64/{quillmere.exe,README.txt}
 #   dist/quillmere-VERSION-windows-x64.zip
 set -euo pipefail
@@ -9,7 +10,7 @@ scripts/setup.sh test
 
 build=build/mingw-release
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DQM_TESTS=OFF -DQM_WERROR=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_TESTS=OFF -DQM_WERROR=ON >/dev/null
 cmake --build "$build" --target quillmere -j "$(nproc 2>/dev/null || echo 2)"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

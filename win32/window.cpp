@@ -35,15 +35,15 @@ void setText(HWND w, const std::wstring& text) {
     if (now != text) ::SetWindowTextW(w, text.c_str());
 }
 
-// The shell's small folder icon; from shell32's own icons where the stock
-// icons are not offered.
-HICON stockIcon(SHSTOCKICONID id, int shell32Index) {
+// The shell's small folder icon; from shell32's icon resources (by id)
+// where the stock icons are not offered.
+HICON stockIcon(SHSTOCKICONID id, int shell32Id) {
     SHSTOCKICONINFO info{};
     info.cbSize = sizeof info;
     if (SUCCEEDED(::SHGetStockIconInfo(id, SHGSI_ICON | SHGSI_SMALLICON, &info)) && info.hIcon)
         return info.hIcon;
     HICON small = nullptr;
-    if (::ExtractIconExW(L"shell32.dll", shell32Index, nullptr, &small, 1) == 1) return small;
+    if (::ExtractIconExW(L"shell32.dll", -shell32Id, nullptr, &small, 1) == 1) return small;
     return nullptr;
 }
 
@@ -62,8 +62,8 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     smallIcon_ = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLMERE),
                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
                                                  ::GetSystemMetrics(SM_CYSMICON), 0));
-    folder_ = stockIcon(SIID_FOLDER, 3);
-    folderOpen_ = stockIcon(SIID_FOLDEROPEN, 4);
+    folder_ = stockIcon(SIID_FOLDER, 4);
+    folderOpen_ = stockIcon(SIID_FOLDEROPEN, 5);
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
