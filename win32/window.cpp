@@ -244,8 +244,10 @@ void MainWindow::buildControls() {
             sync();
             x->changed.connect(sync);
         } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
-            HWND w = create(*c, TRACKBAR_CLASSW, TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS |
-                                                     WS_TABSTOP);
+            HWND w = create(*c, TRACKBAR_CLASSW,
+                            TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
+            // A thumb short enough to leave room for the ticks below it.
+            ::SendMessageW(w, TBM_SETTHUMBLENGTH, static_cast<WPARAM>(px(372) * 3 / 5), 0);
             ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s->min(), s->max()));
             ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
             ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
