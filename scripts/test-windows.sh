@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds the Qt-free core and its tests with MinGW-w64 and runs every
-# test program under Wine, in a Wine prefix of its own inside the build
-# folder. Ends with "windows: N passed, M failed"; fails on any failure.
+# Cross-builds the Windows program and its tests with MinGW-w64 and runs
+# them under Wine on a private X server, in a Wine prefix of its own inside
+# the build folder: every test program, then the end-to-end tests of the
+# real quillmere.exe (tests/win32/*.sh). Ends with
+# "windows: N passed, M failed"; fails on any failure.
+# QM_SHOTS=DIR keeps the end-to-end tests' screenshots there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,18 +18,32 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+xvfb=
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
+  rm -f "$build/display"
+}
+trap cleanup EXIT
 
 # The prefix is made once and kept; waiting for the server to end saves
 # its registry.
-if [ ! -f "$WINEPREFIX/.qm-ready" ]; then
+if [ ! -f "$WINEPREFIX/.qm-ready-gui" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   # Otherwise Wine marks every name that starts with a dot hidden.
   wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
+  # Without a window manager, Wine would wait at every show and hide.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
-  touch "$WINEPREFIX/.qm-ready"
+  touch "$WINEPREFIX/.qm-ready-gui"
 fi
+
+# The window's tests need a display.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$build/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$build/display")"
 
 # One wineserver for every program, or each one waits seconds at start.
 wineserver -p
@@ -59,7 +76,30 @@ while IFS= read -r exe; do
   passed=$((passed + p))
   failed=$((failed + f))
   rm -rf "$work" "$log"
-done < <(find "$build/tests" -name '*.exe' -type f | sort)
+done < <(find "$build/tests" -name '*_tests.exe' -type f | sort)
+wineserver -k >/dev/null 2>&1 || true
+kill "$xvfb" 2>/dev/null || true
+wait "$xvfb" 2>/dev/null || true
+xvfb=
+
+# The real program, one test at a time: each has its own X server and Wine
+# server.
+export QM_EXE=$build/app/quillmere.exe
+export QM_INSPECT=$build/tests/win32/qm-inspect.exe
+[ -n "${QM_SHOTS:-}" ] && mkdir -p "$QM_SHOTS"
+for t in first_start choose_pair tray scheduled_run; do
+  log=$(mktemp)
+  start=$(date +%s)
+  if bash tests/win32/$t.sh ${QM_SHOTS:+"$QM_SHOTS"} >"$log" 2>&1; then
+    passed=$((passed + 1))
+    echo "e2e $t: passed ($(( $(date +%s) - start )) s)"
+  else
+    failed=$((failed + 1))
+    echo "e2e $t: FAILED"
+    tail -20 "$log"
+  fi
+  rm -f "$log"
+done
 
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

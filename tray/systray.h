@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "ui/form1.h"
+#include "ui/services.h"
 
 class QMenu;
 class QWidget;

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <chrono>
 
-#include "ui/form1.h"
+#include "ui/services.h"
 
 namespace qm::view {
 

@@ -1,0 +1,455 @@
+// The Win32 window checked from inside: every control of Form1 as a native
+// control at its place, with its caption and state; the menus; user actions
+// sent as the controls' own messages reach the model; the message boxes and
+// the event pump. Needs a display (Xvfb under Wine).
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "support/fakes.h"
+#include "support/tempdir.h"
+#include "ui/form1.h"
+#include "win32/services.h"
+#include "win32/text.h"
+#include "win32/tray.h"
+#include "win32/window.h"
+
+namespace qm::test {
+namespace {
+
+using win32::MainWindow;
+
+std::wstring className(HWND w) {
+    wchar_t buf[64] = {};
+    ::GetClassNameW(w, buf, 64);
+    return buf;
+}
+
+std::string textOf(HWND w) {
+    wchar_t buf[512] = {};
+    ::GetWindowTextW(w, buf, 512);
+    return win32::utf8(buf);
+}
+
+RECT clientRect(HWND parent, HWND w) {
+    RECT r{};
+    ::GetWindowRect(w, &r);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::string menuText(HMENU m, UINT pos) {
+    wchar_t buf[128] = {};
+    ::GetMenuStringW(m, pos, buf, 128, MF_BYPOSITION);
+    return win32::utf8(buf);
+}
+
+// Twips to pixels at 96 DPI, rounded to the nearest.
+int at96(int twips) { return (twips * 96 + 720) / 1440; }
+
+bool menuChecked(HMENU m, UINT id) {
+    return (::GetMenuState(m, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+class FakeTray : public ui::Tray {
+public:
+    bool add(const std::string&) override { return true; }
+    bool available() override { return true; }
+    void popup() override { ++popups; }
+    int popups = 0;
+};
+
+class WindowTest : public ::testing::Test, protected FakeServices {
+protected:
+    WindowTest() : prog_os(prog.path()), use(prog_os) {
+        ui::Services s = services();
+        s.tray = &tray;
+        form = std::make_unique<ui::Form1>(s);
+        window = std::make_unique<MainWindow>(*form,
+                                              ::GetModuleHandleW(nullptr), 96);
+        form->Form_Load();
+        form->setVisible(true);
+        dialogs.boxes.clear();
+    }
+    HWND w(const std::string& name) { return window->controlWindow(name); }
+    void command(HWND control, int code) {
+        ::SendMessageW(window->hwnd(), WM_COMMAND,
+                       MAKEWPARAM(::GetDlgCtrlID(control), code),
+                       reinterpret_cast<LPARAM>(control));
+    }
+    void menu(const std::string& item) {
+        ::SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(window->menuId(item), 0), 0);
+    }
+
+    TempDir prog;
+    ProgramDirOs prog_os;
+    os::ScopedOs use;
+    FakeTray tray;
+    std::unique_ptr<ui::Form1> form;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(WindowTest, EveryControlIsANativeControlAtItsPlaceWithItsCaption) {
+    EXPECT_EQ(textOf(window->hwnd()), "Quillmere");
+    RECT client{};
+    ::GetClientRect(window->hwnd(), &client);
+    EXPECT_EQ(client.right, window->px(ui::Form1::kClientWidth));
+    EXPECT_EQ(client.bottom, window->px(ui::Form1::kClientHeight));
+    EXPECT_EQ(window->px(1440), 96);
+
+    struct Want {
+        const char* name;
+        const wchar_t* cls;
+        const char* text;  // null: not compared
+    };
+    const Want wants[] = {
+        {"Frame1", L"Button", "Sourceproperties"},
+        {"Command1", L"Button", "&Source"},
+        {"BronDrive", L"ComboBox", nullptr},
+        {"BronTree", L"ListBox", nullptr},
+        {"Text1", L"Edit", ""},
+        {"Frame2", L"Button", "Targetproperties"},
+        {"Command2", L"Button", "&Target"},
+        {"Text2", L"Edit", ""},
+        {"Doeltree", L"ListBox", nullptr},
+        {"Doeldrive", L"ComboBox", nullptr},
+        {"Command4", L"Button", "&OK"},
+        {"Command5", L"Button", "&OK"},
+        {"Slider1", L"msctls_trackbar32", nullptr},
+        {"Label1", L"Static",
+         "Interval in minutes 1-60 /Next update approx.  60 minutes from now..."},
+        {"ProgressBar1", L"msctls_progress32", nullptr},
+        {"Check2", L"Button", "Write to syncfile.log"},
+        {"Frame3", L"Button", "Batch"},
+        {"List1", L"ListBox", nullptr},
+        {"Command7", L"Button", "&Remove from batch"},
+        {"Text3", L"Edit", "C:\\"},
+        {"Text4", L"Edit", "C:\\"},
+        {"Command3", L"Button", "&Hide"},
+    };
+    for (const Want& want : wants) {
+        SCOPED_TRACE(want.name);
+        HWND h = w(want.name);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(::GetParent(h), window->hwnd());
+        EXPECT_EQ(className(h), want.cls);
+        if (want.text) {
+            EXPECT_EQ(textOf(h), want.text);
+        }
+    }
+    EXPECT_EQ(w("Brondir"), nullptr);
+    EXPECT_EQ(w("Doeldir"), nullptr);
+
+    // Positions: twips at 96 DPI, in a frame relative to the frame.
+    for (ui::Control* c : form->controls()) {
+        HWND h = w(c->name());
+        if (!h) continue;
+        SCOPED_TRACE(c->name());
+        int left = c->geometry().left, top = c->geometry().top;
+        for (ui::Control* f : form->controls())
+            if (f->name() == c->container()) {
+                left += f->geometry().left;
+                top += f->geometry().top;
+            }
+        const RECT r = clientRect(window->hwnd(), h);
+        EXPECT_EQ(r.left, at96(left));
+        EXPECT_EQ(r.top, at96(top));
+        EXPECT_EQ(r.right - r.left, at96(c->geometry().width));
+        // A drop-down list is as high as its font makes it.
+        if (className(h) != L"ComboBox") {
+            EXPECT_EQ(r.bottom - r.top, at96(c->geometry().height));
+        }
+    }
+    // The frame on the source side ends left of the target side's.
+    EXPECT_EQ(clientRect(window->hwnd(), w("Frame1")).right, at96(120) + at96(3132));
+}
+
+TEST_F(WindowTest, AFreshStartShowsTheDescribedStates) {
+    for (const char* off : {"BronDrive", "BronTree", "Doeltree", "Doeldrive", "Command4",
+                            "Command5", "Command7"})
+        EXPECT_FALSE(::IsWindowEnabled(w(off))) << off;
+    for (const char* on : {"Command1", "Command2", "Command3", "Slider1", "List1", "Check2"})
+        EXPECT_TRUE(::IsWindowEnabled(w(on))) << on;
+    EXPECT_FALSE(::IsWindowVisible(w("ProgressBar1")));
+    EXPECT_TRUE(::IsWindowVisible(w("List1")));
+    EXPECT_TRUE(::IsWindowVisible(window->hwnd()));
+    EXPECT_EQ(::SendMessageW(w("Check2"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(::SendMessageW(w("Slider1"), TBM_GETRANGEMIN, 0, 0), 0);
+    EXPECT_EQ(::SendMessageW(w("Slider1"), TBM_GETRANGEMAX, 0, 0), 60);
+    EXPECT_EQ(::SendMessageW(w("Slider1"), TBM_GETPOS, 0, 0), 60);
+    EXPECT_EQ(::SendMessageW(w("ProgressBar1"), PBM_GETRANGE, FALSE, 0), 100);
+
+    // The batch list: the placeholder entry and its ruler.
+    HWND list = w("List1");
+    ASSERT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 4);
+    wchar_t line[128] = {};
+    ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    EXPECT_STREQ(line, L" 1. Source:C:\\");
+    ::SendMessageW(list, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(line));
+    EXPECT_STREQ(line, L" 1. Include Subs:YES");
+
+    // The drive lists: the machine's drives, C: selected.
+    HWND drives = w("BronDrive");
+    const auto n = ::SendMessageW(drives, CB_GETCOUNT, 0, 0);
+    EXPECT_EQ(n, static_cast<LRESULT>(form->BronDrive.drives().size()));
+    wchar_t roots[256] = {};
+    const DWORD len = ::GetLogicalDriveStringsW(255, roots);
+    int count = 0;
+    for (const wchar_t* p = roots; p < roots + len && *p; p += wcslen(p) + 1) ++count;
+    EXPECT_EQ(n, count);
+    ::SendMessageW(drives, CB_GETLBTEXT, static_cast<WPARAM>(::SendMessageW(drives, CB_GETCURSEL, 0, 0)),
+                   reinterpret_cast<LPARAM>(line));
+    EXPECT_EQ(win32::utf8(line), form->BronDrive.drive());
+
+    // The directory list: the root open, its subdirectories below it.
+    HWND tree = w("BronTree");
+    EXPECT_EQ(::SendMessageW(tree, LB_GETCOUNT, 0, 0),
+              static_cast<LRESULT>(form->BronTree.lines().size()));
+    EXPECT_EQ(::SendMessageW(tree, LB_GETCURSEL, 0, 0), 0);
+}
+
+TEST_F(WindowTest, TheControlsAreCreatedInTabOrder) {
+    std::vector<std::string> expected;
+    for (ui::Control* c : form->controls())
+        if (w(c->name()) && !dynamic_cast<ui::Frame*>(c)) expected.push_back(c->name());
+    std::vector<std::string> seen;
+    for (HWND h = ::GetWindow(window->hwnd(), GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT))
+        for (ui::Control* c : form->controls())
+            if (w(c->name()) == h && !dynamic_cast<ui::Frame*>(c)) seen.push_back(c->name());
+    EXPECT_EQ(seen, expected);
+    // Tab moves from the enabled "&Source" to "&Target", skipping what is disabled.
+    EXPECT_EQ(::GetNextDlgTabItem(window->hwnd(), w("Command1"), FALSE), w("Text1"));
+    EXPECT_EQ(::GetNextDlgTabItem(window->hwnd(), w("Text1"), FALSE), w("Command2"));
+}
+
+TEST_F(WindowTest, MenusCarryTheirCaptionsAndCheckMarksAndThePopupIsNotOnTheBar) {
+    HMENU bar = window->menuBar();
+    ASSERT_EQ(::GetMenuItemCount(bar), 2);
+    EXPECT_EQ(menuText(bar, 0), "&File");
+    EXPECT_EQ(menuText(bar, 1), "&Options");
+    HMENU file = ::GetSubMenu(bar, 0);
+    ASSERT_EQ(::GetMenuItemCount(file), 1);
+    EXPECT_EQ(menuText(file, 0), "E&xit");
+    HMENU options = ::GetSubMenu(bar, 1);
+    ASSERT_EQ(::GetMenuItemCount(options), 5);
+    const char* captions[] = {"&Sourcedirectory", "&Targetdirectory", "&Confirm copy/move",
+                              "&Include Subs", "&Move Files"};
+    for (UINT i = 0; i < 5; ++i) EXPECT_EQ(menuText(options, i), captions[i]);
+    EXPECT_FALSE(menuChecked(options, window->menuId("CC")));
+    EXPECT_TRUE(menuChecked(options, window->menuId("Subs")));
+    EXPECT_FALSE(menuChecked(options, window->menuId("Movefiles")));
+
+    HMENU popup = window->popupMenu();
+    ASSERT_EQ(::GetMenuItemCount(popup), 1);
+    EXPECT_EQ(menuText(popup, 0), "Show Interface ");
+    for (int i = 0; i < ::GetMenuItemCount(bar); ++i) EXPECT_NE(::GetSubMenu(bar, i), popup);
+
+    // Each toggle flips its own mark, twice back to where it was.
+    menu("CC");
+    EXPECT_TRUE(form->CC.checked());
+    EXPECT_TRUE(menuChecked(options, window->menuId("CC")));
+    EXPECT_TRUE(menuChecked(options, window->menuId("Subs")));
+    menu("Subs");
+    menu("Movefiles");
+    EXPECT_FALSE(menuChecked(options, window->menuId("Subs")));
+    EXPECT_TRUE(menuChecked(options, window->menuId("Movefiles")));
+    menu("CC");
+    EXPECT_FALSE(form->CC.checked());
+    EXPECT_FALSE(menuChecked(options, window->menuId("CC")));
+}
+
+TEST_F(WindowTest, TheControlsOwnMessagesReachTheModel) {
+    // "&Source": the source lists open, the timer stops.
+    ::SendMessageW(w("Command1"), BM_CLICK, 0, 0);
+    EXPECT_TRUE(::IsWindowEnabled(w("BronTree")));
+    EXPECT_TRUE(::IsWindowEnabled(w("BronDrive")));
+    EXPECT_TRUE(::IsWindowEnabled(w("Command5")));
+    EXPECT_FALSE(::IsWindowEnabled(w("Command1")));
+    EXPECT_FALSE(form->Timer1.enabled());
+
+    // A highlighted line opens nothing; a double click opens it.
+    HWND tree = w("BronTree");
+    ASSERT_GE(::SendMessageW(tree, LB_GETCOUNT, 0, 0), 2) << "C:\\ has no subdirectory";
+    const std::string root = form->BronTree.path();
+    ::SendMessageW(tree, LB_SETCURSEL, 1, 0);
+    command(tree, LBN_SELCHANGE);
+    EXPECT_EQ(form->BronTree.path(), root);
+    const std::string target = form->BronTree.lines()[1].path;
+    command(tree, LBN_DBLCLK);
+    EXPECT_EQ(form->BronTree.path(), target);
+    EXPECT_EQ(::SendMessageW(tree, LB_GETCOUNT, 0, 0),
+              static_cast<LRESULT>(form->BronTree.lines().size()));
+    // Enter opens the highlighted line of the list that has the focus.
+    ::SetFocus(tree);
+    ::SendMessageW(tree, LB_SETCURSEL, 0, 0);
+    ::SendMessageW(window->hwnd(), WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(form->BronTree.path(), root);
+
+    // The slider taken to 0 springs to 1; the countdown follows.
+    HWND slider = w("Slider1");
+    ::SendMessageW(slider, TBM_SETPOS, TRUE, 0);
+    ::SendMessageW(window->hwnd(), WM_HSCROLL, TB_ENDTRACK, reinterpret_cast<LPARAM>(slider));
+    EXPECT_EQ(form->Slider1.value(), 1);
+    EXPECT_EQ(::SendMessageW(slider, TBM_GETPOS, 0, 0), 1);
+    EXPECT_EQ(textOf(w("Label1")),
+              "Interval in minutes 1-60 /Next update approx.  1 minutes from now...");
+
+    // The log switch.
+    ::SendMessageW(w("Check2"), BM_CLICK, 0, 0);
+    EXPECT_EQ(form->Check2.value(), 1);
+
+    // A line of the batch list selects its entry.
+    HWND list = w("List1");
+    ::SendMessageW(list, LB_SETCURSEL, 1, 0);
+    command(list, LBN_SELCHANGE);
+    EXPECT_EQ(form->List1.listIndex(), 1);
+}
+
+TEST_F(WindowTest, HideAndShowInterfaceFollowTheModel) {
+    ::SendMessageW(w("Command3"), BM_CLICK, 0, 0);
+    EXPECT_FALSE(form->visible());
+    EXPECT_FALSE(::IsWindowVisible(window->hwnd()));
+    EXPECT_TRUE(window->menuCommand(window->menuId("mShow")));
+    EXPECT_TRUE(::IsWindowVisible(window->hwnd()));
+    EXPECT_FALSE(window->menuCommand(12345));
+}
+
+TEST_F(WindowTest, OnlyTheRightButtonsPressOnTheIconOpensThePopup) {
+    win32::NotifyIcon icon;
+    icon.attach(window->hwnd(), window->icon(true), window->popupMenu(), {});
+    window->setTray(&icon);
+    // The icon's id tells its messages from the window's own right button.
+    ::SendMessageW(window->hwnd(), WM_RBUTTONUP, MK_SHIFT, WM_RBUTTONDOWN);
+    for (LPARAM other : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
+                         WM_RBUTTONUP, WM_MBUTTONDOWN})
+        ::SendMessageW(window->hwnd(), win32::NotifyIcon::kCallbackMessage, win32::NotifyIcon::kId,
+                       other);
+    EXPECT_EQ(tray.popups, 0);
+    ::SendMessageW(window->hwnd(), win32::NotifyIcon::kCallbackMessage, win32::NotifyIcon::kId,
+                   WM_RBUTTONDOWN);
+    EXPECT_EQ(tray.popups, 1);
+    window->setTray(nullptr);
+}
+
+TEST_F(WindowTest, Timer1RunsAtItsIntervalAndStopsWithTheModel) {
+    // The timer is the window's, under its own id; switching the model's
+    // off kills it, so killing it again fails.
+    EXPECT_TRUE(form->Timer1.enabled());
+    form->Timer1.setEnabled(false);
+    EXPECT_FALSE(::KillTimer(window->hwnd(), MainWindow::kTimer1));
+    form->Timer1.setEnabled(true);
+    EXPECT_TRUE(::KillTimer(window->hwnd(), MainWindow::kTimer1));
+    // A WM_TIMER counts a minute.
+    ::SendMessageW(window->hwnd(), WM_TIMER, MainWindow::kTimer1, 0);
+    EXPECT_EQ(form->MinuteCounter, 1);
+    EXPECT_EQ(textOf(w("Label1")),
+              "Interval in minutes 1-60/Next update approx.  59 minutes from now...");
+}
+
+TEST_F(WindowTest, ClosingTheWindowEndsTheProgram) {
+    ::SendMessageW(window->hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(form->ended());
+    EXPECT_EQ(app.quits, 1);
+}
+
+// A message box found by its title from another thread: its text, whether it
+// shows an icon, and the button pressed.
+struct BoxSeen {
+    std::string text;
+    bool icon = false;
+    bool found = false;
+};
+
+std::thread answer(const wchar_t* title, WORD button, BoxSeen& seen) {
+    return std::thread([title, button, &seen] {
+        for (int i = 0; i < 200 && !seen.found; ++i) {
+            HWND box = ::FindWindowW(L"#32770", title);
+            if (box && ::IsWindowVisible(box)) {
+                seen.found = true;
+                seen.text = textOf(::GetDlgItem(box, 0xFFFF));
+                for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
+                    // The box's template holds an icon control, hidden
+                    // and empty when the box has no icon.
+                    if ((::GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                        className(c) == L"Static" && ::IsWindowVisible(c) &&
+                        ::SendMessageW(c, STM_GETICON, 0, 0) != 0)
+                        seen.icon = true;
+                ::PostMessageW(box, WM_COMMAND, button, 0);
+                return;
+            }
+            ::Sleep(25);
+        }
+    });
+}
+
+TEST(Win32Dialogs, BoxesShowTheirTitleAndTextWithoutAnIcon) {
+    win32::Dialogs d;
+    BoxSeen seen;
+    auto t = answer(L"First time", IDOK, seen);
+    d.notice("First time", "Please select Source and Target directory...\r\nThen remove");
+    t.join();
+    EXPECT_TRUE(seen.found);
+    EXPECT_EQ(seen.text, "Please select Source and Target directory...\r\nThen remove");
+    EXPECT_FALSE(seen.icon);
+
+    BoxSeen yes, no;
+    auto ty = answer(L"Question", IDYES, yes);
+    EXPECT_TRUE(d.ask("Question", "Include subdirectories?"));
+    ty.join();
+    EXPECT_TRUE(yes.found);
+    EXPECT_FALSE(yes.icon);
+    auto tn = answer(L"Question", IDNO, no);
+    EXPECT_FALSE(d.ask("Question", "Include subdirectories?"));
+    tn.join();
+    EXPECT_EQ(no.text, "Include subdirectories?");
+
+    // The check sees an icon where a box has one.
+    BoxSeen withIcon;
+    auto ti = answer(L"With icon", IDOK, withIcon);
+    ::MessageBoxW(nullptr, L"x", L"With icon", MB_OK | MB_ICONINFORMATION);
+    ti.join();
+    EXPECT_TRUE(withIcon.icon);
+}
+
+TEST(Win32Pump, AYieldRunsWaitingMessagesOnceAndKeepsTheQuit) {
+    static int handled = 0;
+    static win32::Pump* pump = nullptr;
+    static int nested = 0;
+    WNDCLASSW wc{};
+    wc.lpszClassName = L"QmPumpTest";
+    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_APP) {
+            ++handled;
+            // A yield from a handler the yield runs returns at once.
+            const int before = handled;
+            pump->yield();
+            if (handled != before) ++nested;
+            return 0;
+        }
+        return ::DefWindowProcW(h, m, wp, lp);
+    };
+    ::RegisterClassW(&wc);
+    HWND h = ::CreateWindowW(L"QmPumpTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                             nullptr);
+    win32::Pump p;
+    pump = &p;
+    ::PostMessageW(h, WM_APP, 0, 0);
+    ::PostMessageW(h, WM_APP, 0, 0);
+    p.yield();
+    EXPECT_EQ(handled, 2);
+    EXPECT_EQ(nested, 0);
+    ::PostQuitMessage(3);
+    p.yield();
+    MSG msg;
+    ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    ::DestroyWindow(h);
+}
+
+}  // namespace
+}  // namespace qm::test

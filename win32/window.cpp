@@ -1,0 +1,549 @@
+#include "win32/window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "win32/resource.h"
+#include "win32/text.h"
+#include "win32/tray.h"
+
+namespace qm::win32 {
+
+namespace {
+
+const wchar_t kClassName[] = L"QuillmereForm1";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+// Keeps a window's enabled and visible state in step with its control.
+void follow(ui::Control& c, HWND w) {
+    auto sync = [&c, w] {
+        ::EnableWindow(w, c.enabled());
+        const bool shown = (::GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (shown != c.visible()) ::ShowWindow(w, c.visible() ? SW_SHOWNA : SW_HIDE);
+    };
+    sync();
+    c.changed.connect(sync);
+}
+
+// Sets a window's text only when it differs, so that an unchanged field is
+// not redrawn.
+void setText(HWND w, const std::wstring& text) {
+    const int n = ::GetWindowTextLengthW(w);
+    std::wstring now(static_cast<std::size_t>(n) + 1, L'\0');
+    ::GetWindowTextW(w, now.data(), n + 1);
+    now.resize(static_cast<std::size_t>(n));
+    if (now != text) ::SetWindowTextW(w, text.c_str());
+}
+
+// The shell's small folder icon; from shell32's icon resources (by id)
+// where the stock icons are not offered.
+HICON stockIcon(SHSTOCKICONID id, int shell32Id) {
+    SHSTOCKICONINFO info{};
+    info.cbSize = sizeof info;
+    if (SUCCEEDED(::SHGetStockIconInfo(id, SHGSI_ICON | SHGSI_SMALLICON, &info)) && info.hIcon)
+        return info.hIcon;
+    HICON small = nullptr;
+    if (::ExtractIconExW(L"shell32.dll", -shell32Id, nullptr, &small, 1) == 1) return small;
+    return nullptr;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
+    : form_(form), instance_(instance) {
+    HDC screen = ::GetDC(nullptr);
+    dpi_ = dpi > 0 ? dpi : ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    if (dpi_ <= 0) dpi_ = 96;
+
+    icon_ = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLMERE), IMAGE_ICON,
+                                            ::GetSystemMetrics(SM_CXICON),
+                                            ::GetSystemMetrics(SM_CYICON), 0));
+    smallIcon_ = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUILLMERE),
+                                                 IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                 ::GetSystemMetrics(SM_CYSMICON), 0));
+    folder_ = stockIcon(SIID_FOLDER, 4);
+    folderOpen_ = stockIcon(SIID_FOLDEROPEN, 5);
+
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hIcon = icon_;
+    wc.hIconSm = smallIcon_;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    ::RegisterClassExW(&wc);  // fails harmlessly when a second window registers it again
+
+    // The layout is fixed in twips for an 8-point font.
+    font_ = ::CreateFontW(-::MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg 2");
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, font_);
+    TEXTMETRICW tm{};
+    ::GetTextMetricsW(dc, &tm);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(nullptr, dc);
+    lineHeight_ = std::max<int>(tm.tmHeight + 2, ::GetSystemMetrics(SM_CYSMICON) + 1);
+
+    buildMenus();
+    RECT r{0, 0, px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight)};
+    ::AdjustWindowRectEx(&r, kStyle, TRUE, 0);
+    hwnd_ = ::CreateWindowExW(0, kClassName, wide(form.caption).c_str(), kStyle, CW_USEDEFAULT,
+                              CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr,
+                              menuBar_, instance, this);
+    // A menu bar that wraps takes client height; make the client area the
+    // layout's whatever the menu's height.
+    RECT client{};
+    ::GetClientRect(hwnd_, &client);
+    const int missing = px(ui::Form1::kClientHeight) - (client.bottom - client.top);
+    if (missing != 0) {
+        RECT w{};
+        ::GetWindowRect(hwnd_, &w);
+        ::SetWindowPos(hwnd_, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + missing,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    buildControls();
+    taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
+
+    // Timer1: a fresh period whenever the model switches it on.
+    auto syncTimer = [this] {
+        if (form_.Timer1.enabled())
+            ::SetTimer(hwnd_, kTimer1, static_cast<UINT>(form_.Timer1.interval()), nullptr);
+        else
+            ::KillTimer(hwnd_, kTimer1);
+    };
+    syncTimer();
+    form.Timer1.changed.connect(syncTimer);
+    form.changed.connect([this] { syncWindow(); });
+    syncWindow();
+}
+
+MainWindow::~MainWindow() {
+    if (hwnd_) {
+        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        ::DestroyWindow(hwnd_);
+    }
+    if (popup_) ::DestroyMenu(popup_);
+    if (font_) ::DeleteObject(font_);
+    for (HICON i : {folder_, folderOpen_})
+        if (i) ::DestroyIcon(i);
+}
+
+HWND MainWindow::controlWindow(const std::string& name) const {
+    auto it = windows_.find(name);
+    return it == windows_.end() ? nullptr : it->second;
+}
+
+UINT MainWindow::menuId(const std::string& item) const {
+    for (std::size_t i = 0; i < items_.size(); ++i)
+        if (items_[i]->name() == item) return kFirstMenuId + static_cast<UINT>(i);
+    return 0;
+}
+
+void MainWindow::buildMenus() {
+    menuBar_ = ::CreateMenu();
+    popup_ = ::CreatePopupMenu();
+    items_ = form_.menuItems();
+    std::map<std::string, HMENU> menus;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        ui::MenuItem* m = items_[i];
+        const UINT id = kFirstMenuId + static_cast<UINT>(i);
+        const std::wstring caption = wide(m->caption());
+        if (m->parent().empty()) {
+            if (m->name() == "rcpopup") {
+                // Never on the menu bar: opened only as a popup.
+                menus[m->name()] = popup_;
+            } else {
+                HMENU sub = ::CreatePopupMenu();
+                ::AppendMenuW(menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub),
+                              caption.c_str());
+                menus[m->name()] = sub;
+            }
+            continue;
+        }
+        HMENU menu = menus.at(m->parent());
+        ::AppendMenuW(menu, MF_STRING, id, caption.c_str());
+        auto sync = [m, menu, id] {
+            ::CheckMenuItem(menu, id, MF_BYCOMMAND | (m->checked() ? MF_CHECKED : MF_UNCHECKED));
+            ::EnableMenuItem(menu, id, MF_BYCOMMAND | (m->enabled() ? MF_ENABLED : MF_GRAYED));
+        };
+        sync();
+        m->changed.connect(sync);
+    }
+}
+
+HWND MainWindow::create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD exStyle,
+                        const std::wstring& text, int extraHeight) {
+    // Every control is a child of the window; one in a frame sits at the
+    // frame's place plus its own.
+    int left = c.geometry().left, top = c.geometry().top;
+    for (ui::Control* f : form_.controls())
+        if (f->name() == c.container()) {
+            left += f->geometry().left;
+            top += f->geometry().top;
+        }
+    const int id = kFirstControlId + c.tabIndex();
+    HWND w = ::CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, px(left),
+                               px(top), px(c.geometry().width),
+                               px(c.geometry().height) + extraHeight, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
+                               nullptr);
+    ::SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    windows_[c.name()] = w;
+    byId_[id] = &c;
+    follow(c, w);
+    return w;
+}
+
+void MainWindow::buildControls() {
+    std::vector<HWND> frames;
+    // Created in tab order: the order of creation is the tab order.
+    for (ui::Control* c : form_.controls()) {
+        if (auto* f = dynamic_cast<ui::Frame*>(c)) {
+            frames.push_back(create(*c, WC_BUTTONW, BS_GROUPBOX, 0, wide(f->caption())));
+        } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
+            create(*c, WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0, wide(b->caption()));
+        } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
+            HWND w = create(*c, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {},
+                            px(1440 * 2));
+            std::vector<std::string> shown;
+            auto sync = [d, w, shown]() mutable {
+                if (shown != d->drives()) {
+                    ::SendMessageW(w, CB_RESETCONTENT, 0, 0);
+                    for (const auto& drive : d->drives())
+                        ::SendMessageW(w, CB_ADDSTRING, 0,
+                                       reinterpret_cast<LPARAM>(wide(drive).c_str()));
+                    shown = d->drives();
+                }
+                int sel = -1;
+                for (std::size_t i = 0; i < shown.size(); ++i)
+                    if (shown[i] == d->drive()) sel = static_cast<int>(i);
+                ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
+            };
+            sync();
+            d->changed.connect(sync);
+        } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
+            HWND w = create(*c, WC_LISTBOXW,
+                            LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT |
+                                WS_VSCROLL | WS_TABSTOP,
+                            WS_EX_CLIENTEDGE);
+            ::SendMessageW(w, LB_SETITEMHEIGHT, 0, lineHeight_);
+            trees_.push_back({t, w, {}});
+        } else if (dynamic_cast<ui::FileList*>(c)) {
+            // The file lists are never shown.
+        } else if (auto* x = dynamic_cast<ui::TextBox*>(c)) {
+            // Display fields: the program writes them and never reads them.
+            const DWORD style = x->multiline()
+                                    ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL
+                                    : ES_AUTOHSCROLL;
+            HWND w = create(*c, WC_EDITW, style | ES_READONLY | WS_TABSTOP, WS_EX_CLIENTEDGE);
+            auto sync = [x, w] { setText(w, wide(x->text())); };
+            sync();
+            x->changed.connect(sync);
+        } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
+            HWND w = create(*c, TRACKBAR_CLASSW,
+                            TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
+            // A thumb short enough to leave room for the ticks below it.
+            ::SendMessageW(w, TBM_SETTHUMBLENGTH, static_cast<WPARAM>(px(372) * 3 / 5), 0);
+            ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s->min(), s->max()));
+            ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
+            ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
+            auto sync = [s, w] { ::SendMessageW(w, TBM_SETPOS, TRUE, s->value()); };
+            sync();
+            s->changed.connect(sync);
+        } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
+            HWND w = create(*c, WC_STATICW, SS_LEFT | SS_NOPREFIX);
+            auto sync = [l, w] { setText(w, wide(l->caption())); };
+            sync();
+            l->changed.connect(sync);
+        } else if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
+            HWND w = create(*c, PROGRESS_CLASSW, 0);
+            auto sync = [p, w] {
+                ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p->min()), p->max());
+                if (::SendMessageW(w, PBM_GETPOS, 0, 0) != p->value())
+                    ::SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(p->value()), 0);
+            };
+            sync();
+            p->changed.connect(sync);
+        } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
+            HWND w = create(*c, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k->caption()));
+            auto sync = [k, w] {
+                ::SendMessageW(w, BM_SETCHECK, k->value() == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+            };
+            sync();
+            k->changed.connect(sync);
+        } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
+            HWND w = create(*c, WC_LISTBOXW,
+                            LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
+                            WS_EX_CLIENTEDGE);
+            // Items only come by clear() and addItem(), each announced, so
+            // the list follows by appending what is new.
+            auto sync = [lb, w] {
+                int n = static_cast<int>(::SendMessageW(w, LB_GETCOUNT, 0, 0));
+                if (n > lb->listCount()) {
+                    ::SendMessageW(w, LB_RESETCONTENT, 0, 0);
+                    n = 0;
+                }
+                for (int i = n; i < lb->listCount(); ++i)
+                    ::SendMessageW(
+                        w, LB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(
+                            wide(lb->items()[static_cast<std::size_t>(i)]).c_str()));
+                if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != lb->listIndex())
+                    ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(lb->listIndex()), 0);
+            };
+            sync();
+            lb->changed.connect(sync);
+        }
+    }
+    for (Tree& t : trees_) {
+        syncTree(t);
+        t.list->changed.connect([this, list = t.list] {
+            for (Tree& x : trees_)
+                if (x.list == list) syncTree(x);
+        });
+    }
+    // A frame is drawn beneath the controls it holds; frames take no part in
+    // the tab order, so this leaves it as it is.
+    for (HWND f : frames)
+        ::SetWindowPos(f, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+MainWindow::Tree* MainWindow::treeOf(HWND h) {
+    for (Tree& t : trees_)
+        if (t.hwnd == h) return &t;
+    return nullptr;
+}
+
+void MainWindow::syncTree(Tree& t) {
+    std::vector<std::string> paths;
+    int open = -1;
+    for (const auto& l : t.list->lines()) {
+        if (l.open) open = static_cast<int>(paths.size());
+        paths.push_back(l.path);
+    }
+    if (paths != t.shown) {
+        ::SendMessageW(t.hwnd, WM_SETREDRAW, FALSE, 0);
+        ::SendMessageW(t.hwnd, LB_RESETCONTENT, 0, 0);
+        for (const auto& l : t.list->lines()) {
+            const auto i = ::SendMessageW(t.hwnd, LB_ADDSTRING, 0,
+                                          reinterpret_cast<LPARAM>(wide(l.label).c_str()));
+            ::SendMessageW(t.hwnd, LB_SETITEMDATA, static_cast<WPARAM>(i),
+                           static_cast<LPARAM>(l.depth));
+        }
+        ::SendMessageW(t.hwnd, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(t.hwnd, nullptr, TRUE);
+        t.shown = std::move(paths);
+    }
+    if (::SendMessageW(t.hwnd, LB_GETCURSEL, 0, 0) != open)
+        ::SendMessageW(t.hwnd, LB_SETCURSEL, static_cast<WPARAM>(open), 0);
+}
+
+void MainWindow::openTreeLine(Tree& t) {
+    const auto i = ::SendMessageW(t.hwnd, LB_GETCURSEL, 0, 0);
+    if (i < 0 || static_cast<std::size_t>(i) >= t.shown.size()) return;
+    // A directory that cannot be opened leaves the list where it was.
+    (void)t.list->setPath(t.shown[static_cast<std::size_t>(i)]);
+    syncTree(t);
+}
+
+void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
+    Tree* t = treeOf(d.hwndItem);
+    if (!t) return;
+    const bool selected = (d.itemState & ODS_SELECTED) != 0;
+    const bool enabled = ::IsWindowEnabled(d.hwndItem) != FALSE;
+    ::FillRect(d.hDC, &d.rcItem,
+               ::GetSysColorBrush(selected && enabled ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    if (d.itemID == static_cast<UINT>(-1)) return;
+    const auto& lines = t->list->lines();
+    if (d.itemID >= lines.size()) return;
+    const auto& line = lines[d.itemID];
+    int open = -1;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].open) open = static_cast<int>(i);
+    const int icon = ::GetSystemMetrics(SM_CXSMICON);
+    int x = d.rcItem.left + 2 + line.depth * (icon / 2 + 2);
+    HICON glyph = static_cast<int>(d.itemID) <= open ? folderOpen_ : folder_;
+    if (glyph)
+        ::DrawIconEx(d.hDC, x, d.rcItem.top + (d.rcItem.bottom - d.rcItem.top - icon) / 2, glyph,
+                     icon, icon, 0, nullptr, DI_NORMAL);
+    x += icon + 3;
+    ::SetBkMode(d.hDC, TRANSPARENT);
+    ::SetTextColor(d.hDC, ::GetSysColor(!enabled  ? COLOR_GRAYTEXT
+                                        : selected ? COLOR_HIGHLIGHTTEXT
+                                                   : COLOR_WINDOWTEXT));
+    RECT r = d.rcItem;
+    r.left = x;
+    const std::wstring label = wide(line.label);
+    ::DrawTextW(d.hDC, label.c_str(), static_cast<int>(label.size()), &r,
+                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    if (d.itemState & ODS_FOCUS) ::DrawFocusRect(d.hDC, &d.rcItem);
+}
+
+bool MainWindow::menuCommand(UINT id) {
+    if (id < kFirstMenuId || id >= kFirstMenuId + items_.size()) return false;
+    items_[id - kFirstMenuId]->clicked.emit();
+    return true;
+}
+
+void MainWindow::command(int id, int code, HWND from) {
+    if (id == IDOK && !from) {
+        // Enter: opens the highlighted line of a directory list that has
+        // the focus, and does nothing elsewhere.
+        if (Tree* t = treeOf(::GetFocus())) openTreeLine(*t);
+        return;
+    }
+    auto it = byId_.find(id);
+    if (it == byId_.end()) return;
+    ui::Control* c = it->second;
+    if (auto* b = dynamic_cast<ui::Button*>(c)) {
+        if (code == BN_CLICKED) b->clicked.emit();
+    } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
+        if (code == BN_CLICKED) {
+            k->setValue(::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+            // The model decides.
+            ::SendMessageW(from, BM_SETCHECK, k->value() == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+    } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
+        if (code == CBN_DROPDOWN) {
+            // Read again each time it opens, so a drive added later can be chosen.
+            d->refreshDrives();
+        } else if (code == CBN_SELCHANGE) {
+            const auto i = ::SendMessageW(from, CB_GETCURSEL, 0, 0);
+            if (i >= 0 && static_cast<std::size_t>(i) < d->drives().size())
+                d->setDrive(d->drives()[static_cast<std::size_t>(i)]);
+        } else if (code == CBN_CLOSEUP) {
+            // The model may have sprung back to another drive.
+            d->changed.emit();
+        }
+    } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
+        if (code == LBN_SELCHANGE)
+            lb->setListIndex(static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
+    } else if (dynamic_cast<ui::DirectoryList*>(c)) {
+        // Only opening a line changes the path; a highlighted line changes nothing.
+        if (code == LBN_DBLCLK)
+            if (Tree* t = treeOf(from)) openTreeLine(*t);
+    }
+}
+
+void MainWindow::syncWindow() {
+    if (form_.ended()) return;  // the message loop ends; nothing more to show
+    POINT p{};
+    ::GetCursorPos(&p);
+    if (::WindowFromPoint(p) && ::GetAncestor(::WindowFromPoint(p), GA_ROOT) == hwnd_)
+        ::SetCursor(::LoadCursorW(nullptr, form_.mousePointer() == ui::MousePointer::Hourglass
+                                               ? IDC_WAIT
+                                               : IDC_ARROW));
+    if (form_.minimized() != minimizedByModel_) {
+        minimizedByModel_ = form_.minimized();
+        if (minimizedByModel_)
+            ::ShowWindow(hwnd_, SW_MINIMIZE);
+        else if (::IsIconic(hwnd_))
+            ::ShowWindow(hwnd_, SW_RESTORE);
+    }
+    if (form_.visible() != shownByModel_) {
+        shownByModel_ = form_.visible();
+        if (!shownByModel_) {
+            ::ShowWindow(hwnd_, SW_HIDE);
+        } else {
+            ::ShowWindow(hwnd_, minimizedByModel_ ? SW_SHOWMINIMIZED : SW_SHOW);
+            ::UpdateWindow(hwnd_);
+        }
+    }
+}
+
+bool MainWindow::preTranslate(MSG& msg) {
+    if (!hwnd_ || !::IsWindowVisible(hwnd_)) return false;
+    if (msg.hwnd != hwnd_ && !::IsChild(hwnd_, msg.hwnd)) return false;
+    return ::IsDialogMessageW(hwnd_, &msg) != FALSE;
+}
+
+int MainWindow::run() {
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (preTranslate(msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
+}
+
+LRESULT CALLBACK MainWindow::proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+        auto* self = static_cast<MainWindow*>(cs->lpCreateParams);
+        self->hwnd_ = h;
+        ::SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (!self) return ::DefWindowProcW(h, msg, wp, lp);
+    return self->handle(msg, wp, lp);
+}
+
+LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
+    // The icon's mouse messages come as the tray's callback message with
+    // the icon's id; only the right button's press opens rcpopup.
+    if (tray_ && tray_->isIconMessage(msg, wp)) {
+        if (NotifyIcon::isRightPress(lp)) form_.SysTrayMouseEventHandler();
+        return 0;
+    }
+    if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+        // A new notification area (the shell restarted) starts empty.
+        if (tray_) tray_->addAgain();
+        return 0;
+    }
+    switch (msg) {
+    case WM_COMMAND:
+        if (HIWORD(wp) == 0 && lp == 0 && menuCommand(LOWORD(wp))) return 0;
+        command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+        return 0;
+    case WM_HSCROLL:
+        if (lp && LOWORD(wp) != TB_THUMBTRACK) {
+            // A drag changes the position once, when the slider is let go.
+            HWND w = reinterpret_cast<HWND>(lp);
+            auto it = byId_.find(::GetDlgCtrlID(w));
+            if (it != byId_.end())
+                if (auto* s = dynamic_cast<ui::Slider*>(it->second)) {
+                    s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
+                    // The model may put it elsewhere.
+                    ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
+                }
+        }
+        return 0;
+    case WM_TIMER:
+        if (wp == kTimer1) form_.Timer1_Timer();
+        return 0;
+    case WM_MEASUREITEM: {
+        auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+        m->itemHeight = static_cast<UINT>(lineHeight_);
+        return TRUE;
+    }
+    case WM_DRAWITEM:
+        drawTreeLine(*reinterpret_cast<DRAWITEMSTRUCT*>(lp));
+        return TRUE;
+    case WM_SETCURSOR:
+        if (form_.mousePointer() == ui::MousePointer::Hourglass) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
+        }
+        break;
+    case WM_SIZE:
+        // Restored by the user after it was minimised in place of hidden.
+        if (wp == SIZE_RESTORED && minimizedByModel_) {
+            minimizedByModel_ = false;
+            form_.setMinimized(false);
+        }
+        break;
+    case WM_CLOSE:
+        if (!form_.ended()) form_.Form_Unload();
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+}  // namespace qm::win32
