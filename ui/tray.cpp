@@ -2,6 +2,8 @@
 // window sees it.
 #include "ui/form1.h"
 
+#include "qm_version.h"
+
 namespace qm::ui {
 
 void Form1::Command3_Click() {
@@ -26,7 +28,7 @@ void Form1::mShow_Click() {
 }
 
 void Form1::SysTraySetup() {
-    if (services_.tray) (void)services_.tray->add("Quillmere v1.2");
+    if (services_.tray) (void)services_.tray->add("Quillmere v" QM_VERSION_STRING);
 }
 
 void Form1::SysTrayMouseEventHandler() {
