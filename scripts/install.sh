@@ -109,15 +109,16 @@ do_uninstall() {
     for line in "${user_files[@]}"; do rm -f -- "${dest:?}/$line"; done
   fi
   rm -f -- "$manifest"
-  # Folders the install made, deepest first; those still holding files stay.
+  # Folders the install made, deepest first; only empty ones go, so any
+  # that now hold something of the user's stay.
   local i
   for ((i = ${#dirs[@]} - 1; i >= 0; i--)); do
-    case ${dirs[i]} in
-      "$dest" | "$dest"/* | "$data_home"/* | "$config_home"/*) rmdir -- "${dirs[i]}" 2>/dev/null || true ;;
-    esac
+    rmdir -- "${dirs[i]}" 2>/dev/null || true
   done
+  # Purged, the program's folder goes too once nothing else is in it.
+  [ "$purge" = 0 ] || rmdir -- "$dest" 2>/dev/null || true
   echo "Quillmere removed from $dest."
-  if [ -d "$dest" ]; then
+  if [ -d "$dest" ] && [ -n "$(ls -A -- "$dest")" ]; then
     echo "Kept in $dest: $(cd "$dest" && find . -mindepth 1 -maxdepth 1 -printf '%P ')"
     [ "$purge" = 1 ] || echo "(your batch and log; --uninstall --purge removes them)"
   fi
