@@ -1,8 +1,7 @@
 // Hiding and showing the window, and the notification-area icon as the
 // window sees it.
-#include "ui/form1.h"
-
 #include "qm_version.h"
+#include "ui/form1.h"
 
 namespace qm::ui {
 
