@@ -35,7 +35,10 @@ QPixmap icon_pixmap(int size) {
     // shapes, so they stay sharp instead of being blown-up bitmaps.
     if (size == 16) return QPixmap(quillmere_icon16);
     if (size == 32) return QPixmap(quillmere_icon32);
+    return drawn_icon(size);
+}
 
+QPixmap drawn_icon(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     const qreal unit = size / 32.0;

@@ -13,4 +13,7 @@ QIcon app_icon();
 // from its shapes at other sizes (the installed theme icons).
 QPixmap icon_pixmap(int size);
 
+// The design's shapes drawn at SIZE pixels square.
+QPixmap drawn_icon(int size);
+
 }  // namespace qm::view
