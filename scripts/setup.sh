@@ -6,7 +6,8 @@ set -euo pipefail
 want=(cmake ninja-build g++ qt6-base-dev libgl-dev googletest libgtest-dev)
 if [ "${1:-run}" = test ]; then
   want+=(xvfb xauth xdotool xclip trayer imagemagick x11-utils rsync
-         g++-mingw-w64-x86-64 wine wine64)
+         g++-mingw-w64-x86-64 wine wine64
+         clang-format shellcheck desktop-file-utils appstream)
 fi
 
 missing=()

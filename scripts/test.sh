@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test:
+# Installs what is missing, checks the tree's habits (formatting, shell
+# scripts, layering: scripts/check.sh), builds everything and runs every test:
 # the Linux build (warnings as errors) with the end-to-end tests of the real
 # window under Xvfb, the same tests with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the Windows core cross-built with
@@ -9,6 +10,9 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh test
 
 jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== Formatting, shell scripts and layering"
+scripts/check.sh
 
 echo "== Linux build and tests"
 cmake --preset ci >/dev/null

@@ -1,5 +1,6 @@
 // Hiding and showing the window, and the notification-area icon as the
 // window sees it.
+#include "qm_version.h"
 #include "ui/form1.h"
 
 namespace qm::ui {
@@ -26,7 +27,7 @@ void Form1::mShow_Click() {
 }
 
 void Form1::SysTraySetup() {
-    if (services_.tray) (void)services_.tray->add("Quillmere v1.2");
+    if (services_.tray) (void)services_.tray->add("Quillmere v" QM_VERSION_STRING);
 }
 
 void Form1::SysTrayMouseEventHandler() {

@@ -15,6 +15,8 @@ void prepare(QApplication& app) {
     font.setPointSize(8);
     QApplication::setFont(font);
     QApplication::setWindowIcon(app_icon());
+    // Lets the desktop match the window with the installed menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quillmere.Quillmere"));
 }
 
 }  // namespace qm::view

@@ -3,6 +3,7 @@
 # the "First time" box, BATCH.INI beside the executable, then the window with
 # the placeholder entry in the path fields, the pickers and the list.
 # Usage: first_start.sh PROGRAM [SCREENSHOT-DIR]
+# shellcheck source=tests/e2e/lib.sh
 . "$(dirname "$0")/lib.sh"
 prog=$1
 shots=${2:-}
@@ -15,7 +16,7 @@ E2E_PIDS+=($!)
 box=$(wait_window "First time") || fail "no First time box"
 [ -e "$E2E_DIR/prog/BATCH.INI" ] && fail "BATCH.INI written before the box was answered"
 xdotool search --onlyvisible --name '^Quillmere$' >/dev/null && fail "the window showed before the load ended"
-[ -n "$shots" ] && import -window root "$shots/first-time.png"
+[ -z "$shots" ] || import -window root "$shots/first-time.png"
 xdotool windowfocus --sync "$box" 2>/dev/null || true
 xdotool key Return
 
@@ -24,8 +25,7 @@ expected=$'[batch]\r\nSource:/\r\nTarget:/\r\nSubs:YES\r\n'
 [ "$(od -An -c "$E2E_DIR/prog/BATCH.INI")" = "$(printf '%s' "$expected" | od -An -c)" ] \
   || fail "BATCH.INI holds: $(od -c "$E2E_DIR/prog/BATCH.INI")"
 [ -n "$(ls -A "$E2E_DIR/work")" ] && fail "files written into the working directory: $(ls -A "$E2E_DIR/work")"
-sleep 0.5
-[ -n "$shots" ] && import -window root "$shots/window.png"
+[ -z "$shots" ] || import -window root "$shots/window.png"
 xdotool getwindowgeometry "$win"
 
 # What the window shows, read back through the clipboard.
@@ -45,7 +45,6 @@ expect "List1 line 4" "$(copied Down)" "$(printf '%.0s-' $(seq 91))"
 [ "$(copied Down)" = "$(printf '%.0s-' $(seq 91))" ] || fail "List1 holds more than one entry"
 # The source picker, opened with "&Source": its open line is the root.
 click_at "$win" 600 4980                                # &Source
-sleep 0.3
 click_at "$win" 600 1680                                # first line of BronTree
 expect "BronTree" "$(copied)" "/"
 echo "first start: ok"

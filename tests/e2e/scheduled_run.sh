@@ -4,6 +4,7 @@
 # period the targets hold the files, syncfile.log its lines, and the
 # directory list files are gone.
 # Usage: scheduled_run.sh PROGRAM [SCREENSHOT-DIR]
+# shellcheck source=tests/e2e/lib.sh
 . "$(dirname "$0")/lib.sh"
 prog=$1
 shots=${2:-}
@@ -21,31 +22,32 @@ printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\nSource:%s\r\nTarget:%s\
 (cd "$d" && winbootdir="$d/lists" exec "$d/prog/quillmere") &
 E2E_PIDS+=($!)
 win=$(wait_window "Quillmere") || fail "the window did not appear"
-sleep 1
 # The slider: a click gives it focus, Home takes it to 0, which springs to 1.
-xdotool mousemove --window "$win" 20 427 click 1
-sleep 0.3
+click_at "$win" 300 6135
 xdotool key Home
-sleep 0.3
 # "Write to syncfile.log".
-xdotool mousemove --window "$win" 455 443 click 1
-sleep 0.5
-[ -n "$shots" ] && import -window root "$shots/slider-at-1.png"
+click_at "$win" 6825 6375
+[ -z "$shots" ] || import -window root "$shots/slider-at-1.png"
 start=$(date +%s)
 
-for _ in $(seq 100); do
-  [ -f "$d/t2/two.txt" ] && [ -f "$d/t1/sub/deeper/deep.txt" ] && break
-  sleep 1
-done
+replicated() { [ -f "$d/t2/two.txt" ] && [ -f "$d/t1/sub/deeper/deep.txt" ]; }
+wait_for 100 "the batch did not run" replicated
 took=$(( $(date +%s) - start ))
-[ -n "$shots" ] && import -window root "$shots/after-run.png"
+[ -z "$shots" ] || import -window root "$shots/after-run.png"
 [ "$(cat "$d/t1/one.txt" 2>/dev/null)" = one ] || fail "entry 1 not replicated after ${took}s"
 [ "$(cat "$d/t1/sub/deeper/deep.txt")" = deep ] || fail "subdirectories of entry 1 not replicated"
 [ "$(cat "$d/t2/two.txt")" = two ] || fail "entry 2 not replicated"
 [ -e "$d/t2/skipped" ] && fail "entry 2 has Subs:NO but was walked"
 (( took >= 55 )) || fail "the run came after ${took}s, before one timer period"
-sleep 3
-lines=$(grep -c 'files copied/moved' "$d/prog/syncfile.log" || true)
+log_lines() {
+  local n
+  n=$(grep -c 'files copied/moved' "$d/prog/syncfile.log" 2>/dev/null) || true
+  echo "${n:-0}"
+}
+# The run ends with the list files' removal; the log lines come before.
+run_over() { [ -z "$(ls "$d/lists")" ] && [ "$(log_lines)" -ge 3 ]; }
+wait_for 10 "the run did not end with its log lines and without list files" run_over
+lines=$(log_lines)
 [ "$lines" = 3 ] || fail "syncfile.log holds $lines lines: $(cat "$d/prog/syncfile.log" 2>/dev/null)"
 grep -Eq '^[0-9]{2}-[0-9]{2}-[0-9]{4}/[0-9]{2}:[0-9]{2}:[0-9]{2}- 1 files copied/moved'$'\r''$' "$d/prog/syncfile.log" \
   || fail "log line format: $(od -c "$d/prog/syncfile.log" | head -3)"
