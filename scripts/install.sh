@@ -137,7 +137,8 @@ if [ ! -x "$here/quillmere" ]; then
     cd "$here/.."
     scripts/setup.sh run
     cmake --preset default >/dev/null
-    cmake --build --preset default
+    # Only what is installed: the program and its icons.
+    cmake --build --preset default --target quillmere qm-icons
   )
   stage=$(mktemp -d)
   trap 'rm -rf "$stage"' EXIT
