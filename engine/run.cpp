@@ -14,11 +14,11 @@ void Engine::RunBatch() {
         explicit Running(bool& f) : flag(f) { flag = true; }
         ~Running() { flag = false; }
     } running(running_);
-    lastYield_ = std::chrono::steady_clock::now();
     // Volumes may have been changed since the last run.
     timeRules_.clear();
     ruleDir_.clear();
     holdListDirectory();
+    lastYield_ = std::chrono::steady_clock::now();
 
     host_.clearBatchList();
     // The first entry as the repair left it, which the pickers now show.

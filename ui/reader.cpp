@@ -21,6 +21,9 @@ void BackgroundReader::start(const std::string& path) {
         job_.reset();
         cv_.wait(lock, [this] { return !busy_; });
         job_ = path;
+        // The Os installed now, on the window's thread: the reading thread
+        // never looks at what is installed, which only this thread changes.
+        jobOs_ = &os::current();
         result_.reset();
         stop_ = false;
     }
@@ -28,6 +31,17 @@ void BackgroundReader::start(const std::string& path) {
     // Made on first use: a window that never runs a batch needs none.
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     cv_.notify_all();
+}
+
+void BackgroundReader::drop() {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        stop_ = true;
+        job_.reset();
+        cv_.wait(lock, [this] { return !busy_; });
+        result_.reset();
+    }
+    pending_.clear();
 }
 
 bool BackgroundReader::wait(unsigned ms) {
@@ -50,10 +64,11 @@ void BackgroundReader::run() {
         cv_.wait(lock, [this] { return quit_ || job_.has_value(); });
         if (quit_) return;
         const std::string path = std::move(*job_);
+        os::Os& os = *jobOs_;
         job_.reset();
         busy_ = true;
         lock.unlock();
-        auto r = os::current().list_dir_detailed(path, [this] { return !stop_.load(); });
+        auto r = os.list_dir_detailed(path, [this] { return !stop_.load(); });
         lock.lock();
         busy_ = false;
         result_ = std::move(r);

@@ -30,11 +30,9 @@ public:
     void cancel() { stop_ = true; }
     // The path of the read started and not yet taken; empty for none.
     const std::string& pending() const { return pending_; }
-    // Cancels the pending read and forgets it.
-    void drop() {
-        cancel();
-        pending_.clear();
-    }
+    // Cancels the pending read, waits for it to end and forgets it: once
+    // dropped, a read touches nothing (its Os, its callbacks) any more.
+    void drop();
     // The result of the finished read.
     os::Result<std::vector<os::DirEntry>> take();
 
@@ -45,6 +43,7 @@ private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::optional<std::string> job_;
+    os::Os* jobOs_ = nullptr;  // what job_ is read with
     std::string pending_;  // the window's thread's own
     std::optional<os::Result<std::vector<os::DirEntry>>> result_;
     std::atomic<bool> stop_{false};

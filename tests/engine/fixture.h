@@ -86,6 +86,15 @@ public:
 
     // The system's temporary directory, when set.
     std::optional<std::string> temp;
+    // A volume that stores times in even seconds, rounded down, as FAT
+    // does on Linux: every time set, a copy's included.
+    bool evenSeconds = false;
+    static os::FileTime even(os::FileTime t) {
+        return {t.sec - (((t.sec % 2) + 2) % 2), 0};
+    }
+    os::Status set_mtime(const std::string& p, os::FileTime t) override {
+        return inner_.set_mtime(p, evenSeconds ? even(t) : t);
+    }
 
     std::optional<std::string> env(const std::string& name) override {
         if (name == "winbootdir") return lists;
@@ -97,10 +106,16 @@ public:
         copied.push_back(f);
         durables.push_back(durable);
         if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
-        return inner_.copy_file(f, t, [&](std::uint64_t done, std::uint64_t total) {
+        auto r = inner_.copy_file(f, t, [&](std::uint64_t done, std::uint64_t total) {
             if (duringCopy) duringCopy(t);
             return !p || p(done, total);
         }, durable);
+        if (r && evenSeconds) {
+            auto st = inner_.stat(t);
+            if (!st) return std::unexpected(st.error());
+            return inner_.set_mtime(t, even(st->mtime));
+        }
+        return r;
     }
     // Flushes run on the engine's flush thread: what they note is locked.
     os::Status flush_files(const std::vector<std::string>& paths) override {

@@ -118,5 +118,84 @@ TEST_F(PosixTest, DotFilesAreHiddenAndNeitherCopiedNorMatched) {
     EXPECT_EQ(form->Text2.text().substr(0, 10), "0 File(s)\r");
 }
 
+mode_t mode_of(const std::string& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return 07777;
+    return st.st_mode & 07777;
+}
+
+TEST_F(PosixTest, CopiesAndTheDirectoriesMadeForThemAreNoMoreOpenThanTheirSources) {
+    load({{"s", "t", "YES"}});
+    const mode_t old = ::umask(022);
+    file("s/secret.txt", "secret");
+    file("s/shared.txt", "shared");
+    file("s/private/deep.txt", "deep");
+    file("s/group/g.txt", "g");
+    ASSERT_EQ(::chmod((data / "s/secret.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((data / "s/shared.txt").c_str(), 0664), 0);
+    ASSERT_EQ(::chmod((data / "s/private").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod((data / "s/group").c_str(), 0750), 0);
+    ASSERT_EQ(::chmod((data / "s/private/deep.txt").c_str(), 0400), 0);
+    run();
+    ::umask(old);
+    EXPECT_EQ(at("t/secret.txt"), "secret");
+    EXPECT_EQ(mode_of(data / "t/secret.txt"), 0600u);
+    EXPECT_EQ(mode_of(data / "t/shared.txt"), 0664u) << "the same bits, not the umask's";
+    EXPECT_EQ(mode_of(data / "t/private"), 0700u);
+    EXPECT_EQ(mode_of(data / "t/group"), 0750u);
+    EXPECT_EQ(mode_of(data / "t/private/deep.txt"), 0400u);
+    EXPECT_EQ(at("t/private/deep.txt"), "deep");
+}
+
+TEST_F(PosixTest, ListFilesArePrivateInADirectoryOfTheProgramsOwn) {
+    TempDir temp;
+    eos.temp = temp.path();
+    eos.lists = std::nullopt;
+    load({{"s", "t", "YES"}});
+    file("s/sub/a.txt", "a");
+    const std::string own = temp / os::own_temp_name();
+    mode_t dirMode = 0, sourceMode = 0, targetMode = 0;
+    runWith(
+        [&] {
+            dirMode = mode_of(own);
+            sourceMode = mode_of(os::join(own, form->engine().SourceListName));
+            targetMode = mode_of(os::join(own, form->engine().TargetListName));
+        },
+        [&] { return has("t/sub/a.txt"); });
+    EXPECT_EQ(dirMode, 0700u);
+    EXPECT_EQ(sourceMode, 0600u);
+    EXPECT_EQ(targetMode, 0600u);
+    remove_tree(own);
+}
+
+TEST_F(PosixTest, AListDirectoryPlantedByOthersIsNeverUsed) {
+    TempDir temp, elsewhere;
+    eos.temp = temp.path();
+    eos.lists = std::nullopt;
+    load({{"s", "t", "YES"}});
+    file("s/a.txt", "a");
+    const std::string own = temp / os::own_temp_name();
+    // A link where the directory would be, to a directory others can read.
+    ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0777), 0);
+    fs::create_directory_symlink(elsewhere.path(), own);
+    run();
+    EXPECT_TRUE(names(elsewhere.path()).empty()) << "nothing written through the link";
+    EXPECT_EQ(mode_of(elsewhere.path()), 0777u);
+    EXPECT_FALSE(has("t/a.txt"));
+    const auto said = logWith("not replicated, the directory list could not be written");
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find(own), std::string::npos) << said[0];
+    // Another user's directory of that name is refused the same way.
+    ASSERT_EQ(::unlink(own.c_str()), 0);
+    ASSERT_EQ(::mkdir(own.c_str(), 0700), 0);
+    if (::chown(own.c_str(), 65534, 65534) == 0) {
+        run();
+        EXPECT_FALSE(has("t/a.txt"));
+        EXPECT_EQ(logWith("owned by another user").size(), 1u);
+        EXPECT_TRUE(names(own).empty());
+    }
+    remove_tree(own);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -271,6 +271,75 @@ TEST(Platform, WholeFilesWriteAppendAndReadBack) {
     EXPECT_EQ(sys().remove_file(p).error().code, os::Errc::not_found);
 }
 
+TEST(Platform, LocksShareOrExcludeAndEndWithTheirHolder) {
+    TempDir d;
+    const std::string lock = d / "run.lock";
+    auto first = sys().lock_file(lock, false, false);
+    ASSERT_TRUE(first && *first);
+    auto second = sys().lock_file(lock, false, false);
+    ASSERT_TRUE(second && *second) << "shared with shared";
+    auto alone = sys().lock_file(lock, true, false);
+    ASSERT_TRUE(alone);
+    EXPECT_FALSE(*alone) << "no exclusive lock beside shared ones";
+    first->reset();
+    second->reset();
+    alone = sys().lock_file(lock, true, false);
+    ASSERT_TRUE(alone && *alone);
+    auto shared = sys().lock_file(lock, false, false);
+    ASSERT_TRUE(shared);
+    EXPECT_FALSE(*shared) << "no shared lock beside an exclusive one";
+    alone->reset();
+    EXPECT_TRUE(exists(lock));
+}
+
+TEST(Platform, AFileIsReadPieceByPieceFromAnyOffset) {
+    TempDir d;
+    std::string data;
+    for (int i = 0; i < 300000; ++i) data += static_cast<char>('a' + i % 26);
+    write(d / "big", data);
+    std::string again;
+    for (std::uint64_t at = 0;;) {
+        auto part = sys().read_part(d / "big", at, 65536);
+        ASSERT_TRUE(part);
+        if (part->empty()) break;
+        EXPECT_LE(part->size(), 65536u);
+        at += part->size();
+        again += *part;
+    }
+    EXPECT_EQ(again, data);
+    EXPECT_EQ(sys().read_part(d / "big", 299990, 100).value(), data.substr(299990));
+    EXPECT_EQ(sys().read_part(d / "big", 400000, 100).value(), "");
+    EXPECT_FALSE(sys().read_part(d / "missing", 0, 10));
+}
+
+TEST(Platform, RootsAndParentsOfEveryKindOfPath) {
+    if (os::separator() == '/') {
+        EXPECT_EQ(os::root_length("/"), 1u);
+        EXPECT_EQ(os::root_length("/a/b"), 1u);
+        EXPECT_EQ(os::root_length("a/b"), 0u);
+        EXPECT_EQ(os::parent_of("/a/b"), "/a");
+        EXPECT_EQ(os::parent_of("/a"), "/");
+        EXPECT_EQ(os::parent_of("/"), "/");
+        EXPECT_EQ(os::parent_of("name"), ".");
+        return;
+    }
+    EXPECT_EQ(os::root_length("C:\\"), 3u);
+    EXPECT_EQ(os::root_length("C:\\data\\x"), 3u);
+    EXPECT_EQ(os::root_length("C:"), 2u);
+    EXPECT_EQ(os::root_length("\\\\server\\share\\dir"), 15u);
+    EXPECT_EQ(os::root_length("\\\\server\\share\\"), 15u);
+    EXPECT_EQ(os::root_length("\\\\server\\share"), 14u);
+    EXPECT_EQ(os::root_length("\\\\?\\C:\\x"), 7u);
+    EXPECT_EQ(os::root_length("\\\\?\\UNC\\server\\share\\x"), 21u);
+    EXPECT_EQ(os::root_length("rel\\x"), 0u);
+    EXPECT_EQ(os::parent_of("C:\\data\\x"), "C:\\data");
+    EXPECT_EQ(os::parent_of("C:\\data"), "C:\\");
+    EXPECT_EQ(os::parent_of("C:\\"), "C:\\");
+    EXPECT_EQ(os::parent_of("\\\\server\\share\\dir\\x"), "\\\\server\\share\\dir");
+    EXPECT_EQ(os::parent_of("\\\\server\\share\\dir"), "\\\\server\\share\\");
+    EXPECT_EQ(os::parent_of("\\\\server\\share\\"), "\\\\server\\share\\");
+}
+
 TEST(Platform, DrivesAndTheirRoots) {
     TempDir dir;
     const std::string vol = sys().volume_of(dir.path());

@@ -102,6 +102,105 @@ TEST(PosixSystem, VolumesAreMountPointsWithoutKernelFileSystems) {
     EXPECT_EQ(os::placeholder_root(), "/");
 }
 
+mode_t mode_of(const std::string& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return 07777;
+    return st.st_mode & 07777;
+}
+
+// Sets the process's umask for a test and restores it.
+struct Umask {
+    explicit Umask(mode_t m) : old(::umask(m)) {}
+    ~Umask() { ::umask(old); }
+    mode_t old;
+};
+
+TEST(PosixModes, ACopyHasItsSourcesPermissionBitsAndIsPrivateWhileWritten) {
+    TempDir d;
+    Umask wide(0);  // a umask never widens a copy, nor narrows it
+    for (mode_t m : {0600, 0640, 0755, 0444, 0700}) {
+        const std::string from = d / ("src" + std::to_string(m));
+        const std::string to = d / ("dst" + std::to_string(m));
+        write(from, std::string(200000, 'x'));
+        ASSERT_EQ(::chmod(from.c_str(), m), 0);
+        mode_t during = 07777;
+        ASSERT_TRUE(sys().copy_file(from, to, [&](std::uint64_t, std::uint64_t) {
+            during = mode_of(to);
+            return true;
+        }, false));
+        EXPECT_EQ(during, 0600u) << std::oct << m;
+        EXPECT_EQ(mode_of(to), m) << std::oct << m;
+    }
+}
+
+TEST(PosixModes, ADirectoryMadeLikeAnotherHasItsBitsAndStaysFillable) {
+    TempDir d;
+    Umask wide(0);
+    for (mode_t m : {0700, 0750, 0755, 0555, 0711}) {
+        const std::string model = d / ("model" + std::to_string(m));
+        const std::string made = d / ("made" + std::to_string(m));
+        ASSERT_EQ(::mkdir(model.c_str(), m), 0);
+        ASSERT_TRUE(sys().make_dir_like(made, model));
+        EXPECT_EQ(mode_of(made), m | 0700) << std::oct << m;
+    }
+    EXPECT_EQ(sys().make_dir_like(d / ("made" + std::to_string(0700)), d / ("model" + std::to_string(0700))).error().code,
+              os::Errc::exists);
+    EXPECT_FALSE(sys().make_dir_like(d / "x", d / "no-such-model"));
+    EXPECT_FALSE(exists(d / "x")) << "nothing made without a model";
+}
+
+TEST(PosixModes, APrivateDirectoryIsMadeOrTakenOnlyWhenItIsTrulyPrivate) {
+    TempDir d, elsewhere;
+    // Made.
+    ASSERT_TRUE(sys().make_private_dir(d / "own"));
+    EXPECT_EQ(mode_of(d / "own"), 0700u);
+    EXPECT_TRUE(sys().make_private_dir(d / "own")) << "taken again";
+    // Ours but opened to others: closed again.
+    ASSERT_EQ(::chmod((d / "own").c_str(), 0777), 0);
+    EXPECT_TRUE(sys().make_private_dir(d / "own"));
+    EXPECT_EQ(mode_of(d / "own"), 0700u);
+    // A link to somewhere else is refused, and that place left alone.
+    ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(elsewhere.path().c_str(), (d / "link").c_str()), 0);
+    auto link = sys().make_private_dir(d / "link");
+    ASSERT_FALSE(link);
+    EXPECT_EQ(link.error().code, os::Errc::access);
+    EXPECT_EQ(mode_of(elsewhere.path()), 0755u);
+    // So is a file.
+    write(d / "file", "x");
+    EXPECT_FALSE(sys().make_private_dir(d / "file"));
+    // And a directory of another user, where this process may change
+    // owners (as root) to make one.
+    ASSERT_EQ(::mkdir((d / "theirs").c_str(), 0700), 0);
+    if (::chown((d / "theirs").c_str(), 65534, 65534) == 0) {
+        auto theirs = sys().make_private_dir(d / "theirs");
+        ASSERT_FALSE(theirs);
+        EXPECT_NE(theirs.error().reason.find("another user"), std::string::npos);
+    }
+}
+
+TEST(PosixModes, APrivateFileIsNewAndNeverWrittenThroughALink) {
+    TempDir d, elsewhere;
+    Umask wide(0);
+    ASSERT_TRUE(sys().create_private(d / "list"));
+    EXPECT_EQ(mode_of(d / "list"), 0600u);
+    EXPECT_EQ(sys().create_private(d / "list").error().code, os::Errc::exists);
+    write(elsewhere / "victim", "keep");
+    ASSERT_EQ(::symlink((elsewhere / "victim").c_str(), (d / "planted").c_str()), 0);
+    EXPECT_FALSE(sys().create_private(d / "planted"));
+    EXPECT_EQ(read(elsewhere / "victim"), "keep");
+}
+
+TEST(PosixModes, AFileWithoutAnyWriteBitIsReadOnly) {
+    TempDir d;
+    write(d / "f", "x");
+    for (auto [m, ro] : {std::pair{0444, true}, {0400, true}, {0000, true}, {0644, false},
+                         {0464, false}, {0446, false}}) {
+        ASSERT_EQ(::chmod((d / "f").c_str(), static_cast<mode_t>(m)), 0);
+        EXPECT_EQ(sys().stat(d / "f")->read_only, ro) << std::oct << m;
+    }
+}
+
 TEST(PosixSystem, AnEmptyVariableIsSetButEmpty) {
     ASSERT_EQ(::setenv("QM_TEST_EMPTY", "", 1), 0);
     ASSERT_EQ(::setenv("QM_TEST_TEXT", "Grüße", 1), 0);

@@ -232,5 +232,33 @@ TEST(Windows, TextFilesUseTheAnsiCodePage) {
     EXPECT_FALSE(e.error().reason.empty());
 }
 
+TEST(Windows, TheReadOnlyAttributeMarksAFileReadOnly) {
+    TempDir d;
+    const std::string p = d / "f.txt";
+    write(p, "x");
+    EXPECT_FALSE(sys().stat(p)->read_only);
+    ASSERT_TRUE(SetFileAttributesW(wide(p).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(sys().stat(p)->read_only);
+    ASSERT_TRUE(SetFileAttributesW(wide(p).c_str(), FILE_ATTRIBUTE_NORMAL));
+}
+
+TEST(Windows, PrivateDirectoriesAndFilesAreNewOrOurOwn) {
+    TempDir d;
+    const std::string own = d / os::own_temp_name();
+    ASSERT_TRUE(sys().make_private_dir(own));
+    EXPECT_TRUE(sys().make_private_dir(own)) << "taken again";
+    write(d / "file", "x");
+    EXPECT_EQ(sys().make_private_dir(d / "file").error().code, os::Errc::access);
+    const std::string list = own + "\\01234567.DIR";
+    ASSERT_TRUE(sys().create_private(list));
+    EXPECT_EQ(sys().create_private(list).error().code, os::Errc::exists);
+    // Written in UTF-8 and read back piece by piece, whatever the code page.
+    const std::string line = "C:\\Users\\\xC5\x81ukasz\\\xE6\x97\xA5\xE6\x9C\xAC\r\n";
+    ASSERT_TRUE(sys().append_file(list, line));
+    EXPECT_EQ(sys().read_part(list, 0, 5).value(), line.substr(0, 5));
+    EXPECT_EQ(sys().read_part(list, 5, 1000).value(), line.substr(5));
+    remove_tree(own);
+}
+
 }  // namespace
 }  // namespace qm::test

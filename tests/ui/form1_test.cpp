@@ -176,5 +176,37 @@ TEST_F(Form1Test, ClosingTheWindowEndsTheProgram) {
     EXPECT_EQ(app.quits, 1);
 }
 
+// The lines of a directory list: the ancestors from the root down, the open
+// directory, then its subdirectories.
+std::vector<std::string> shown(const std::string& path, const std::vector<std::string>& subs) {
+    ui::DirectoryList list("Doeltree", "Frame2", {}, 0);
+    list.show(path, subs);
+    std::vector<std::string> out;
+    for (const auto& l : list.lines())
+        out.push_back(std::string(static_cast<std::size_t>(l.depth), ' ') + l.label +
+                      (l.open ? " *" : "") + "=" + l.path);
+    return out;
+}
+
+TEST(DirectoryListLines, AncestorsRunFromTheRootOfTheDriveOrShare) {
+    if (os::separator() == '/') {
+        EXPECT_EQ(shown("/home/user/", {"b", "A"}),
+                  (std::vector<std::string>{"/=/", " home=/home", "  user *=/home/user",
+                                            "   A=/home/user/A", "   b=/home/user/b"}));
+        EXPECT_EQ(shown("/", {}), std::vector<std::string>{"/ *=/"});
+        return;
+    }
+    EXPECT_EQ(shown("C:\\Users\\x\\", {"sub"}),
+              (std::vector<std::string>{"C:\\=C:\\", " Users=C:\\Users", "  x *=C:\\Users\\x",
+                                        "   sub=C:\\Users\\x\\sub"}));
+    // A share is one root, not a server and a share below "\".
+    EXPECT_EQ(shown("\\\\server\\share\\dir", {"sub"}),
+              (std::vector<std::string>{"\\\\server\\share\\=\\\\server\\share\\",
+                                        " dir *=\\\\server\\share\\dir",
+                                        "  sub=\\\\server\\share\\dir\\sub"}));
+    EXPECT_EQ(shown("\\\\server\\share", {}),
+              std::vector<std::string>{"\\\\server\\share\\ *=\\\\server\\share\\"});
+}
+
 }  // namespace
 }  // namespace qm::test
