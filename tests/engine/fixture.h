@@ -113,7 +113,7 @@ public:
         if (r && evenSeconds) {
             auto st = inner_.stat(t);
             if (!st) return std::unexpected(st.error());
-            return inner_.set_mtime(t, even(st->mtime));
+            if (auto m = inner_.set_mtime(t, even(st->mtime)); !m) return std::unexpected(m.error());
         }
         return r;
     }
