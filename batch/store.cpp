@@ -49,6 +49,7 @@ std::string Store::newPath() const { return os::join(dir_, kNewName); }
 std::string Store::snapshotPath() const { return os::join(dir_, kSnapshotName); }
 
 void Store::report(const std::string& what, const os::Error& e) {
+    checkFailure_ = e;
     window_.notice("Information", what + "\r\n" + e.message());
 }
 
@@ -88,6 +89,7 @@ void Store::CheckBatchFile() {
     auto& os = os::current();
     const std::string root = os::placeholder_root();
     first_.reset();
+    checkFailure_.reset();
 
     if (!os.exists(batchPath())) {
         window_.notice("First time",

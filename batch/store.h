@@ -54,6 +54,8 @@ public:
     // The source and target of the entry the last CheckBatchFile selected;
     // nothing when it could not read the file.
     const std::optional<std::pair<std::string, std::string>>& firstEntry() const { return first_; }
+    // Why the last CheckBatchFile selected no entry, when a failure was why.
+    const std::optional<os::Error>& checkFailure() const { return checkFailure_; }
     bool IsSingleEntryBatch();
     // Lists the batch into the window's list, replacing what it held.
     void ListBatch();
@@ -78,6 +80,7 @@ private:
     std::string dir_;
     std::vector<std::string> listed_;
     std::optional<std::pair<std::string, std::string>> first_;
+    std::optional<os::Error> checkFailure_;
 };
 
 }  // namespace qm::batch

@@ -72,7 +72,7 @@ public:
     virtual void clearBatchList() = 0;
     // Repairs the batch and shows its first entry in the pickers; returns
     // that entry's pair, or nothing when the batch could not be read.
-    virtual std::optional<Pair> checkBatchFile() = 0;
+    virtual os::Result<Pair> checkBatchFile() = 0;
     virtual void listBatch() = 0;
     virtual std::string subsValue() = 0;
     virtual void setSubsValue(const std::string& value) = 0;

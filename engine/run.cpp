@@ -22,13 +22,13 @@ void Engine::RunBatch() {
 
     host_.clearBatchList();
     // The first entry as the repair left it, which the pickers now show.
-    const std::optional<Pair> first = host_.checkBatchFile();
+    const os::Result<Pair> first = host_.checkBatchFile();
     host_.listBatch();
     host_.setRunBusy(true);
     if (first)
         syncEntry(*first);
     else
-        logFailure("the first entry of the batch was not replicated: the batch file could not be read");
+        logFailure("the first entry of the batch was not replicated: " + first.error().message());
     while (!host_.ending() && NextBatchEntry()) RunBatchEntry();
     if (!host_.ending()) {
         // Only what the window shows: an entry that could not be opened

@@ -333,10 +333,12 @@ void Form1::setRunBusy(bool busy) {
 }
 
 void Form1::clearBatchList() { List1.clear(); }
-std::optional<engine::Pair> Form1::checkBatchFile() {
+os::Result<engine::Pair> Form1::checkBatchFile() {
     store_->CheckBatchFile();
     const auto& first = store_->firstEntry();
-    if (!first) return std::nullopt;
+    if (!first)
+        return std::unexpected(store_->checkFailure().value_or(
+            os::make_error(os::Errc::other, "read", store_->batchPath(), "it names no entry")));
     return engine::Pair{first->first, first->second};
 }
 void Form1::listBatch() { store_->ListBatch(); }

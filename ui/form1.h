@@ -153,7 +153,7 @@ public:
     void setBusyPointer(bool busy) override;
     void setRunBusy(bool busy) override;
     void clearBatchList() override;
-    std::optional<engine::Pair> checkBatchFile() override;
+    os::Result<engine::Pair> checkBatchFile() override;
     void listBatch() override;
     std::string subsValue() override;
     void resetMinuteCounter() override;
