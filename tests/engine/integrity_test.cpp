@@ -156,7 +156,8 @@ public:
     os::Status flush_dir(const std::string& d) override {
         calls.push_back("flushdir " + d);
         if (d == failFlushDir)
-            return std::unexpected(os::make_error(os::Errc::io, "flush", d, "injected flush failure"));
+            return std::unexpected(
+                os::make_error(os::Errc::io, "flush", d, "injected flush failure"));
         return EngineOs::flush_dir(d);
     }
     os::Status remove_file(const std::string& p) override {
@@ -182,7 +183,8 @@ TEST_F(CreatedDirsTest, EveryDirectoryCreatedAboveACopyIsFlushedIntoItsParentBef
     mkdirs(data / "t/a");  // exists: not the run's to flush
     form->Movefiles_Click();
     run();
-    for (auto rel : {"a/b/c/one.txt", "a/b/c/two.txt", "a/b/c/three.txt", "a/four.txt", "x/five.txt"}) {
+    for (auto rel :
+         {"a/b/c/one.txt", "a/b/c/two.txt", "a/b/c/three.txt", "a/four.txt", "x/five.txt"}) {
         EXPECT_TRUE(has(std::string("t/") + rel)) << rel;
         EXPECT_FALSE(has(std::string("s/") + rel)) << rel;
     }
@@ -231,7 +233,6 @@ TEST_F(CreatedDirsTest, ACreatedDirectoryThatCannotBeFlushedIntoItsParentKeepsTh
                   .size(),
               1u);
     EXPECT_EQ(logWith(data / "s/new/g.txt: kept").size(), 1u) << "tried again for the next";
-
 }
 
 TEST_F(IntegrityTest, ALogThatCannotBeWrittenIsToldOnceInABoxAfterTheRun) {
@@ -244,7 +245,8 @@ TEST_F(IntegrityTest, ALogThatCannotBeWrittenIsToldOnceInABoxAfterTheRun) {
     run();
     EXPECT_EQ(at("t/a.txt"), "a");
     ASSERT_EQ(dialogs.count("Information"), 1);
-    EXPECT_NE(dialogs.boxes[0].text.find(prog / "syncfile.log"), std::string::npos) << dialogs.boxes[0].text;
+    EXPECT_NE(dialogs.boxes[0].text.find(prog / "syncfile.log"), std::string::npos)
+        << dialogs.boxes[0].text;
     EXPECT_NE(dialogs.boxes[0].text.find("injected full disk"), std::string::npos);
     EXPECT_EQ(doneAtBox, std::vector<bool>{true}) << "the box waits for the run's end";
 
