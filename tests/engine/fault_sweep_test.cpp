@@ -228,6 +228,8 @@ TEST_P(FaultSweepTest, EveryFailureThatLeavesSomethingUndoneIsNamedWithPathAndRe
         }
         ++harmless;
     }
+    std::cout << (move ? "move" : "copy") << ": " << total << " calls, " << failedAndSaid
+              << " failures named, " << harmless << " left nothing undone\n";
     EXPECT_GT(failedAndSaid, 10);
     // The sweep itself is sound: faults were spread over the run.
     EXPECT_GT(failedAndSaid + harmless, total / 2);
