@@ -270,6 +270,9 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
+        // The copy removes its temporary file; one it could not is ours,
+        // unless the name was taken to begin with.
+        if (r.error().code != os::Errc::exists && os.exists(tmp)) removeTemporary(tmp);
         if (host_.ending()) return std::nullopt;
         // Gone, or no longer a plain file, since the directory was read.
         const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||

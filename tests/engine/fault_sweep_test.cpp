@@ -38,8 +38,8 @@ public:
         if (auto e = fault("read directory", d)) return std::unexpected(*e);
         return inner_.list_dir(d);
     }
-    os::Result<std::vector<os::DirEntry>> list_dir_detailed(const std::string& d,
-                                                            const std::function<bool()>& b) override {
+    os::Result<std::vector<os::DirEntry>> list_dir_detailed(
+        const std::string& d, const std::function<bool()>& b) override {
         if (auto e = fault("read directory", d)) return std::unexpected(*e);
         return inner_.list_dir_detailed(d, b);
     }
@@ -67,7 +67,8 @@ public:
         if (auto e = fault("open", p)) return std::unexpected(*e);
         return inner_.read_file(p);
     }
-    os::Result<std::string> read_part(const std::string& p, std::uint64_t o, std::size_t m) override {
+    os::Result<std::string> read_part(const std::string& p, std::uint64_t o,
+                                      std::size_t m) override {
         if (auto e = fault("read", p)) return std::unexpected(*e);
         return inner_.read_part(p, o, m);
     }
@@ -147,8 +148,11 @@ protected:
         const bool move = GetParam();
         std::string why;
         const std::vector<std::pair<std::string, std::string>> expected = {
-            {"a.txt", "a"},           {"old.txt", "newer"},          {"sub/b.txt", "bb"},
-            {"sub/deep/c.txt", "ccc"}, {"made/here/d.txt", "dddd"}};
+            {"a.txt", "a"},
+            {"old.txt", "newer"},
+            {"sub/b.txt", "bb"},
+            {"sub/deep/c.txt", "ccc"},
+            {"made/here/d.txt", "dddd"}};
         for (const auto& [rel, content] : expected) {
             if (!has("t/" + rel) || at("t/" + rel) != content) why += " t/" + rel + " not copied;";
             if (move && has("s/" + rel)) why += " s/" + rel + " not moved;";
@@ -158,7 +162,8 @@ protected:
         if (move && has("s2/e.txt")) why += " s2/e.txt not moved;";
         if (!has("s/kept.txt")) why += " s/kept.txt lost;";
         for (auto d : {"t", "t/sub", "t/sub/deep", "t/made", "t/made/here", "t2"})
-            if (has(d) && !temporaries(d).empty()) why += std::string(" temporary left in ") + d + ";";
+            if (has(d) && !temporaries(d).empty())
+                why += std::string(" temporary left in ") + d + ";";
         if (!names(lists.path()).empty()) why += " list files left;";
         return why;
     }
@@ -195,12 +200,14 @@ TEST_P(FaultSweepTest, EveryFailureThatLeavesSomethingUndoneIsNamedWithPathAndRe
         SCOPED_TRACE("fault at call " + std::to_string(k) + ": " + hit);
         const auto said = logWith(sweep.reason());
         for (const auto& line : said)
-            EXPECT_NE(line.find(sweep.hitPath()), std::string::npos) << "without its path: " << line;
+            EXPECT_NE(line.find(sweep.hitPath()), std::string::npos)
+                << "without its path: " << line;
         // A log that cannot be written is told in a box.
         if (sweep.hitPath() == prog / "syncfile.log" && sweep.hitOp() == "write") {
             bool told = false;
             for (const auto& b : dialogs.boxes)
-                told |= b.title == "Information" && b.text.find(sweep.reason()) != std::string::npos;
+                told |=
+                    b.title == "Information" && b.text.find(sweep.reason()) != std::string::npos;
             EXPECT_TRUE(told) << "the dead log was not told";
             ++failedAndSaid;
             continue;
@@ -221,6 +228,8 @@ TEST_P(FaultSweepTest, EveryFailureThatLeavesSomethingUndoneIsNamedWithPathAndRe
         }
         ++harmless;
     }
+    std::cout << (move ? "move" : "copy") << ": " << total << " calls, " << failedAndSaid
+              << " failures named, " << harmless << " left nothing undone\n";
     EXPECT_GT(failedAndSaid, 10);
     // The sweep itself is sound: faults were spread over the run.
     EXPECT_GT(failedAndSaid + harmless, total / 2);

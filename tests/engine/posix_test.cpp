@@ -107,6 +107,33 @@ TEST_F(PosixTest, ASubdirectoryNameWithALineBreakIsSkippedAndLogged) {
     EXPECT_EQ(logWith("its name holds a line break").size(), 1u);
 }
 
+// Every log record is one CR LF line: a break in a name is written escaped;
+// the ordinary line keeps its form.
+TEST_F(PosixTest, ANameWithALineBreakIsLoggedOnOneLine) {
+    load({{"s", "t", "YES"}});
+    mkdirs(data / "s/bad\nname");
+    write(data / "s/two\r\nlines.txt", "x");
+    file("s/ok.txt", "ok");
+    eos.copyFault = Fault{"lines.txt", -1, os::Errc::access, "injected denial"};
+    run();
+    const std::string raw = read(prog / "syncfile.log");
+    std::vector<std::string> records;
+    for (std::size_t at = 0, end; at < raw.size(); at = end + 2) {
+        end = raw.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "a record without its CR LF";
+        records.push_back(raw.substr(at, end - at));
+    }
+    ASSERT_EQ(records.size(), 3u) << raw;
+    for (const auto& r : records) {
+        EXPECT_EQ(r.find('\n'), std::string::npos) << r;
+        EXPECT_EQ(r.find('\r'), std::string::npos) << r;
+    }
+    EXPECT_NE(raw.find(data / "s/bad\\nname: skipped, its name holds a line break"), std::string::npos)
+        << raw;
+    EXPECT_NE(raw.find(data / "s/two\\r\\nlines.txt: not copied"), std::string::npos) << raw;
+    EXPECT_EQ(records.back(), copiedLine(1));
+}
+
 TEST_F(PosixTest, DotFilesAreHiddenAndNeitherCopiedNorMatched) {
     load({{"s", "t", "YES"}});
     file("s/.profile", "hidden");

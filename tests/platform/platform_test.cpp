@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "support/tempdir.h"
 
@@ -110,6 +112,84 @@ TEST(Platform, FlushingFilesKeepsThemAsTheyAre) {
     std::vector<std::string> nowhere;
     for (int i = 0; i < 8; ++i) nowhere.push_back(dir / ("nothing/f" + std::to_string(i)));
     EXPECT_FALSE(sys().flush_files(nowhere));
+}
+
+// A failure part way through does not keep the rest from their turn.
+TEST(Platform, EachStepRunsAndTheFirstFailureIsReported) {
+    std::vector<std::string> ran;
+    auto r = os::each_first_failure({"a", "b", "c", "d"}, [&](const std::string& s) -> os::Status {
+        ran.push_back(s);
+        if (s == "b" || s == "d") return std::unexpected(os::make_error(os::Errc::io, "flush", s, "failed"));
+        return {};
+    });
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c", "d"}));
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().path, "b");
+    EXPECT_TRUE(os::each_first_failure({}, [](const std::string&) -> os::Status { return {}; }));
+}
+
+TEST(Platform, AFlushOfManyFilesReportsTheFirstThatFailsAndKeepsTheFiles) {
+    TempDir dir;
+    for (std::size_t n : {3u, 8u}) {
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::string p = dir / ("f" + std::to_string(n) + "-" + std::to_string(i));
+            if (i != 1 && i != 2) write(p, "x");
+            paths.push_back(i == 2 ? dir / "gone/f" : p);
+        }
+        auto r = sys().flush_files(paths);
+        ASSERT_FALSE(r) << n;
+        // A whole volume may be flushed for many files: then only the
+        // missing directory is seen.
+        if (n == 3) {
+            EXPECT_EQ(r.error().path, paths[1]);
+        }
+        EXPECT_EQ(read(paths[0]), "x");
+    }
+}
+
+// The source's version comes back with the copy; one that changes while
+// it is read fails the copy, and nothing is left under the new name.
+TEST(Platform, ACopyReturnsTheSourcesVersionAndFailsWhenTheSourceChangesMeanwhile) {
+    TempDir dir;
+    write(dir / "src.bin", big_data());
+    set_mtime(dir / "src.bin", 1'600'000'000);
+    auto state = sys().file_state(dir / "src.bin");
+    ASSERT_TRUE(state);
+    auto copied = sys().copy_file(dir / "src.bin", dir / "dst.bin", nullptr, false);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(*copied, *state);
+    EXPECT_EQ(copied->size, big_data().size());
+    auto other = sys().file_state(dir / "dst.bin");
+    ASSERT_TRUE(other);
+    EXPECT_NE(other->id, state->id);
+    EXPECT_EQ(other->mtime, state->mtime);
+
+    // Appended to, and rewritten in place with its length and time put back.
+    int step = 0;
+    auto grow = sys().copy_file(dir / "src.bin", dir / "grown.bin", [&](std::uint64_t, std::uint64_t) {
+        if (step++ == 1) {
+            EXPECT_TRUE(sys().append_file(dir / "src.bin", "more"));
+        }
+        return true;
+    }, true);
+    ASSERT_FALSE(grow);
+    EXPECT_EQ(grow.error().code, os::Errc::changed);
+    EXPECT_EQ(grow.error().path, dir / "src.bin");
+    EXPECT_FALSE(exists(dir / "grown.bin"));
+
+    write(dir / "small.txt", "one");
+    set_mtime(dir / "small.txt", 1'600'000'000);
+    auto same = sys().copy_file(dir / "small.txt", dir / "same.txt", [&](std::uint64_t, std::uint64_t) {
+        if (!exists(dir / "same.txt") || read(dir / "small.txt") == "two") return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        write(dir / "small.txt", "two");
+        set_mtime(dir / "small.txt", 1'600'000'000);
+        return true;
+    }, false);
+    ASSERT_FALSE(same);
+    EXPECT_EQ(same.error().code, os::Errc::changed);
+    EXPECT_FALSE(exists(dir / "same.txt"));
 }
 
 TEST(Platform, TheParentOfAPathIsItsDirectory) {
