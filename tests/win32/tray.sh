@@ -73,10 +73,10 @@ open_menu shown
 xdotool mousemove "$mx" "$my" click 1
 sleep 0.5
 shown || fail "Show Interface hid the window"
-# A dismissed menu leaves a hidden window hidden.
-snap
-click $ID_Command3
+# A dismissed menu leaves a hidden window hidden. "&Hide" by its access key.
+xdotool key alt+h
 sleep 0.5
+shown && fail "Alt+H did not hide the window"
 open_menu dismissed
 xdotool key Escape
 sleep 0.5
