@@ -302,8 +302,17 @@ void MainWindow::buildControls() {
     for (Tree& t : trees_) {
         syncTree(t);
         t.list->changed.connect([this, list = t.list] {
-            for (Tree& x : trees_)
-                if (x.list == list) syncTree(x);
+            for (Tree& x : trees_) {
+                if (x.list != list) continue;
+                // A run moves the trees through every directory it visits;
+                // they are redrawn at a human rate, and at once otherwise.
+                if (form_.running()) {
+                    x.stale = true;
+                    ::SetTimer(hwnd_, kRedraw, kRedrawMs, nullptr);
+                } else {
+                    syncTree(x);
+                }
+            }
         });
     }
     // A frame is drawn beneath the controls it holds; frames take no part in
@@ -319,6 +328,7 @@ MainWindow::Tree* MainWindow::treeOf(HWND h) {
 }
 
 void MainWindow::syncTree(Tree& t) {
+    t.stale = false;
     std::vector<std::string> paths;
     int open = -1;
     for (const auto& l : t.list->lines()) {
@@ -514,7 +524,16 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
         }
         return 0;
     case WM_TIMER:
-        if (wp == kTimer1) form_.Timer1_Timer();
+        if (wp == kTimer1) {
+            form_.Timer1_Timer();
+        } else if (wp == kRedraw) {
+            bool waiting = false;
+            for (Tree& t : trees_) {
+                if (t.stale) syncTree(t);
+                waiting = waiting || t.stale;
+            }
+            if (!waiting && !form_.running()) ::KillTimer(hwnd_, kRedraw);
+        }
         return 0;
     case WM_MEASUREITEM: {
         auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);

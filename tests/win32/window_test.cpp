@@ -351,6 +351,42 @@ TEST_F(WindowTest, Timer1RunsAtItsIntervalAndStopsWithTheModel) {
               "Interval in minutes 1-60/Next update approx.  59 minutes from now...");
 }
 
+TEST_F(WindowTest, AfterARunTheListsShowWhatTheModelHolds) {
+    TempDir data;
+    mkdirs(data / "s/a/b");
+    mkdirs(data / "s/c");
+    write(data / "s/a/b/f.txt", "x");
+    mkdirs(data / "t");
+    write(prog / "BATCH.INI", "[batch]\r\nSource:" + (data / "s") + "\r\nTarget:" + (data / "t") +
+                                  "\r\nSubs:YES\r\n");
+    form->Slider1.setValue(1);
+    ::SendMessageW(window->hwnd(), WM_TIMER, MainWindow::kTimer1, 0);
+    ASSERT_TRUE(exists(data / "t/a/b/f.txt"));
+    // What changed while the run went on is drawn within moments.
+    for (int i = 0; i < 20; ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(10);
+    }
+    for (const char* name : {"BronTree", "Doeltree"}) {
+        SCOPED_TRACE(name);
+        HWND tree = w(name);
+        const auto& lines = (std::string(name) == "BronTree" ? form->BronTree : form->Doeltree).lines();
+        ASSERT_EQ(::SendMessageW(tree, LB_GETCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+        int open = -1;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            wchar_t line[512] = {};
+            ::SendMessageW(tree, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+            EXPECT_EQ(win32::utf8(line), lines[i].label);
+            if (lines[i].open) open = static_cast<int>(i);
+        }
+        EXPECT_EQ(::SendMessageW(tree, LB_GETCURSEL, 0, 0), open);
+    }
+    EXPECT_EQ(textOf(w("Text3")), data / "s");
+    EXPECT_FALSE(::IsWindowVisible(w("ProgressBar1")));
+    EXPECT_EQ(textOf(w("Label1")), "Interval in minutes 1-60/Next update approx.  1 minutes from now...");
+}
+
 TEST_F(WindowTest, ClosingTheWindowEndsTheProgram) {
     ::SendMessageW(window->hwnd(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(form->ended());
