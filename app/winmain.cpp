@@ -1,7 +1,10 @@
 // Starts the Windows program: the window is loaded (Form_Load) and shown
 // when the load has returned; from then on the timer and the user drive it.
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
+
 #include <commctrl.h>
-#include <windows.h>
 
 #include "ui/form1.h"
 #include "win32/services.h"

@@ -12,10 +12,13 @@
 //   qm-inspect shown TITLE       exit 0 when the window is visible
 //   qm-inspect menu -            the screen rectangle of an open popup menu
 //   qm-inspect tips -            the texts of the tips shown now
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
+
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>

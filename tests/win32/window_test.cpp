@@ -2,11 +2,14 @@
 // control at its place, with its caption and state; the menus; user actions
 // sent as the controls' own messages reach the model; the message boxes and
 // the event pump. Needs a display (Xvfb under Wine).
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
+
 #include "win32/window.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <atomic>
 #include <memory>
