@@ -1,6 +1,8 @@
 // Starts the Windows program: the window is loaded (Form_Load) and shown
 // when the load has returned; from then on the timer and the user drive it.
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
 
 #include <commctrl.h>
 
@@ -10,8 +12,8 @@
 #include "win32/window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
-                                             ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX icc{sizeof icc,
+                             ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&icc);
 
     qm::win32::Dialogs dialogs;

@@ -30,6 +30,8 @@ void Pump::yield() {
     inside_ = false;
 }
 
-void Application::quit() { ::PostQuitMessage(0); }
+void Application::quit() {
+    ::PostQuitMessage(0);
+}
 
 }  // namespace qm::win32

@@ -78,8 +78,8 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
 
     // The layout is fixed in twips for an 8-point font.
     font_ = ::CreateFontW(-::MulDiv(8, dpi_, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg 2");
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg 2");
     HDC dc = ::GetDC(nullptr);
     HGDIOBJ old = ::SelectObject(dc, font_);
     TEXTMETRICW tm{};
@@ -92,8 +92,8 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     RECT r{0, 0, px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight)};
     ::AdjustWindowRectEx(&r, kStyle, TRUE, 0);
     hwnd_ = ::CreateWindowExW(0, kClassName, wide(form.caption).c_str(), kStyle, CW_USEDEFAULT,
-                              CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr,
-                              menuBar_, instance, this);
+                              CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, menuBar_,
+                              instance, this);
     // A menu bar that wraps takes client height; make the client area the
     // layout's whatever the menu's height.
     RECT client{};
@@ -186,11 +186,10 @@ HWND MainWindow::create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD e
             top += f->geometry().top;
         }
     const int id = kFirstControlId + c.tabIndex();
-    HWND w = ::CreateWindowExW(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, px(left),
-                               px(top), px(c.geometry().width),
-                               px(c.geometry().height) + extraHeight, hwnd_,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
-                               nullptr);
+    HWND w = ::CreateWindowExW(
+        exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, px(left), px(top),
+        px(c.geometry().width), px(c.geometry().height) + extraHeight, hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     ::SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     windows_[c.name()] = w;
     byId_[id] = &c;
@@ -227,8 +226,8 @@ void MainWindow::buildControls() {
             d->changed.connect(sync);
         } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
             HWND w = create(*c, WC_LISTBOXW,
-                            LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT |
-                                WS_VSCROLL | WS_TABSTOP,
+                            LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
+                                LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
                             WS_EX_CLIENTEDGE);
             ::SendMessageW(w, LB_SETITEMHEIGHT, 0, lineHeight_);
             trees_.push_back({t, w, {}});
@@ -276,9 +275,9 @@ void MainWindow::buildControls() {
             sync();
             k->changed.connect(sync);
         } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
-            HWND w = create(*c, WC_LISTBOXW,
-                            LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
-                            WS_EX_CLIENTEDGE);
+            HWND w =
+                create(*c, WC_LISTBOXW, LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
+                       WS_EX_CLIENTEDGE);
             // Items only come by clear() and addItem(), each announced, so
             // the list follows by appending what is new.
             auto sync = [lb, w] {
@@ -288,10 +287,9 @@ void MainWindow::buildControls() {
                     n = 0;
                 }
                 for (int i = n; i < lb->listCount(); ++i)
-                    ::SendMessageW(
-                        w, LB_ADDSTRING, 0,
-                        reinterpret_cast<LPARAM>(
-                            wide(lb->items()[static_cast<std::size_t>(i)]).c_str()));
+                    ::SendMessageW(w, LB_ADDSTRING, 0,
+                                   reinterpret_cast<LPARAM>(
+                                       wide(lb->items()[static_cast<std::size_t>(i)]).c_str()));
                 if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != lb->listIndex())
                     ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(lb->listIndex()), 0);
             };
@@ -302,8 +300,17 @@ void MainWindow::buildControls() {
     for (Tree& t : trees_) {
         syncTree(t);
         t.list->changed.connect([this, list = t.list] {
-            for (Tree& x : trees_)
-                if (x.list == list) syncTree(x);
+            for (Tree& x : trees_) {
+                if (x.list != list) continue;
+                // A run moves the trees through every directory it visits;
+                // they are redrawn at a human rate, and at once otherwise.
+                if (form_.running()) {
+                    x.stale = true;
+                    ::SetTimer(hwnd_, kRedraw, kRedrawMs, nullptr);
+                } else {
+                    syncTree(x);
+                }
+            }
         });
     }
     // A frame is drawn beneath the controls it holds; frames take no part in
@@ -319,6 +326,7 @@ MainWindow::Tree* MainWindow::treeOf(HWND h) {
 }
 
 void MainWindow::syncTree(Tree& t) {
+    t.stale = false;
     std::vector<std::string> paths;
     int open = -1;
     for (const auto& l : t.list->lines()) {
@@ -372,7 +380,7 @@ void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
                      icon, icon, 0, nullptr, DI_NORMAL);
     x += icon + 3;
     ::SetBkMode(d.hDC, TRANSPARENT);
-    ::SetTextColor(d.hDC, ::GetSysColor(!enabled  ? COLOR_GRAYTEXT
+    ::SetTextColor(d.hDC, ::GetSysColor(!enabled   ? COLOR_GRAYTEXT
                                         : selected ? COLOR_HIGHLIGHTTEXT
                                                    : COLOR_WINDOWTEXT));
     RECT r = d.rcItem;
@@ -434,9 +442,8 @@ void MainWindow::syncWindow() {
     POINT p{};
     ::GetCursorPos(&p);
     if (::WindowFromPoint(p) && ::GetAncestor(::WindowFromPoint(p), GA_ROOT) == hwnd_)
-        ::SetCursor(::LoadCursorW(nullptr, form_.mousePointer() == ui::MousePointer::Hourglass
-                                               ? IDC_WAIT
-                                               : IDC_ARROW));
+        ::SetCursor(::LoadCursorW(
+            nullptr, form_.mousePointer() == ui::MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
     if (form_.minimized() != minimizedByModel_) {
         minimizedByModel_ = form_.minimized();
         if (minimizedByModel_)
@@ -496,52 +503,61 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     switch (msg) {
-    case WM_COMMAND:
-        if (HIWORD(wp) == 0 && lp == 0 && menuCommand(LOWORD(wp))) return 0;
-        command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
-        return 0;
-    case WM_HSCROLL:
-        if (lp && LOWORD(wp) != TB_THUMBTRACK) {
-            // A drag changes the position once, when the slider is let go.
-            HWND w = reinterpret_cast<HWND>(lp);
-            auto it = byId_.find(::GetDlgCtrlID(w));
-            if (it != byId_.end())
-                if (auto* s = dynamic_cast<ui::Slider*>(it->second)) {
-                    s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
-                    // The model may put it elsewhere.
-                    ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
+        case WM_COMMAND:
+            if (HIWORD(wp) == 0 && lp == 0 && menuCommand(LOWORD(wp))) return 0;
+            command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+            return 0;
+        case WM_HSCROLL:
+            if (lp && LOWORD(wp) != TB_THUMBTRACK) {
+                // A drag changes the position once, when the slider is let go.
+                HWND w = reinterpret_cast<HWND>(lp);
+                auto it = byId_.find(::GetDlgCtrlID(w));
+                if (it != byId_.end())
+                    if (auto* s = dynamic_cast<ui::Slider*>(it->second)) {
+                        s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
+                        // The model may put it elsewhere.
+                        ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
+                    }
+            }
+            return 0;
+        case WM_TIMER:
+            if (wp == kTimer1) {
+                form_.Timer1_Timer();
+            } else if (wp == kRedraw) {
+                bool waiting = false;
+                for (Tree& t : trees_) {
+                    if (t.stale) syncTree(t);
+                    waiting = waiting || t.stale;
                 }
-        }
-        return 0;
-    case WM_TIMER:
-        if (wp == kTimer1) form_.Timer1_Timer();
-        return 0;
-    case WM_MEASUREITEM: {
-        auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
-        m->itemHeight = static_cast<UINT>(lineHeight_);
-        return TRUE;
-    }
-    case WM_DRAWITEM:
-        drawTreeLine(*reinterpret_cast<DRAWITEMSTRUCT*>(lp));
-        return TRUE;
-    case WM_SETCURSOR:
-        if (form_.mousePointer() == ui::MousePointer::Hourglass) {
-            ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+                if (!waiting && !form_.running()) ::KillTimer(hwnd_, kRedraw);
+            }
+            return 0;
+        case WM_MEASUREITEM: {
+            auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
+            m->itemHeight = static_cast<UINT>(lineHeight_);
             return TRUE;
         }
-        break;
-    case WM_SIZE:
-        // Restored by the user after it was minimised in place of hidden.
-        if (wp == SIZE_RESTORED && minimizedByModel_) {
-            minimizedByModel_ = false;
-            form_.setMinimized(false);
-        }
-        break;
-    case WM_CLOSE:
-        if (!form_.ended()) form_.Form_Unload();
-        return 0;
-    default:
-        break;
+        case WM_DRAWITEM:
+            drawTreeLine(*reinterpret_cast<DRAWITEMSTRUCT*>(lp));
+            return TRUE;
+        case WM_SETCURSOR:
+            if (form_.mousePointer() == ui::MousePointer::Hourglass) {
+                ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
+        case WM_SIZE:
+            // Restored by the user after it was minimised in place of hidden.
+            if (wp == SIZE_RESTORED && minimizedByModel_) {
+                minimizedByModel_ = false;
+                form_.setMinimized(false);
+            }
+            break;
+        case WM_CLOSE:
+            if (!form_.ended()) form_.Form_Unload();
+            return 0;
+        default:
+            break;
     }
     return ::DefWindowProcW(hwnd_, msg, wp, lp);
 }

@@ -19,6 +19,8 @@ public:
     static constexpr int kFirstControlId = 100;  // + the control's tab index
     static constexpr UINT kFirstMenuId = 1000;   // + the item's place among Form1's menu items
     static constexpr UINT_PTR kTimer1 = 1;
+    static constexpr UINT_PTR kRedraw = 2;
+    static constexpr UINT kRedrawMs = 40;
 
     // dpi: the DPI that converts twips to pixels; 0 takes the screen's.
     MainWindow(ui::Form1& form, HINSTANCE instance, int dpi = 0);
@@ -53,6 +55,7 @@ private:
         ui::DirectoryList* list = nullptr;
         HWND hwnd = nullptr;
         std::vector<std::string> shown;
+        bool stale = false;  // changed since it was last drawn
     };
 
     static LRESULT CALLBACK proc(HWND, UINT, WPARAM, LPARAM);

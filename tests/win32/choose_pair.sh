@@ -9,6 +9,11 @@ shots=${1:-}
 start_x
 d=$E2E_DIR
 mkdir -p "$d/src" "$d/dst"
+# A drive that is not ready: Y: names a folder that does not exist.
+notready=$WINEPREFIX/dosdevices/y:
+[ -e "$notready" ] || [ -L "$notready" ] && fail "$notready is in the way"
+ln -s "$d/no-such-volume" "$notready"
+trap 'rm -f "$notready"; cleanup' EXIT
 start_program "$d/prog" "$d"
 
 # answer TITLE TEXT KEY: the box so titled says TEXT; KEY answers it.
@@ -19,17 +24,12 @@ answer() {
   xdotool key "$3"
   sleep 0.5
 }
-# choose_drive LIST DRIVE: gives the drive list the focus and moves to the
-# drive with the arrow keys.
+# choose_drive LIST KEY: gives the drive list the focus and moves in it with
+# a key (Down: the next drive, End: the last).
 choose_drive() {
-  local i sel
-  snap
-  i=$(index_of "$1" "$2")
-  sel=$(selected "$1")
-  [ -n "$i" ] || fail "no drive $2 in the list: $(items "$1" | tr '\n' ' ')"
   click "$1"
   xdotool key Escape
-  xdotool key --delay 15 --repeat $((i - sel)) Down
+  xdotool key "$2"
   sleep 0.5
 }
 # open_in LIST PATH: opens PATH in a directory list that shows its drive's
@@ -66,7 +66,15 @@ wait_shown || fail "no window"
 sleep 0.5
 snap
 click $ID_Command1                                     # &Source
-choose_drive $ID_BronDrive Z:
+snap
+[ "$(items $ID_BronDrive | tr '\n' ' ')" = "C: Y: Z: " ] || fail "the drives: $(items $ID_BronDrive | tr '\n' ' ')"
+# The drive that is not ready springs back, silently, to the tree's drive.
+choose_drive $ID_BronDrive Down
+snap
+[ "$(selected $ID_BronDrive)" = 0 ] || fail "the drive list stayed on $(selected $ID_BronDrive)"
+[ "$(items $ID_BronTree | head -n 1)" = 'C:\' ] || fail "BronTree left C:\: $(items $ID_BronTree | head -n 1)"
+inspect box Information 1 >/dev/null && fail "a drive that is not ready was reported"
+choose_drive $ID_BronDrive End
 snap
 [ "$(items $ID_BronTree | head -n 1)" = 'Z:\' ] || fail "BronTree is not on Z: $(items $ID_BronTree | head -n 3)"
 open_in $ID_BronTree "$d/src"
@@ -75,7 +83,7 @@ answer "Information" "Please select target directory..." Return
 snap
 [ "$(text_of $ID_Text3)" = "$(winpath "$d/src")" ] || fail "Text3 shows $(text_of $ID_Text3)"
 enabled $ID_Doeltree || fail "choosing the target did not start"
-choose_drive $ID_Doeldrive Z:
+choose_drive $ID_Doeldrive End
 open_in $ID_Doeltree "$d/dst"
 [ -n "$shots" ] && import -window root "$shots/win-chosen.png"
 click $ID_Command4                                     # OK of the target

@@ -12,7 +12,9 @@
 //   qm-inspect shown TITLE       exit 0 when the window is visible
 //   qm-inspect menu -            the screen rectangle of an open popup menu
 //   qm-inspect tips -            the texts of the tips shown now
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
 
 #include <commctrl.h>
 #include <fcntl.h>
@@ -121,16 +123,18 @@ int dump(HWND top) {
             std::printf("%d\tlines\t%d %d\n", id,
                         static_cast<int>(::SendMessageW(c, LB_GETTOPINDEX, 0, 0)),
                         static_cast<int>(::SendMessageW(c, LB_GETITEMHEIGHT, 0, 0)));
-        }
-        else if (cls == L"ComboBox")
+        } else if (cls == L"ComboBox")
             items(c, id, CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_GETCURSEL);
         else if (cls == TRACKBAR_CLASSW)
-            std::printf("%d\tposition\t%d\n", id, static_cast<int>(::SendMessageW(c, TBM_GETPOS, 0, 0)));
+            std::printf("%d\tposition\t%d\n", id,
+                        static_cast<int>(::SendMessageW(c, TBM_GETPOS, 0, 0)));
         else if (cls == PROGRESS_CLASSW)
-            std::printf("%d\tposition\t%d\n", id, static_cast<int>(::SendMessageW(c, PBM_GETPOS, 0, 0)));
+            std::printf("%d\tposition\t%d\n", id,
+                        static_cast<int>(::SendMessageW(c, PBM_GETPOS, 0, 0)));
         else if (cls == L"Button" &&
                  (::GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX)
-            std::printf("%d\tchecked\t%d\n", id, static_cast<int>(::SendMessageW(c, BM_GETCHECK, 0, 0)));
+            std::printf("%d\tchecked\t%d\n", id,
+                        static_cast<int>(::SendMessageW(c, BM_GETCHECK, 0, 0)));
     }
     return 0;
 }

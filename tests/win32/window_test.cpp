@@ -2,7 +2,11 @@
 // control at its place, with its caption and state; the menus; user actions
 // sent as the controls' own messages reach the model; the message boxes and
 // the event pump. Needs a display (Xvfb under Wine).
-#include <windows.h>
+// clang-format off
+#include <windows.h>  // before every other Windows header
+// clang-format on
+
+#include "win32/window.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -17,7 +21,6 @@
 #include "win32/services.h"
 #include "win32/text.h"
 #include "win32/tray.h"
-#include "win32/window.h"
 
 namespace qm::test {
 namespace {
@@ -50,7 +53,9 @@ std::string menuText(HMENU m, UINT pos) {
 }
 
 // Twips to pixels at 96 DPI, rounded to the nearest.
-int at96(int twips) { return (twips * 96 + 720) / 1440; }
+int at96(int twips) {
+    return (twips * 96 + 720) / 1440;
+}
 
 bool menuChecked(HMENU m, UINT id) {
     return (::GetMenuState(m, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
@@ -70,16 +75,14 @@ protected:
         ui::Services s = services();
         s.tray = &tray;
         form = std::make_unique<ui::Form1>(s);
-        window = std::make_unique<MainWindow>(*form,
-                                              ::GetModuleHandleW(nullptr), 96);
+        window = std::make_unique<MainWindow>(*form, ::GetModuleHandleW(nullptr), 96);
         form->Form_Load();
         form->setVisible(true);
         dialogs.boxes.clear();
     }
     HWND w(const std::string& name) { return window->controlWindow(name); }
     void command(HWND control, int code) {
-        ::SendMessageW(window->hwnd(), WM_COMMAND,
-                       MAKEWPARAM(::GetDlgCtrlID(control), code),
+        ::SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(control), code),
                        reinterpret_cast<LPARAM>(control));
     }
     void menu(const std::string& item) {
@@ -170,8 +173,8 @@ TEST_F(WindowTest, EveryControlIsANativeControlAtItsPlaceWithItsCaption) {
 }
 
 TEST_F(WindowTest, AFreshStartShowsTheDescribedStates) {
-    for (const char* off : {"BronDrive", "BronTree", "Doeltree", "Doeldrive", "Command4",
-                            "Command5", "Command7"})
+    for (const char* off :
+         {"BronDrive", "BronTree", "Doeltree", "Doeldrive", "Command4", "Command5", "Command7"})
         EXPECT_FALSE(::IsWindowEnabled(w(off))) << off;
     for (const char* on : {"Command1", "Command2", "Command3", "Slider1", "List1", "Check2"})
         EXPECT_TRUE(::IsWindowEnabled(w(on))) << on;
@@ -202,7 +205,8 @@ TEST_F(WindowTest, AFreshStartShowsTheDescribedStates) {
     int count = 0;
     for (const wchar_t* p = roots; p < roots + len && *p; p += wcslen(p) + 1) ++count;
     EXPECT_EQ(n, count);
-    ::SendMessageW(drives, CB_GETLBTEXT, static_cast<WPARAM>(::SendMessageW(drives, CB_GETCURSEL, 0, 0)),
+    ::SendMessageW(drives, CB_GETLBTEXT,
+                   static_cast<WPARAM>(::SendMessageW(drives, CB_GETCURSEL, 0, 0)),
                    reinterpret_cast<LPARAM>(line));
     EXPECT_EQ(win32::utf8(line), form->BronDrive.drive());
 
@@ -325,8 +329,8 @@ TEST_F(WindowTest, OnlyTheRightButtonsPressOnTheIconOpensThePopup) {
     window->setTray(&icon);
     // The icon's id tells its messages from the window's own right button.
     ::SendMessageW(window->hwnd(), WM_RBUTTONUP, MK_SHIFT, WM_RBUTTONDOWN);
-    for (LPARAM other : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
-                         WM_RBUTTONUP, WM_MBUTTONDOWN})
+    for (LPARAM other : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP,
+                         WM_MBUTTONDOWN})
         ::SendMessageW(window->hwnd(), win32::NotifyIcon::kCallbackMessage, win32::NotifyIcon::kId,
                        other);
     EXPECT_EQ(tray.popups, 0);
@@ -349,6 +353,44 @@ TEST_F(WindowTest, Timer1RunsAtItsIntervalAndStopsWithTheModel) {
     EXPECT_EQ(form->MinuteCounter, 1);
     EXPECT_EQ(textOf(w("Label1")),
               "Interval in minutes 1-60/Next update approx.  59 minutes from now...");
+}
+
+TEST_F(WindowTest, AfterARunTheListsShowWhatTheModelHolds) {
+    TempDir data;
+    mkdirs(data / "s/a/b");
+    mkdirs(data / "s/c");
+    write(data / "s/a/b/f.txt", "x");
+    mkdirs(data / "t");
+    write(prog / "BATCH.INI",
+          "[batch]\r\nSource:" + (data / "s") + "\r\nTarget:" + (data / "t") + "\r\nSubs:YES\r\n");
+    form->Slider1.setValue(1);
+    ::SendMessageW(window->hwnd(), WM_TIMER, MainWindow::kTimer1, 0);
+    ASSERT_TRUE(exists(data / "t/a/b/f.txt"));
+    // What changed while the run went on is drawn within moments.
+    for (int i = 0; i < 20; ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(10);
+    }
+    for (const char* name : {"BronTree", "Doeltree"}) {
+        SCOPED_TRACE(name);
+        HWND tree = w(name);
+        const auto& lines =
+            (std::string(name) == "BronTree" ? form->BronTree : form->Doeltree).lines();
+        ASSERT_EQ(::SendMessageW(tree, LB_GETCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+        int open = -1;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            wchar_t line[512] = {};
+            ::SendMessageW(tree, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+            EXPECT_EQ(win32::utf8(line), lines[i].label);
+            if (lines[i].open) open = static_cast<int>(i);
+        }
+        EXPECT_EQ(::SendMessageW(tree, LB_GETCURSEL, 0, 0), open);
+    }
+    EXPECT_EQ(textOf(w("Text3")), data / "s");
+    EXPECT_FALSE(::IsWindowVisible(w("ProgressBar1")));
+    EXPECT_EQ(textOf(w("Label1")),
+              "Interval in minutes 1-60/Next update approx.  1 minutes from now...");
 }
 
 TEST_F(WindowTest, ClosingTheWindowEndsTheProgram) {
@@ -434,8 +476,8 @@ TEST(Win32Pump, AYieldRunsWaitingMessagesOnceAndKeepsTheQuit) {
         return ::DefWindowProcW(h, m, wp, lp);
     };
     ::RegisterClassW(&wc);
-    HWND h = ::CreateWindowW(L"QmPumpTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                             nullptr);
+    HWND h =
+        ::CreateWindowW(L"QmPumpTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     win32::Pump p;
     pump = &p;
     ::PostMessageW(h, WM_APP, 0, 0);
