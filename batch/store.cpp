@@ -89,7 +89,9 @@ void Store::CheckBatchFile() {
     const std::string root = os::placeholder_root();
     first_.reset();
 
-    if (!os.exists(batchPath())) {
+    // Only a file that is surely absent is created afresh; one that cannot
+    // be looked up is left for the read below to report.
+    if (auto here = os.probe(batchPath()); here && !*here) {
         window_.notice("First time",
                        "Please select Source and Target directory...\r\nThen remove initial batch entry...");
         if (!Replace({kHeader, "Source:" + root, "Target:" + root, "Subs:YES"})) return;
@@ -100,14 +102,19 @@ void Store::CheckBatchFile() {
     const std::vector<std::string>& old = *read;
 
     // Repair: the header is rewritten whatever it held; an entry is kept
-    // when both its directories are present. Each entry is judged alone.
+    // unless one of its directories is surely gone. Each entry is judged
+    // alone. A passing failure (no permission, an I/O error, a network
+    // that does not answer) keeps the entry: the run then logs why it was
+    // not replicated.
     auto present = [&](const std::string& line) {
         std::string head = line.substr(0, 4);
         for (auto& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (head == "SUBS") return true;
         if (!line.empty() && line.back() == os::separator()) return true;
         const std::string p = path_of(line);
-        return !p.empty() && os.exists(p);
+        if (p.empty()) return false;
+        auto here = os.probe(p);
+        return !here || *here;
     };
 
     std::vector<std::string> repaired{kHeader};

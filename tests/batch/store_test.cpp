@@ -295,5 +295,63 @@ TEST_F(BatchStore, AnUnreadableFileIsReportedAndLeftAlone) {
     EXPECT_TRUE(store.IsSingleEntryBatch());
 }
 
+// Answers the look-up of a path that contains one of the matches with its
+// error, as a passing failure would.
+class ProbeFailingOs : public os::ForwardingOs {
+public:
+    explicit ProbeFailingOs(std::vector<std::pair<std::string, os::Errc>> faults)
+        : os::ForwardingOs(os::native()), faults_(std::move(faults)) {}
+    os::Result<bool> probe(const std::string& p) override {
+        for (const auto& [match, code] : faults_)
+            if (p.find(match) != std::string::npos)
+                return std::unexpected(os::make_error(code, "look up", p, "injected failure"));
+        return inner_.probe(p);
+    }
+
+private:
+    std::vector<std::pair<std::string, os::Errc>> faults_;
+};
+
+TEST_F(BatchStore, OnlyADirectorySurelyGoneDropsItsEntry) {
+    mkdirs(dir / "s");
+    mkdirs(dir / "t");
+    write(dir / "plain", "a file");
+    auto entry = [](const std::string& s, const std::string& t, const char* subs) {
+        return std::vector<std::string>{"Source:" + s, "Target:" + t, std::string("Subs:") + subs};
+    };
+    const auto locked = entry(dir / "s", dir / "locked/t", "NO");
+    const auto flaky = entry(dir / "flaky/s", dir / "t", "YES");
+    const auto gone = entry(dir / "s", dir / "gone", "NO");
+    const auto belowFile = entry(dir / "s", dir / "plain/below", "NO");
+    const auto fine = entry(dir / "s", dir / "t", "NO");
+    std::vector<std::string> lines{"[batch]"};
+    for (const auto* e : {&locked, &flaky, &gone, &belowFile, &fine}) lines.insert(lines.end(), e->begin(), e->end());
+    writeIni(lines);
+
+    ProbeFailingOs failing({{"locked", os::Errc::access}, {"flaky", os::Errc::io}});
+    {
+        os::ScopedOs use(failing);
+        store.CheckBatchFile();
+    }
+    std::vector<std::string> expected{"[batch]"};
+    for (const auto* e : {&locked, &flaky, &fine}) expected.insert(expected.end(), e->begin(), e->end());
+    EXPECT_EQ(batch::split_lines(read(ini())), expected);
+    EXPECT_EQ(window.target, dir / "locked/t") << "a kept entry stays first";
+    EXPECT_TRUE(window.notices.empty()) << "an entry kept or dropped is not a message";
+
+    // Once the look-ups answer, the entries whose directories are surely
+    // gone are dropped.
+    store.CheckBatchFile();
+    EXPECT_EQ(batch::split_lines(read(ini())), (std::vector<std::string>{"[batch]", fine[0], fine[1], fine[2]}));
+}
+
+TEST_F(BatchStore, ABatchFileThatCannotBeLookedUpIsNeitherCreatedNorReplaced) {
+    ProbeFailingOs failing({{"BATCH.INI", os::Errc::access}});
+    os::ScopedOs use(failing);
+    store.CheckBatchFile();
+    for (const auto& n : window.notices) EXPECT_NE(n.title, "First time");
+    EXPECT_FALSE(exists(ini())) << "nothing made up in its place";
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -18,6 +18,19 @@ public:
     std::string a, b, c;  // any other path is on c
     std::string notReady;  // a drive that is not ready: nothing on it can be read
     std::string vanish;    // removed as soon as the repair has replaced the batch file
+    std::optional<Fault> probeFault;
+
+    os::Result<bool> probe(const std::string& p) override {
+        if (probeFault && probeFault->hits(p))
+            return std::unexpected(os::make_error(probeFault->code, "look up", p, probeFault->reason));
+        return EngineOs::probe(p);
+    }
+    // As a system says it: a name it cannot look up does not exist.
+    bool exists(const std::string& p) override {
+        if (probeFault && probeFault->match.size() && p.find(probeFault->match) != std::string::npos)
+            return false;
+        return EngineOs::exists(p);
+    }
 
     std::vector<std::string> volumes() override { return {a, b, c}; }
     std::string volume_of(const std::string& p) override {
@@ -243,6 +256,33 @@ TEST_F(PairTest, AnEntryThatTurnsUnreadableLaterIsNotFedTheLastEntrysFiles) {
     EXPECT_EQ(at("A/s/later.txt"), "later");
     EXPECT_EQ(at("C/t2/second.txt"), "second") << "entry 2 goes on";
     EXPECT_EQ(logWith("injected denial").size(), 2u) << "a line at each run";
+}
+
+// A passing failure (no permission, an I/O error) keeps the entry in the
+// batch; each run says why it was not replicated, and once the directory
+// answers again the entry is replicated as before.
+TEST_F(PairTest, AnEntryThatCannotBeLookedUpIsKeptAndEachRunSaysWhy) {
+    sentinels();
+    loadBatch({{data / "A/s", data / "B/t", "YES"}, {data / "C/good", data / "C/goodt", "NO"}});
+    const std::string before = read(prog / "BATCH.INI");
+    for (os::Errc code : {os::Errc::access, os::Errc::io}) {
+        drives.probeFault = Fault{data / "A/s", -1, code, "injected passing failure"};
+        drives.listFault = Fault{data / "A/s", -1, code, "injected passing failure"};
+        run();
+        EXPECT_EQ(read(prog / "BATCH.INI"), before) << "the entry is kept";
+        EXPECT_EQ(form->List1.listCount(), 8) << "and listed";
+    }
+    drives.probeFault.reset();
+    drives.listFault.reset();
+    const auto said = logWith("injected passing failure");
+    ASSERT_EQ(said.size(), 2u) << "a line at each run";
+    EXPECT_NE(said[0].find(data / "A/s"), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("not replicated"), std::string::npos) << said[0];
+    EXPECT_FALSE(has("B/t/in.txt"));
+    EXPECT_EQ(at("C/goodt/g.txt"), "good");
+    run();
+    EXPECT_EQ(at("B/t/in.txt"), "in");
+    EXPECT_EQ(at("B/t/sub/in2.txt"), "in2");
 }
 
 // A subdirectory pair that cannot be opened when its turn comes: skipped

@@ -232,5 +232,30 @@ TEST(Windows, TextFilesUseTheAnsiCodePage) {
     EXPECT_FALSE(e.error().reason.empty());
 }
 
+TEST(WindowsFiles, TheReadOnlyAttributeIsReadOnlyAndIsCopied) {
+    TempDir t;
+    write(t / "from", "f");
+    write(t / "to", "t");
+    ASSERT_TRUE(SetFileAttributesW(wide(t / "from").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(sys().stat(t / "from").value().read_only);
+    ASSERT_TRUE(sys().copy_permissions(t / "from", t / "to"));
+    EXPECT_TRUE(sys().stat(t / "to").value().read_only);
+    ASSERT_TRUE(SetFileAttributesW(wide(t / "from").c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(sys().copy_permissions(t / "from", t / "to"));
+    EXPECT_FALSE(sys().stat(t / "to").value().read_only);
+}
+
+TEST(WindowsFiles, ALookUpOnADriveThatIsNotThereIsNoAbsence) {
+    // A drive letter that names no drive: the name may exist once it is
+    // there, so the look-up cannot tell.
+    std::string free;
+    const DWORD used = GetLogicalDrives();
+    for (int i = 25; i >= 3 && free.empty(); --i)
+        if (!(used & (1u << i))) free = std::string(1, static_cast<char>('A' + i)) + ":\\dir";
+    ASSERT_FALSE(free.empty());
+    const auto r = sys().probe(free);
+    if (r) EXPECT_TRUE(false) << "answered " << *r << " for " << free;
+}
+
 }  // namespace
 }  // namespace qm::test
