@@ -61,9 +61,22 @@ std::optional<std::vector<std::string>> Store::ReadLines() {
     return split_lines(os::text_from_file(*content));
 }
 
-bool Store::Replace(const std::vector<std::string>& lines) {
+bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
     auto& os = os::current();
     const std::string data = os::text_to_file(join_lines(lines));
+    auto before = os.stat(batchPath());
+    // A batch file without write permission is the user's to keep as it
+    // is, also from a program with the power to replace it. Said once,
+    // not at every tick; an edit the user asked for is always answered.
+    if (before && before->read_only) {
+        if (auto now = os.read_file(batchPath()); now && *now == data) return true;
+        if (asked || !toldReadOnly_)
+            window_.notice("Information", "The batch file " + batchPath() +
+                                              " was left unchanged: it is read-only.");
+        toldReadOnly_ = true;
+        return false;
+    }
+    toldReadOnly_ = false;
     // The complete new content goes to batch.new first and is flushed; the
     // batch file is then replaced in one atomic step, never truncated.
     if (auto w = os.write_file(newPath(), data, true); !w) {
@@ -71,8 +84,12 @@ bool Store::Replace(const std::vector<std::string>& lines) {
                w.error());
         return false;
     }
+    // The replacement gets the permissions of the file it replaces before
+    // it holds anything.
     const std::string tmp = os::join(dir_, "batch.tmp");
-    auto w = os.write_file(tmp, data, true);
+    auto w = os.write_file(tmp, "", false);
+    if (w && before) w = os.copy_permissions(batchPath(), tmp);
+    if (w) w = os.write_file(tmp, data, true);
     if (w) w = os.rename_replace(tmp, batchPath());
     if (!w) {
         (void)os.remove_file(tmp);

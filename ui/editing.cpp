@@ -56,7 +56,7 @@ void Form1::AddBatchEntry() {
         lines->push_back("Source:" + source);
         lines->push_back("Target:" + target);
         lines->push_back(std::string("Subs:") + (yes ? "YES" : "NO"));
-        (void)store_->Replace(*lines);
+        (void)store_->Replace(*lines, true);
     }
     store_->ListBatch();
     store_->CheckBatchFile();
@@ -96,7 +96,7 @@ void Form1::Command7_Click() {
     // Lines after the last whole entry stay for the repair to deal with.
     out.insert(out.end(), lines->begin() + static_cast<long>(std::min(i, lines->size())),
                lines->end());
-    (void)store_->Replace(out);
+    (void)store_->Replace(out, true);
     store_->CheckBatchFile();
     store_->ListBatch();
     Command7.setEnabled(false);

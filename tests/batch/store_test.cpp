@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/tempdir.h"
 
 namespace qm::test {
@@ -351,6 +353,77 @@ TEST_F(BatchStore, ABatchFileThatCannotBeLookedUpIsNeitherCreatedNorReplaced) {
     store.CheckBatchFile();
     for (const auto& n : window.notices) EXPECT_NE(n.title, "First time");
     EXPECT_FALSE(exists(ini())) << "nothing made up in its place";
+}
+
+// -- permissions ----------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+fs::perms perms_of(const std::string& p) { return fs::status(p).permissions() & fs::perms::all; }
+
+TEST_F(BatchStore, AReadOnlyBatchFileIsNeverReplacedAndTheUserIsToldOnce) {
+    mkdirs(dir / "s");
+    // The repair would drop the second entry.
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO",
+              "Source:" + (dir / "gone"), "Target:" + (dir / "s"), "Subs:NO"});
+    const std::string before = read(ini());
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(ini(), readOnly);
+
+    for (int tick = 0; tick < 3; ++tick) store.CheckBatchFile();
+    EXPECT_EQ(read(ini()), before) << "also when the program could replace it";
+    EXPECT_TRUE(os::native().stat(ini()).value().read_only);
+    ASSERT_EQ(window.notices.size(), 1u) << "once, not at every tick";
+    EXPECT_EQ(window.notices[0].title, "Information");
+    EXPECT_NE(window.notices[0].text.find(ini()), std::string::npos);
+    EXPECT_NE(window.notices[0].text.find("read-only"), std::string::npos);
+    EXPECT_EQ(window.source, dir / "s") << "the first entry is still shown";
+
+    // An edit the user asked for is answered every time.
+    EXPECT_FALSE(store.Replace({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
+    EXPECT_EQ(window.notices.size(), 2u);
+    EXPECT_EQ(read(ini()), before);
+
+    // Writable again: repaired, and a later read-only file is told again.
+    fs::permissions(ini(), readOnly | fs::perms::owner_write);
+    store.CheckBatchFile();
+    EXPECT_EQ(batch::split_lines(read(ini())).size(), 4u);
+    if (os::separator() == '/') EXPECT_EQ(perms_of(ini()), readOnly | fs::perms::owner_write);
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "gone"), "Subs:NO",
+              "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+    fs::permissions(ini(), readOnly);
+    store.CheckBatchFile();
+    EXPECT_EQ(window.notices.size(), 3u);
+    fs::permissions(ini(), fs::perms::owner_all);
+}
+
+TEST_F(BatchStore, AReadOnlyBatchFileThatNeedsNoChangeIsLeftWithoutAWord) {
+    mkdirs(dir / "s");
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+    fs::permissions(ini(), fs::perms::owner_read);
+    store.CheckBatchFile();
+    store.CheckBatchFile();
+    EXPECT_TRUE(window.notices.empty());
+    EXPECT_EQ(window.source, dir / "s");
+    fs::permissions(ini(), fs::perms::owner_all);
+}
+
+TEST_F(BatchStore, EveryReplaceKeepsThePermissionsOfTheBatchFile) {
+    mkdirs(dir / "s");
+    if (os::separator() == '\\') GTEST_SKIP() << "Windows keeps no permission bits on a file";
+    for (fs::perms p : {fs::perms::owner_read | fs::perms::owner_write,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_all |
+                            fs::perms::others_read}) {
+        writeIni({"[Batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+        fs::permissions(ini(), p);
+        store.CheckBatchFile();
+        EXPECT_EQ(read(ini()).rfind("[batch]", 0), 0u) << "it was replaced";
+        EXPECT_EQ(perms_of(ini()), p);
+        EXPECT_TRUE(store.Replace({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
+        EXPECT_EQ(perms_of(ini()), p);
+    }
+    EXPECT_TRUE(window.notices.empty());
 }
 
 }  // namespace
