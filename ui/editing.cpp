@@ -42,8 +42,7 @@ void Form1::AddBatchEntry() {
     // Kept now: a repair below points the pickers at the first entry.
     const std::string source = Brondir.path();
     const std::string target = Doeldir.path();
-    const bool yes = services_.dialogs &&
-                     services_.dialogs->ask("Question", "Include Sub Directory's on this item ?");
+    const bool yes = question("Include Sub Directory's on this item ?");
     List1.clear();
     auto lines = store_->ReadLines();
     if (lines && (lines->empty() || (lines->size() - 1) % 3 != 0)) {

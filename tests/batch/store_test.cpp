@@ -388,7 +388,9 @@ TEST_F(BatchStore, AReadOnlyBatchFileIsNeverReplacedAndTheUserIsToldOnce) {
     fs::permissions(ini(), readOnly | fs::perms::owner_write);
     store.CheckBatchFile();
     EXPECT_EQ(batch::split_lines(read(ini())).size(), 4u);
-    if (os::separator() == '/') EXPECT_EQ(perms_of(ini()), readOnly | fs::perms::owner_write);
+    if (os::separator() == '/') {
+        EXPECT_EQ(perms_of(ini()), readOnly | fs::perms::owner_write);
+    }
     writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "gone"), "Subs:NO",
               "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
     fs::permissions(ini(), readOnly);
