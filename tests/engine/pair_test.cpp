@@ -15,19 +15,21 @@ namespace {
 class DrivesOs : public EngineOs {
 public:
     using EngineOs::EngineOs;
-    std::string a, b, c;  // any other path is on c
+    std::string a, b, c;   // any other path is on c
     std::string notReady;  // a drive that is not ready: nothing on it can be read
     std::string vanish;    // removed as soon as the repair has replaced the batch file
     std::optional<Fault> probeFault;
 
     os::Result<bool> probe(const std::string& p) override {
         if (probeFault && probeFault->hits(p))
-            return std::unexpected(os::make_error(probeFault->code, "look up", p, probeFault->reason));
+            return std::unexpected(
+                os::make_error(probeFault->code, "look up", p, probeFault->reason));
         return EngineOs::probe(p);
     }
     // As a system says it: a name it cannot look up does not exist.
     bool exists(const std::string& p) override {
-        if (probeFault && probeFault->match.size() && p.find(probeFault->match) != std::string::npos)
+        if (probeFault && probeFault->match.size() &&
+            p.find(probeFault->match) != std::string::npos)
             return false;
         return EngineOs::exists(p);
     }
@@ -44,8 +46,8 @@ public:
         if (!notReady.empty() && on(d, notReady)) return std::unexpected(notReadyError(d));
         return EngineOs::list_dir(d);
     }
-    os::Result<std::vector<os::DirEntry>> list_dir_detailed(const std::string& d,
-                                                            const std::function<bool()>& b) override {
+    os::Result<std::vector<os::DirEntry>> list_dir_detailed(
+        const std::string& d, const std::function<bool()>& b) override {
         if (!notReady.empty() && on(d, notReady)) return std::unexpected(notReadyError(d));
         return EngineOs::list_dir_detailed(d, b);
     }
@@ -79,11 +81,16 @@ struct PairCase {
 
 std::string describe(const PairCase& c) {
     const char* ways[] = {"File", "Unreadable", "Vanished", "NotReady"};
-    return std::string(ways[static_cast<int>(c.way)]) + (c.side == Broken::source ? "Source" : "Target") +
-           (c.move ? "Move" : "Copy") + (c.second ? "Second" : "First");
+    return std::string(ways[static_cast<int>(c.way)]) +
+           (c.side == Broken::source ? "Source" : "Target") + (c.move ? "Move" : "Copy") +
+           (c.second ? "Second" : "First");
 }
-std::string name(const ::testing::TestParamInfo<PairCase>& i) { return describe(i.param); }
-void PrintTo(const PairCase& c, std::ostream* os) { *os << describe(c); }
+std::string name(const ::testing::TestParamInfo<PairCase>& i) {
+    return describe(i.param);
+}
+void PrintTo(const PairCase& c, std::ostream* os) {
+    *os << describe(c);
+}
 
 class PairTest : public EngineTest, public ::testing::WithParamInterface<PairCase> {
 protected:
@@ -158,7 +165,8 @@ TEST_P(PairTest, NothingOutsideTheNamedDirectoriesIsReadIntoTheTargetOrDeleted) 
             // The drive root itself: the repair never tests a root.
             broken = os::with_separator(data / (src ? "A" : "B"));
             break;
-        default: break;
+        default:
+            break;
     }
     std::vector<std::array<std::string, 3>> entries;
     if (c.second) entries.push_back({data / "C/good", data / "C/goodt", "YES"});
@@ -173,7 +181,9 @@ TEST_P(PairTest, NothingOutsideTheNamedDirectoriesIsReadIntoTheTargetOrDeleted) 
     }
     std::string reason;
     switch (c.way) {
-        case Way::file: reason = "Not a directory"; break;
+        case Way::file:
+            reason = "Not a directory";
+            break;
         case Way::unreadable:
             reason = "injected denial";
             drives.listFault = Fault{broken, -1, os::Errc::access, reason};
@@ -293,8 +303,11 @@ TEST_F(PairTest, ANestedPairThatCannotBeOpenedIsSkippedAndNothingElseIsRead) {
     file("A/s/z/z.txt", "z");
     loadBatch({{data / "A/s", data / "B/t", "YES"}});
     form->Movefiles_Click();
-    runWith([&] { drives.listFault = Fault{data / "A/s/sub", -1, os::Errc::access, "injected denial"}; },
-            [&] { return inFileLoop(); });
+    runWith(
+        [&] {
+            drives.listFault = Fault{data / "A/s/sub", -1, os::Errc::access, "injected denial"};
+        },
+        [&] { return inFileLoop(); });
     drives.listFault.reset();
     EXPECT_EQ(at("A/s/sub/in2.txt"), "in2");
     EXPECT_EQ(at("A/s/sub/deeper/d.txt"), "d");
