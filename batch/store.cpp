@@ -62,9 +62,22 @@ std::optional<std::vector<std::string>> Store::ReadLines() {
     return split_lines(os::text_from_file(*content));
 }
 
-bool Store::Replace(const std::vector<std::string>& lines) {
+bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
     auto& os = os::current();
     const std::string data = os::text_to_file(join_lines(lines));
+    auto before = os.stat(batchPath());
+    // A batch file without write permission is the user's to keep as it
+    // is, also from a program with the power to replace it. Said once,
+    // not at every tick; an edit the user asked for is always answered.
+    if (before && before->read_only) {
+        if (auto now = os.read_file(batchPath()); now && *now == data) return true;
+        if (asked || !toldReadOnly_)
+            window_.notice("Information", "The batch file " + batchPath() +
+                                              " was left unchanged: it is read-only.");
+        toldReadOnly_ = true;
+        return false;
+    }
+    toldReadOnly_ = false;
     // The complete new content goes to batch.new first and is flushed; the
     // batch file is then replaced in one atomic step, never truncated.
     if (auto w = os.write_file(newPath(), data, true); !w) {
@@ -72,8 +85,12 @@ bool Store::Replace(const std::vector<std::string>& lines) {
                w.error());
         return false;
     }
+    // The replacement gets the permissions of the file it replaces before
+    // it holds anything.
     const std::string tmp = os::join(dir_, "batch.tmp");
-    auto w = os.write_file(tmp, data, true);
+    auto w = os.write_file(tmp, "", false);
+    if (w && before) w = os.copy_permissions(batchPath(), tmp);
+    if (w) w = os.write_file(tmp, data, true);
     if (w) w = os.rename_replace(tmp, batchPath());
     if (!w) {
         (void)os.remove_file(tmp);
@@ -91,7 +108,9 @@ void Store::CheckBatchFile() {
     first_.reset();
     checkFailure_.reset();
 
-    if (!os.exists(batchPath())) {
+    // Only a file that is surely absent is created afresh; one that cannot
+    // be looked up is left for the read below to report.
+    if (auto here = os.probe(batchPath()); here && !*here) {
         window_.notice("First time",
                        "Please select Source and Target directory...\r\nThen remove initial batch entry...");
         if (!Replace({kHeader, "Source:" + root, "Target:" + root, "Subs:YES"})) return;
@@ -102,14 +121,19 @@ void Store::CheckBatchFile() {
     const std::vector<std::string>& old = *read;
 
     // Repair: the header is rewritten whatever it held; an entry is kept
-    // when both its directories are present. Each entry is judged alone.
+    // unless one of its directories is surely gone. Each entry is judged
+    // alone. A passing failure (no permission, an I/O error, a network
+    // that does not answer) keeps the entry: the run then logs why it was
+    // not replicated.
     auto present = [&](const std::string& line) {
         std::string head = line.substr(0, 4);
         for (auto& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (head == "SUBS") return true;
         if (!line.empty() && line.back() == os::separator()) return true;
         const std::string p = path_of(line);
-        return !p.empty() && os.exists(p);
+        if (p.empty()) return false;
+        auto here = os.probe(p);
+        return !here || *here;
     };
 
     std::vector<std::string> repaired{kHeader};

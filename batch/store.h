@@ -62,9 +62,12 @@ public:
     // The lines after the header as the last listing read them.
     const std::vector<std::string>& listedEntries() const { return listed_; }
 
-    // Rewrites BATCH.INI with these lines through batch.new, atomically.
-    // On failure BATCH.INI is as it was and the user has been told why.
-    bool Replace(const std::vector<std::string>& lines);
+    // Rewrites BATCH.INI with these lines through batch.new, atomically,
+    // keeping its permissions. On failure BATCH.INI is as it was and the
+    // user has been told why. A read-only BATCH.INI is never replaced: the
+    // user is told so once, or at every try when asked is true (an edit
+    // the user asked for).
+    bool Replace(const std::vector<std::string>& lines, bool asked = false);
     // The lines of BATCH.INI; nullopt (and the user told) when unreadable.
     std::optional<std::vector<std::string>> ReadLines();
 
@@ -81,6 +84,7 @@ private:
     std::vector<std::string> listed_;
     std::optional<std::pair<std::string, std::string>> first_;
     std::optional<os::Error> checkFailure_;
+    bool toldReadOnly_ = false;
 };
 
 }  // namespace qm::batch

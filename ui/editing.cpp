@@ -42,8 +42,7 @@ void Form1::AddBatchEntry() {
     // Kept now: a repair below points the pickers at the first entry.
     const std::string source = Brondir.path();
     const std::string target = Doeldir.path();
-    const bool yes = services_.dialogs &&
-                     services_.dialogs->ask("Question", "Include Sub Directory's on this item ?");
+    const bool yes = question("Include Sub Directory's on this item ?");
     List1.clear();
     auto lines = store_->ReadLines();
     if (lines && (lines->empty() || (lines->size() - 1) % 3 != 0)) {
@@ -56,7 +55,7 @@ void Form1::AddBatchEntry() {
         lines->push_back("Source:" + source);
         lines->push_back("Target:" + target);
         lines->push_back(std::string("Subs:") + (yes ? "YES" : "NO"));
-        (void)store_->Replace(*lines);
+        (void)store_->Replace(*lines, true);
     }
     store_->ListBatch();
     store_->CheckBatchFile();
@@ -96,7 +95,7 @@ void Form1::Command7_Click() {
     // Lines after the last whole entry stay for the repair to deal with.
     out.insert(out.end(), lines->begin() + static_cast<long>(std::min(i, lines->size())),
                lines->end());
-    (void)store_->Replace(out);
+    (void)store_->Replace(out, true);
     store_->CheckBatchFile();
     store_->ListBatch();
     Command7.setEnabled(false);

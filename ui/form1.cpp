@@ -185,7 +185,15 @@ void Form1::driveChange(DriveList& drive, DirectoryList& tree) {
 // -- batch::Window ---------------------------------------------------------------
 
 void Form1::notice(const std::string& title, const std::string& text) {
-    if (services_.dialogs) services_.dialogs->notice(title, text);
+    if (!services_.dialogs) return;
+    BoxOpen open(boxesOpen_);
+    services_.dialogs->notice(title, text);
+}
+
+bool Form1::question(const std::string& text) {
+    if (!services_.dialogs) return false;
+    BoxOpen open(boxesOpen_);
+    return services_.dialogs->ask("Question", text);
 }
 
 void Form1::showFirstEntry(const std::string& source, const std::string& target) {
@@ -349,9 +357,7 @@ std::string Form1::programDir() { return programDir_; }
 void Form1::yield() {
     if (services_.pump) services_.pump->yield();
 }
-bool Form1::ask(const std::string& text) {
-    return services_.dialogs && services_.dialogs->ask("Question", text);
-}
+bool Form1::ask(const std::string& text) { return question(text); }
 void Form1::inform(const std::string& text) { notice("Information", text); }
 void Form1::pause(unsigned ms) {
     if (services_.sleeper)

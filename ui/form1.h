@@ -88,6 +88,8 @@ public:
     engine::Engine& engine() { return *engine_; }
     // A batch run is in progress.
     bool running() const;
+    // One of the program's message boxes is open.
+    bool boxOpen() const { return boxesOpen_ > 0; }
 
     // -- handlers ----------------------------------------------------------
     void Form_Load();
@@ -169,6 +171,14 @@ private:
     // Edits and choices wait for a running batch to end: true (and the user
     // told) when one is running.
     bool refusedDuringRun(const std::string& what);
+    // A Yes/No box titled "Question"; true for Yes.
+    bool question(const std::string& text);
+    // Counts a box as open while it is shown.
+    struct BoxOpen {
+        int& n;
+        explicit BoxOpen(int& count) : n(count) { ++n; }
+        ~BoxOpen() { --n; }
+    };
     void driveChange(DriveList& drive, DirectoryList& tree);
     DirectoryList& tree(engine::Side s) { return s == engine::Side::source ? BronTree : Doeltree; }
     FileList& fileList(engine::Side s) { return s == engine::Side::source ? Brondir : Doeldir; }
@@ -182,6 +192,8 @@ private:
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;
+    // The program's boxes open now; a tick is dropped while one is.
+    int boxesOpen_ = 0;
     bool ended_ = false;
     MousePointer pointer_ = MousePointer::Default;
     std::vector<bool> restingEnabled_;

@@ -7,8 +7,12 @@ namespace qm::ui {
 
 void Form1::Timer1_Timer() {
     // A tick that arrives while a run yields must not disturb it: it neither
-    // counts nor checks the batch file (which would move the pickers).
-    if (running() || ended_) return;
+    // counts nor checks the batch file (which would move the pickers). Nor
+    // does one that arrives while a box waits for the user: it would stack
+    // a second box on the first (the first-start box, a batch file that
+    // cannot be written). Such a tick is dropped, not kept for later: the
+    // count goes on with the next tick after the box is closed.
+    if (running() || ended_ || boxOpen()) return;
     ++MinuteCounter;
     if (MinuteCounter == Slider1.value()) engine_->RunBatch();
     if (ended_) return;

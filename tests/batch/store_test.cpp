@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/forwarding_os.h"
 #include "support/tempdir.h"
 
@@ -294,6 +296,137 @@ TEST_F(BatchStore, AnUnreadableFileIsReportedAndLeftAlone) {
     EXPECT_NE(window.notices[0].text.find("could not be read"), std::string::npos);
     // Unreadable means a removal is refused rather than guessed at.
     EXPECT_TRUE(store.IsSingleEntryBatch());
+}
+
+// Answers the look-up of a path that contains one of the matches with its
+// error, as a passing failure would.
+class ProbeFailingOs : public os::ForwardingOs {
+public:
+    explicit ProbeFailingOs(std::vector<std::pair<std::string, os::Errc>> faults)
+        : os::ForwardingOs(os::native()), faults_(std::move(faults)) {}
+    os::Result<bool> probe(const std::string& p) override {
+        for (const auto& [match, code] : faults_)
+            if (p.find(match) != std::string::npos)
+                return std::unexpected(os::make_error(code, "look up", p, "injected failure"));
+        return inner_.probe(p);
+    }
+
+private:
+    std::vector<std::pair<std::string, os::Errc>> faults_;
+};
+
+TEST_F(BatchStore, OnlyADirectorySurelyGoneDropsItsEntry) {
+    mkdirs(dir / "s");
+    mkdirs(dir / "t");
+    write(dir / "plain", "a file");
+    auto entry = [](const std::string& s, const std::string& t, const char* subs) {
+        return std::vector<std::string>{"Source:" + s, "Target:" + t, std::string("Subs:") + subs};
+    };
+    const auto locked = entry(dir / "s", dir / "locked/t", "NO");
+    const auto flaky = entry(dir / "flaky/s", dir / "t", "YES");
+    const auto gone = entry(dir / "s", dir / "gone", "NO");
+    const auto belowFile = entry(dir / "s", dir / "plain/below", "NO");
+    const auto fine = entry(dir / "s", dir / "t", "NO");
+    std::vector<std::string> lines{"[batch]"};
+    for (const auto* e : {&locked, &flaky, &gone, &belowFile, &fine}) lines.insert(lines.end(), e->begin(), e->end());
+    writeIni(lines);
+
+    ProbeFailingOs failing({{"locked", os::Errc::access}, {"flaky", os::Errc::io}});
+    {
+        os::ScopedOs use(failing);
+        store.CheckBatchFile();
+    }
+    std::vector<std::string> expected{"[batch]"};
+    for (const auto* e : {&locked, &flaky, &fine}) expected.insert(expected.end(), e->begin(), e->end());
+    EXPECT_EQ(batch::split_lines(read(ini())), expected);
+    EXPECT_EQ(window.target, dir / "locked/t") << "a kept entry stays first";
+    EXPECT_TRUE(window.notices.empty()) << "an entry kept or dropped is not a message";
+
+    // Once the look-ups answer, the entries whose directories are surely
+    // gone are dropped.
+    store.CheckBatchFile();
+    EXPECT_EQ(batch::split_lines(read(ini())), (std::vector<std::string>{"[batch]", fine[0], fine[1], fine[2]}));
+}
+
+TEST_F(BatchStore, ABatchFileThatCannotBeLookedUpIsNeitherCreatedNorReplaced) {
+    ProbeFailingOs failing({{"BATCH.INI", os::Errc::access}});
+    os::ScopedOs use(failing);
+    store.CheckBatchFile();
+    for (const auto& n : window.notices) EXPECT_NE(n.title, "First time");
+    EXPECT_FALSE(exists(ini())) << "nothing made up in its place";
+}
+
+// -- permissions ----------------------------------------------------------
+
+namespace fs = std::filesystem;
+
+fs::perms perms_of(const std::string& p) { return fs::status(p).permissions() & fs::perms::all; }
+
+TEST_F(BatchStore, AReadOnlyBatchFileIsNeverReplacedAndTheUserIsToldOnce) {
+    mkdirs(dir / "s");
+    // The repair would drop the second entry.
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO",
+              "Source:" + (dir / "gone"), "Target:" + (dir / "s"), "Subs:NO"});
+    const std::string before = read(ini());
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(ini(), readOnly);
+
+    for (int tick = 0; tick < 3; ++tick) store.CheckBatchFile();
+    EXPECT_EQ(read(ini()), before) << "also when the program could replace it";
+    EXPECT_TRUE(os::native().stat(ini()).value().read_only);
+    ASSERT_EQ(window.notices.size(), 1u) << "once, not at every tick";
+    EXPECT_EQ(window.notices[0].title, "Information");
+    EXPECT_NE(window.notices[0].text.find(ini()), std::string::npos);
+    EXPECT_NE(window.notices[0].text.find("read-only"), std::string::npos);
+    EXPECT_EQ(window.source, dir / "s") << "the first entry is still shown";
+
+    // An edit the user asked for is answered every time.
+    EXPECT_FALSE(store.Replace({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
+    EXPECT_EQ(window.notices.size(), 2u);
+    EXPECT_EQ(read(ini()), before);
+
+    // Writable again: repaired, and a later read-only file is told again.
+    fs::permissions(ini(), readOnly | fs::perms::owner_write);
+    store.CheckBatchFile();
+    EXPECT_EQ(batch::split_lines(read(ini())).size(), 4u);
+    if (os::separator() == '/') {
+        EXPECT_EQ(perms_of(ini()), readOnly | fs::perms::owner_write);
+    }
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "gone"), "Subs:NO",
+              "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+    fs::permissions(ini(), readOnly);
+    store.CheckBatchFile();
+    EXPECT_EQ(window.notices.size(), 3u);
+    fs::permissions(ini(), fs::perms::owner_all);
+}
+
+TEST_F(BatchStore, AReadOnlyBatchFileThatNeedsNoChangeIsLeftWithoutAWord) {
+    mkdirs(dir / "s");
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+    fs::permissions(ini(), fs::perms::owner_read);
+    store.CheckBatchFile();
+    store.CheckBatchFile();
+    EXPECT_TRUE(window.notices.empty());
+    EXPECT_EQ(window.source, dir / "s");
+    fs::permissions(ini(), fs::perms::owner_all);
+}
+
+TEST_F(BatchStore, EveryReplaceKeepsThePermissionsOfTheBatchFile) {
+    mkdirs(dir / "s");
+    if (os::separator() == '\\') GTEST_SKIP() << "Windows keeps no permission bits on a file";
+    for (fs::perms p : {fs::perms::owner_read | fs::perms::owner_write,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_all |
+                            fs::perms::others_read}) {
+        writeIni({"[Batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+        fs::permissions(ini(), p);
+        store.CheckBatchFile();
+        EXPECT_EQ(read(ini()).rfind("[batch]", 0), 0u) << "it was replaced";
+        EXPECT_EQ(perms_of(ini()), p);
+        EXPECT_TRUE(store.Replace({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
+        EXPECT_EQ(perms_of(ini()), p);
+    }
+    EXPECT_TRUE(window.notices.empty());
 }
 
 }  // namespace

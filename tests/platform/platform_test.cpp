@@ -14,6 +14,11 @@ namespace {
 
 os::Os& sys() { return os::native(); }
 
+// A look-up's answer as text, the error's message when it could not tell.
+std::string answer(const os::Result<bool>& r) {
+    return r ? (*r ? "true" : "false") : "error: " + r.error().message();
+}
+
 const os::DirEntry* entry(const std::vector<os::DirEntry>& list, const std::string& name) {
     auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.name == name; });
     return it == list.end() ? nullptr : &*it;
@@ -201,6 +206,31 @@ TEST(Platform, TheParentOfAPathIsItsDirectory) {
     EXPECT_EQ(os::parent_of("C:\\a"), "C:\\");
     EXPECT_EQ(os::parent_of("C:\\a/b"), "C:\\a");
 #endif
+}
+
+// Only a definite "no such file or directory" is an absence.
+TEST(Platform, ALookUpTellsPresentAbsentOrCannotTell) {
+    TempDir t;
+    mkdirs(t / "d");
+    write(t / "f", "x");
+    EXPECT_EQ(answer(sys().probe(t / "d")), "true");
+    EXPECT_EQ(answer(sys().probe(t / "f")), "true");
+    EXPECT_EQ(answer(sys().probe(t / "missing")), "false");
+    EXPECT_EQ(answer(sys().probe(t / "missing/below")), "false");
+    EXPECT_EQ(answer(sys().probe(t / "f/below")), "false") << "a name below a plain file";
+}
+
+// A copy of a file's permissions: a file without write permission makes
+// another one without; a writable one makes it writable again.
+TEST(Platform, PermissionsAreCopiedAndReadOnlyIsSeen) {
+    TempDir t;
+    write(t / "writable", "w");
+    write(t / "other", "o");
+    EXPECT_FALSE(sys().stat(t / "writable").value().read_only);
+    ASSERT_TRUE(sys().copy_permissions(t / "writable", t / "other"));
+    EXPECT_FALSE(sys().stat(t / "other").value().read_only);
+    EXPECT_FALSE(sys().copy_permissions(t / "missing", t / "other"));
+    EXPECT_FALSE(sys().copy_permissions(t / "writable", t / "missing"));
 }
 
 TEST(Platform, ListDirOfAMissingDirectoryIsNotFoundAndAnEmptyOneIsEmpty) {

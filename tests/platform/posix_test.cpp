@@ -15,6 +15,11 @@ namespace {
 
 os::Os& sys() { return os::native(); }
 
+// A look-up's answer as text, the error's message when it could not tell.
+std::string answer(const os::Result<bool>& r) {
+    return r ? (*r ? "true" : "false") : "error: " + r.error().message();
+}
+
 TEST(PosixLinks, LinksAndFifosAreListedAsSystemAndNotFollowed) {
     TempDir d, elsewhere;
     write(elsewhere / "real.txt", "outside");
@@ -72,6 +77,32 @@ TEST(PosixLinks, SetMtimeOfALinkLeavesItsTargetAlone) {
     ASSERT_EQ(::symlink((elsewhere / "real.txt").c_str(), (d / "link").c_str()), 0);
     ASSERT_TRUE(sys().set_mtime(d / "link", {1'600'000'000, 0}));
     EXPECT_EQ(sys().stat(elsewhere / "real.txt")->mtime.sec, 1'500'000'000);
+}
+
+TEST(PosixFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {
+    TempDir t;
+    const auto r = sys().probe(t / std::string(300, 'n'));
+    ASSERT_FALSE(r) << "a name too long is not a name that is absent";
+    EXPECT_EQ(r.error().code, os::Errc::invalid);
+    EXPECT_NE(r.error().message().find("look up"), std::string::npos);
+    // A link to nothing is a name that exists.
+    ASSERT_EQ(::symlink((t / "nothing").c_str(), (t / "dangling").c_str()), 0);
+    EXPECT_EQ(answer(sys().probe(t / "dangling")), "true");
+}
+
+TEST(PosixFiles, ThePermissionBitsAreCopiedAndNoWriteBitIsReadOnly) {
+    TempDir t;
+    write(t / "from", "f");
+    write(t / "to", "t");
+    for (mode_t mode : {0600, 0640, 0444, 0400, 0755, 0200}) {
+        ASSERT_EQ(::chmod((t / "from").c_str(), mode), 0);
+        ASSERT_TRUE(sys().copy_permissions(t / "from", t / "to"));
+        struct stat st{};
+        ASSERT_EQ(::stat((t / "to").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+        EXPECT_EQ(sys().stat(t / "to").value().read_only, (mode & 0222) == 0) << std::oct << mode;
+    }
+    ASSERT_EQ(::chmod((t / "to").c_str(), 0600), 0);
 }
 
 TEST(PosixNames, HiddenIsALeadingDotAndCannotBeSetOtherwise) {

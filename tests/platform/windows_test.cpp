@@ -260,5 +260,26 @@ TEST(Windows, PrivateDirectoriesAndFilesAreNewOrOurOwn) {
     remove_tree(own);
 }
 
+TEST(WindowsFiles, TheReadOnlyAttributeIsReadOnlyAndIsCopied) {
+    TempDir t;
+    write(t / "from", "f");
+    write(t / "to", "t");
+    ASSERT_TRUE(SetFileAttributesW(wide(t / "from").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(sys().stat(t / "from").value().read_only);
+    ASSERT_TRUE(sys().copy_permissions(t / "from", t / "to"));
+    EXPECT_TRUE(sys().stat(t / "to").value().read_only);
+    ASSERT_TRUE(SetFileAttributesW(wide(t / "from").c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(sys().copy_permissions(t / "from", t / "to"));
+    EXPECT_FALSE(sys().stat(t / "to").value().read_only);
+}
+
+TEST(WindowsFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {
+    TempDir t;
+    // Not a name the system can look up: that is no answer that it is absent.
+    const auto r = sys().probe(t / "a|b");
+    ASSERT_FALSE(r) << "answered " << (r && *r ? "present" : "absent");
+    EXPECT_NE(r.error().message().find("look up"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qm::test

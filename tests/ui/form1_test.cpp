@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "support/fakes.h"
@@ -206,6 +208,82 @@ TEST(DirectoryListLines, AncestorsRunFromTheRootOfTheDriveOrShare) {
                                         "  sub=\\\\server\\share\\dir\\sub"}));
     EXPECT_EQ(shown("\\\\server\\share", {}),
               std::vector<std::string>{"\\\\server\\share\\ *=\\\\server\\share\\"});
+}
+
+// -- one box at a time ---------------------------------------------------------
+
+// Boxes that count how many are open at once; a tick of the timer comes
+// while each one is open, as it would in the box's own event loop.
+class TickingDialogs : public ui::Dialogs {
+public:
+    void notice(const std::string& title, const std::string& text) override {
+        open(title, text);
+    }
+    bool ask(const std::string& title, const std::string& text) override {
+        open(title, text);
+        return false;
+    }
+    std::function<void()> tick;
+    std::vector<std::string> titles;
+    int depth = 0, deepest = 0;
+
+private:
+    void open(const std::string& title, const std::string& text) {
+        titles.push_back(title + ": " + text);
+        ++depth;
+        deepest = std::max(deepest, depth);
+        if (tick && titles.size() < 10) tick();
+        --depth;
+    }
+};
+
+// Fails every write of batch.new, so every repair has to say so.
+class NoWriteOs : public ProgramDirOs {
+public:
+    using ProgramDirOs::ProgramDirOs;
+    os::Status write_file(const std::string& p, std::string_view d, bool durable) override {
+        if (p.ends_with("batch.new"))
+            return std::unexpected(os::make_error(os::Errc::access, "create", p, "injected denial"));
+        return inner_.write_file(p, d, durable);
+    }
+};
+
+TEST_F(Form1Test, ATickWhileTheFirstStartBoxIsOpenIsDroppedAndStacksNoBox) {
+    TickingDialogs boxes;
+    ui::Services s = services();
+    s.dialogs = &boxes;
+    form = std::make_unique<ui::Form1>(s);
+    boxes.tick = [&] { form->Timer1_Timer(); };
+    form->Form_Load();
+    EXPECT_EQ(boxes.deepest, 1);
+    ASSERT_EQ(boxes.titles.size(), 1u);
+    EXPECT_EQ(boxes.titles[0].rfind("First time: ", 0), 0u);
+    EXPECT_EQ(form->MinuteCounter, 0) << "the tick was dropped, not counted";
+    EXPECT_EQ(form->Label1.caption(), form->countdownText(true));
+
+    // Once the box is closed, ticks count again.
+    boxes.tick = nullptr;
+    form->Timer1_Timer();
+    EXPECT_EQ(form->MinuteCounter, 1);
+}
+
+TEST_F(Form1Test, ATickWhileABatchFileBoxIsOpenStacksNoSecondBox) {
+    write(prog / "BATCH.INI", "[batch]\r\nSource:" + os::placeholder_root() + "\r\nTarget:" +
+                                  os::placeholder_root() + "\r\nSubs:NO\r\n");
+    NoWriteOs failing(prog.path());
+    os::ScopedOs useFailing(failing);
+    TickingDialogs boxes;
+    ui::Services s = services();
+    s.dialogs = &boxes;
+    form = std::make_unique<ui::Form1>(s);
+    form->Form_Load();
+    ASSERT_EQ(boxes.titles.size(), 1u) << "the repair could not write";
+    boxes.tick = [&] { form->Timer1_Timer(); };
+    for (int i = 0; i < 3; ++i) form->Timer1_Timer();
+    EXPECT_EQ(boxes.deepest, 1) << "never a box on a box";
+    EXPECT_EQ(boxes.titles.size(), 4u) << "one box a tick, each tick's own";
+    EXPECT_EQ(form->MinuteCounter, 3) << "only the ticks outside a box count";
+    for (const auto& t : boxes.titles) EXPECT_NE(t.find("injected denial"), std::string::npos) << t;
 }
 
 }  // namespace
