@@ -55,9 +55,33 @@ public:
         if (auto e = fault("stat", p)) return std::unexpected(*e);
         return inner_.file_state(p);
     }
+    os::Result<bool> probe(const std::string& p) override {
+        if (auto e = fault("look up", p)) return std::unexpected(*e);
+        return inner_.probe(p);
+    }
     os::Status make_dir(const std::string& p) override {
         if (auto e = fault("create directory", p)) return std::unexpected(*e);
         return inner_.make_dir(p);
+    }
+    os::Status make_dir_like(const std::string& p, const std::string& m) override {
+        if (auto e = fault("create directory", p)) return std::unexpected(*e);
+        return inner_.make_dir_like(p, m);
+    }
+    os::Status make_private_dir(const std::string& p) override {
+        if (auto e = fault("create directory", p)) return std::unexpected(*e);
+        return inner_.make_private_dir(p);
+    }
+    os::Status create_private(const std::string& p) override {
+        if (auto e = fault("create", p)) return std::unexpected(*e);
+        return inner_.create_private(p);
+    }
+    os::Status copy_permissions(const std::string& f, const std::string& t) override {
+        if (auto e = fault("set permissions", t)) return std::unexpected(*e);
+        return inner_.copy_permissions(f, t);
+    }
+    os::Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive, bool wait) override {
+        if (auto e = fault("lock", p)) return std::unexpected(*e);
+        return inner_.lock_file(p, exclusive, wait);
     }
     os::Status remove_file(const std::string& p) override {
         if (auto e = fault("delete", p)) return std::unexpected(*e);
