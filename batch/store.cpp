@@ -45,6 +45,19 @@ Store::Store(Window& window, std::string program_dir)
     : window_(window), dir_(std::move(program_dir)) {}
 
 std::string Store::batchPath() const { return os::join(dir_, kFileName); }
+
+std::string Store::replacePath() const {
+    if (!os::case_insensitive_names()) return batchPath();
+    auto upper = [](std::string n) {
+        for (auto& c : n) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return n;
+    };
+    if (auto names = os::current().list_dir(dir_)) {
+        for (const auto& e : *names)
+            if (upper(e.name) == kFileName) return os::join(dir_, e.name);
+    }
+    return os::join(dir_, kCreatedName);
+}
 std::string Store::newPath() const { return os::join(dir_, kNewName); }
 std::string Store::snapshotPath() const { return os::join(dir_, kSnapshotName); }
 
@@ -91,7 +104,7 @@ bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
     auto w = os.write_file(tmp, "", false);
     if (w && before) w = os.copy_permissions(batchPath(), tmp);
     if (w) w = os.write_file(tmp, data, true);
-    if (w) w = os.rename_replace(tmp, batchPath());
+    if (w) w = os.rename_replace(tmp, replacePath());
     if (!w) {
         (void)os.remove_file(tmp);
         report("The batch file " + batchPath() + " was left unchanged: it could not be replaced.",

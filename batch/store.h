@@ -27,6 +27,9 @@ public:
 
 inline constexpr const char* kHeader = "[batch]";
 inline constexpr const char* kFileName = "BATCH.INI";
+// The spelling a new batch file gets where names ignore case; every later
+// replace keeps whatever spelling the file has.
+inline constexpr const char* kCreatedName = "batch.ini";
 inline constexpr const char* kNewName = "batch.new";
 inline constexpr const char* kSnapshotName = "batch.dat";
 
@@ -72,6 +75,9 @@ public:
     std::optional<std::vector<std::string>> ReadLines();
 
     std::string batchPath() const;
+    // The name a replace writes: the file's own spelling where names ignore
+    // case (kCreatedName for a new file), else batchPath().
+    std::string replacePath() const;
     std::string newPath() const;
     std::string snapshotPath() const;
     const std::string& programDir() const { return dir_; }

@@ -71,6 +71,26 @@ TEST_F(BatchStore, FirstStartCreatesThePlaceholderAndSaysSoOnce) {
     EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
 }
 
+// Where names ignore case the file is created as "batch.ini" and keeps that
+// spelling through every replace; elsewhere it is "BATCH.INI".
+TEST_F(BatchStore, TheBatchFileKeepsTheSpellingItWasCreatedWith) {
+    const std::string made = os::case_insensitive_names() ? "batch.ini" : "BATCH.INI";
+    auto spelled = [&] {
+        std::vector<std::string> found;
+        for (const auto& n : names(dir.path()))
+            if (n == "batch.ini" || n == "BATCH.INI") found.push_back(n);
+        return found;
+    };
+    store.CheckBatchFile();
+    EXPECT_EQ(spelled(), std::vector<std::string>{made});
+    mkdirs(dir / "a");
+    writeIni({"[batch]", "Source:" + (dir / "a"), "Target:" + (dir / "a"), "Subs:NO"});
+    store.CheckBatchFile();
+    store.CheckBatchFile();
+    EXPECT_EQ(spelled(), std::vector<std::string>{made});
+    EXPECT_EQ(window.source, dir / "a");
+}
+
 TEST_F(BatchStore, RepairRewritesAnyHeaderAndKeepsTheEntries) {
     mkdirs(dir / "a");
     mkdirs(dir / "b");
@@ -273,7 +293,8 @@ TEST_F(BatchStore, AFailedWriteLeavesTheBatchFileByteForByteAndSaysWhy) {
 }
 
 TEST_F(BatchStore, AFailedFirstStartWriteCreatesNothingAndSaysWhy) {
-    FailingOs failing("rename", "BATCH.INI");
+    // A new batch file is spelled as kCreatedName where names ignore case.
+    FailingOs failing("rename", os::case_insensitive_names() ? batch::kCreatedName : batch::kFileName);
     os::ScopedOs use(failing);
     store.CheckBatchFile();
     EXPECT_FALSE(exists(ini()));

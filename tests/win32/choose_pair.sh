@@ -88,7 +88,7 @@ open_in $ID_Doeltree "$d/dst"
 [ -n "$shots" ] && import -window root "$shots/win-chosen.png"
 click $ID_Command4                                     # OK of the target
 answer "Question" "Include Sub Directory's on this item ?" y
-grep -qF "Source:$(winpath "$d/src")" "$d/prog/BATCH.INI" || fail "entry not added: $(cat "$d/prog/BATCH.INI")"
+grep -qF "Source:$(winpath "$d/src")" "$d/prog/batch.ini" || fail "entry not added: $(cat "$d/prog/batch.ini")"
 snap
 [ "$(items $ID_List1 | wc -l)" = 8 ] || fail "List1 holds: $(items $ID_List1 | tr '\n' '|')"
 
@@ -99,7 +99,7 @@ sleep 0.3
 click $ID_Command7                                     # &Remove from batch
 sleep 0.5
 expected=$(printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\n' "$(winpath "$d/src")" "$(winpath "$d/dst")")
-[ "$(cat "$d/prog/BATCH.INI")" = "${expected%$'\n'}" ] || fail "BATCH.INI holds: $(cat -A "$d/prog/BATCH.INI")"
+[ "$(cat "$d/prog/batch.ini")" = "${expected%$'\n'}" ] || fail "BATCH.INI holds: $(cat -A "$d/prog/batch.ini")"
 snap
 [ "$(items $ID_List1 | head -n 1)" = " 1. Source:$(winpath "$d/src")" ] || fail "List1 holds: $(items $ID_List1 | tr '\n' '|')"
 # The last entry cannot be removed.
@@ -109,5 +109,5 @@ sleep 0.3
 click $ID_Command7
 [ -n "$shots" ] && { sleep 0.5; import -window root "$shots/win-refusal.png"; }
 answer "Information" 'It is not possible to remove this entry from the batch.\r\nPlease add new entry and then remove this one...' Return
-[ "$(cat "$d/prog/BATCH.INI")" = "${expected%$'\n'}" ] || fail "the last entry was touched"
+[ "$(cat "$d/prog/batch.ini")" = "${expected%$'\n'}" ] || fail "the last entry was touched"
 echo "choose pair: ok"

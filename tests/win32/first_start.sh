@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real Windows program, copied alone into an empty folder and started
-# from another: the "First time" box before the window, BATCH.INI beside the
+# from another: the "First time" box before the window, batch.ini beside the
 # executable with the placeholder "C:\", then the window with its controls,
 # the placeholder in the path fields, the pickers and the list.
 # Usage: first_start.sh [SCREENSHOT-DIR]
@@ -19,10 +19,10 @@ shown && fail "the window showed before the load ended"
 xdotool key Return
 
 wait_shown || fail "the window did not appear"
-[ "$(ls "$d/prog" | grep -ix batch.ini)" = BATCH.INI ] || fail "the batch file is named: $(ls "$d/prog")"
+[ "$(ls "$d/prog" | grep -ix batch.ini)" = batch.ini ] || fail "the batch file is named: $(ls "$d/prog")"
 expected=$'[batch]\r\nSource:C:\\\r\nTarget:C:\\\r\nSubs:YES\r\n'
-[ "$(od -An -c "$d/prog/BATCH.INI")" = "$(printf '%s' "$expected" | od -An -c)" ] \
-  || fail "BATCH.INI holds: $(od -c "$d/prog/BATCH.INI")"
+[ "$(od -An -c "$d/prog/batch.ini")" = "$(printf '%s' "$expected" | od -An -c)" ] \
+  || fail "BATCH.INI holds: $(od -c "$d/prog/batch.ini")"
 [ -z "$(ls -A "$d/work")" ] || fail "files written into the working directory: $(ls -A "$d/work")"
 sleep 0.5
 [ -n "$shots" ] && import -window root "$shots/win-window.png"
