@@ -49,9 +49,10 @@ void follow(ui::Redraw& redraw, ui::Control& c, QWidget* w) {
 // A theme's icon looks for its files on disk each time it is drawn in a
 // size the theme lacks, and a run redraws the directory lists many times a
 // second: the icon is drawn once, at the sizes a list uses, and kept.
-// Looked up once for the program: a lookup probes thousands of paths.
+// Looked up once for the program: a lookup probes thousands of paths. Kept
+// to the end, never destroyed after the application's pixmap support.
 QIcon folderIcon(QStyle::StandardPixmap which) {
-    static std::map<QStyle::StandardPixmap, QIcon> icons;
+    static auto& icons = *new std::map<QStyle::StandardPixmap, QIcon>;
     auto it = icons.find(which);
     if (it == icons.end()) {
         const QIcon themed = QApplication::style()->standardIcon(which);
