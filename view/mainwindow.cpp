@@ -1,6 +1,7 @@
 #include "view/mainwindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -45,6 +46,23 @@ void follow(ui::Redraw& redraw, ui::Control& c, QWidget* w) {
     redraw.follow(c.changed, sync);
 }
 
+// A theme's icon looks for its files on disk each time it is drawn in a
+// size the theme lacks, and a run redraws the directory lists many times a
+// second: the icon is drawn once, at the sizes a list uses, and kept.
+// Looked up once for the program: a lookup probes thousands of paths. Kept
+// to the end, never destroyed after the application's pixmap support.
+QIcon folderIcon(QStyle::StandardPixmap which) {
+    static auto& icons = *new std::map<QStyle::StandardPixmap, QIcon>;
+    auto it = icons.find(which);
+    if (it == icons.end()) {
+        const QIcon themed = QApplication::style()->standardIcon(which);
+        QIcon icon;
+        for (int size : {16, 22, 24, 32}) icon.addPixmap(themed.pixmap(size));
+        it = icons.emplace(which, icon).first;
+    }
+    return it->second;
+}
+
 // Draws each line of a directory list indented by its depth.
 class IndentDelegate : public QStyledItemDelegate {
 public:
@@ -74,9 +92,8 @@ class DirectoryView : public QListWidget {
 public:
     DirectoryView(ui::DirectoryList& list, std::function<void()> acted, QWidget* parent)
         : QListWidget(parent), list_(list), acted_(std::move(acted)),
-          // Looked up once: a theme lookup probes the disk for every icon.
-          opened_(style()->standardIcon(QStyle::SP_DirOpenIcon)),
-          closed_(style()->standardIcon(QStyle::SP_DirClosedIcon)) {
+          opened_(folderIcon(QStyle::SP_DirOpenIcon)),
+          closed_(folderIcon(QStyle::SP_DirClosedIcon)) {
         setItemDelegate(new IndentDelegate(this));
         setUniformItemSizes(true);
     }
