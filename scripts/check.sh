@@ -55,7 +55,8 @@ allowed_layers() {
     view) echo "platform batch engine ui view" ;;
     win32) echo "platform batch engine ui win32" ;;
     tray) echo "platform batch engine ui tray" ;;
-    app | packaging | tests) echo "platform batch engine ui view win32 tray" ;;
+    app) echo "platform batch engine ui view win32 tray app" ;;
+    packaging | tests) echo "platform batch engine ui view win32 tray" ;;
     *) echo "" ;;
   esac
 }
@@ -66,10 +67,12 @@ toolkit_allowed() {
   esac
   return 1
 }
-# Folders that may include the operating system's own headers.
+# Folders that may include the operating system's own headers: the
+# platform layer, the Windows view and its entry point, and the tests that
+# drive the system or processes directly.
 os_allowed() {
   case $1 in
-    platform/* | win32/* | tests/platform/*) return 0 ;;
+    platform/* | win32/* | app/winmain.cpp | tests/platform/* | tests/win32/* | tests/torture/*) return 0 ;;
   esac
   return 1
 }
