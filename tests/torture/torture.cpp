@@ -4,13 +4,18 @@
 // After each trial the files must tell that nothing was lost or torn.
 //
 //   quillmere-torture [--quick | --mid | --full] [--dir DIR] [--seed N]
-//                     [--plant torn|temp|ini|log|again|outside]
+//                     [--kills N] [--plant torn|temp|ini|log|again|outside]
+//                     [--fault copy|move K once|good ENOSPC|EIO|EACCES]
 //
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. --plant puts a known fault in front of the platform in every
-// child run and reports what the checks made of it. Exit status 0 only when
-// no violation and no unnamed failure was seen (with --plant: only when the
-// planted fault was caught).
+// child run and reports what the checks made of it. --fault repeats one
+// faulted run of a campaign (same seed), prints its log and keeps its files.
+// Exit status 0 only when no violation and no unnamed failure was seen
+// (with --plant: only when the planted fault was caught).
+//
+// The work goes to a tmpfs mounted in a temporary directory when mounting
+// is allowed (as root), else to the disk below --dir (/var/tmp).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
