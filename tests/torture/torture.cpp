@@ -622,11 +622,17 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
                                             "edit",      "fault", "full",      "change"};
     const fs::path base = fs::path(r.src).parent_path();
     std::error_code ec;
+    std::vector<fs::path> appeared;
     for (const fs::path& dir : {base, base.parent_path()})
         for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
              it.increment(ec))
-            if (!ours.count(it->path().filename().string()))
-                t.violation("outside the entry", ctx + ": " + it->path().string() + " appeared");
+            if (!ours.count(it->path().filename().string())) appeared.push_back(it->path());
+    for (const auto& a : appeared) {
+        t.violation("outside the entry", ctx + ": " + a.string() + " appeared");
+        // Reported once; the next trial starts without it (all of it is
+        // the campaign's own, below its work directory).
+        fs::remove_all(a, ec);
+    }
     const std::string p = fs::path(r.src).parent_path().string() + "/" + kSentinel;
     if (read_all(p) != "not named by any entry\n")
         t.violation("outside the entry", ctx + ": " + p + " was changed or removed");
