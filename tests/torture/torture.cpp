@@ -548,7 +548,7 @@ struct Tally {
     void violation(const std::string& check, const std::string& what,
                    const std::string& kind = "") {
         ++violations[check];
-        if (++kinds[check + "/" + kind] <= 2 && examples.size() < 80)
+        if (++kinds[check + "/" + kind] <= 2 && examples.size() < 200)
             examples.push_back(check + ": " + what);
     }
     std::map<std::string, long> kinds;
@@ -1144,10 +1144,14 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                     ++fsx.named;
                 } else if (anyFailure) {
                     ++fsx.misnamed;
-                    t.violation("failure misnamed", what, fo.op + (good ? " for good" : ""));
+                    t.violation(
+                        "failure misnamed", what,
+                        std::string(move ? "move " : "copy ") + fo.op + (good ? " for good" : ""));
                 } else {
                     ++fsx.unnamed;
-                    t.violation("failure unnamed", what, fo.op + (good ? " for good" : ""));
+                    t.violation(
+                        "failure unnamed", what,
+                        std::string(move ? "move " : "copy ") + fo.op + (good ? " for good" : ""));
                 }
                 // The list files of a faulted run are not this check's business.
                 for (auto it = fs::recursive_directory_iterator(c.work + "/tmp", ec);
