@@ -4,13 +4,18 @@
 // After each trial the files must tell that nothing was lost or torn.
 //
 //   quillmere-torture [--quick | --mid | --full] [--dir DIR] [--seed N]
-//                     [--plant torn|temp|ini|log|again|outside]
+//                     [--kills N] [--plant torn|temp|ini|log|again|outside]
+//                     [--fault copy|move K once|good ENOSPC|EIO|EACCES]
 //
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. --plant puts a known fault in front of the platform in every
-// child run and reports what the checks made of it. Exit status 0 only when
-// no violation and no unnamed failure was seen (with --plant: only when the
-// planted fault was caught).
+// child run and reports what the checks made of it. --fault repeats one
+// faulted run of a campaign (same seed), prints its log and keeps its files.
+// Exit status 0 only when no violation and no unnamed failure was seen
+// (with --plant: only when the planted fault was caught).
+//
+// The work goes to a tmpfs mounted in a temporary directory when mounting
+// is allowed (as root), else to the disk below --dir (/var/tmp).
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -538,10 +543,15 @@ struct Tally {
     std::map<std::string, long> counts;      // what ran
     std::map<std::string, long> violations;  // check -> number
     std::vector<std::string> examples;       // the first few, with a reproduction
-    void violation(const std::string& check, const std::string& what) {
-        if (++violations[check] <= 3 && examples.size() < 60)
+    // kind: what tells examples of one check apart (a platform call); the
+    // first two of each kind are kept.
+    void violation(const std::string& check, const std::string& what,
+                   const std::string& kind = "") {
+        ++violations[check];
+        if (++kinds[check + "/" + kind] <= 2 && examples.size() < 200)
             examples.push_back(check + ": " + what);
     }
+    std::map<std::string, long> kinds;
 };
 
 // What was at the source before a trial: relative path -> length, time, bytes.
@@ -606,6 +616,23 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
         if (!before.count(rel) && !targetBefore.count(rel))
             t.violation("outside the entry",
                         ctx + ": " + r.dst + "/" + rel + " came from elsewhere");
+    // Nothing new beside the pair or on the campaign's volume root.
+    static const std::set<std::string> ours{"prog",      "src",   "dst",       "outside",
+                                            "child.out", "tmp",   "kill-copy", "kill-move",
+                                            "edit",      "fault", "full",      "change"};
+    const fs::path base = fs::path(r.src).parent_path();
+    std::error_code ec;
+    std::vector<fs::path> appeared;
+    for (const fs::path& dir : {base, base.parent_path()})
+        for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+             it.increment(ec))
+            if (!ours.count(it->path().filename().string())) appeared.push_back(it->path());
+    for (const auto& a : appeared) {
+        t.violation("outside the entry", ctx + ": " + a.string() + " appeared");
+        // Reported once; the next trial starts without it (all of it is
+        // the campaign's own, below its work directory).
+        fs::remove_all(a, ec);
+    }
     const std::string p = fs::path(r.src).parent_path().string() + "/" + kSentinel;
     if (read_all(p) != "not named by any entry\n")
         t.violation("outside the entry", ctx + ": " + p + " was changed or removed");
@@ -675,6 +702,9 @@ struct Campaign {
     std::uint64_t seed = 1;
     std::string plant;
     Tally tally;
+    // --fault MODE K once|good ERRNO: that one faulted run, its files kept.
+    int onlyMove = -1, onlyGood = -1, onlyErr = 0;
+    long onlyK = 0;
 };
 
 struct KillStats {
@@ -1037,10 +1067,12 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
     if (maxK > 0) total = std::min(total, maxK);
     c.tally.counts[std::string("calls of a ") + (move ? "move" : "copy") + " run"] = total;
     Hashes h;
-    for (long k = 1; k <= total; ++k) {
+    for (long k = c.onlyK ? c.onlyK : 1; k <= (c.onlyK ? c.onlyK : total); ++k) {
         for (int good = 0; good < 2; ++good) {
+            if (c.onlyGood >= 0 && good != c.onlyGood) continue;
             std::vector<int> these = errs;
             if (!allErrs) these = {errs[static_cast<std::size_t>(k + good) % errs.size()]};
+            if (c.onlyErr) these = {c.onlyErr};
             for (int err : these) {
                 RunSetup r = fresh_pair(ft, move);
                 const auto before = snapshot(r.src, h);
@@ -1055,6 +1087,12 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                 std::size_t off = 0;
                 const std::string log = r.prog + "/syncfile.log";
                 const auto faulted = log_records(t, ctx, log, off);
+                if (c.onlyK) {
+                    std::printf("%s: first failed call %s %s\n", ctx.c_str(), fo.op.c_str(),
+                                fo.path.c_str());
+                    for (const auto& rec : faulted) std::printf("  log: %s\n", rec.c_str());
+                    for (const auto& b : boxes) std::printf("  box: %s\n", b.c_str());
+                }
                 // Leftovers of the faulted run, before the recovery cleans up.
                 std::vector<std::string> temps;
                 files_of(r.dst, &temps);
@@ -1106,10 +1144,14 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                     ++fsx.named;
                 } else if (anyFailure) {
                     ++fsx.misnamed;
-                    t.violation("failure misnamed", what);
+                    t.violation(
+                        "failure misnamed", what,
+                        std::string(move ? "move " : "copy ") + fo.op + (good ? " for good" : ""));
                 } else {
                     ++fsx.unnamed;
-                    t.violation("failure unnamed", what);
+                    t.violation(
+                        "failure unnamed", what,
+                        std::string(move ? "move " : "copy ") + fo.op + (good ? " for good" : ""));
                 }
                 // The list files of a faulted run are not this check's business.
                 for (auto it = fs::recursive_directory_iterator(c.work + "/tmp", ec);
@@ -1311,7 +1353,13 @@ int main(int argc, char** argv) {
             c.seed = std::strtoull(argv[++i], nullptr, 10);
         else if (a == "--plant" && i + 1 < argc)
             c.plant = argv[++i];
-        else if (a == "--kills" && i + 1 < argc)
+        else if (a == "--fault" && i + 4 < argc) {
+            c.onlyMove = std::string(argv[++i]) == "move";
+            c.onlyK = std::atol(argv[++i]);
+            c.onlyGood = std::string(argv[++i]) == "good";
+            const std::string e = argv[++i];
+            c.onlyErr = e == "EIO" ? EIO : e == "EACCES" ? EACCES : ENOSPC;
+        } else if (a == "--kills" && i + 1 < argc)
             size.killTrials = std::atoi(argv[++i]);
         else {
             std::fprintf(stderr,
@@ -1352,7 +1400,8 @@ int main(int argc, char** argv) {
         rows.push_back({std::move(what), runs, std::move(note)});
     };
 
-    if (c.plant.empty() || c.plant != "ini") {
+    const bool one = c.onlyK != 0;
+    if (!one && (c.plant.empty() || c.plant != "ini")) {
         for (bool move : {false, true}) {
             const int trials = c.plant.empty() ? size.killTrials : 10;
             KillStats ks = kill_trials(c, move, trials, size.killTree);
@@ -1363,7 +1412,7 @@ int main(int argc, char** argv) {
                     std::to_string(size.killTree.big >> 20) + " MiB");
         }
     }
-    if (c.plant.empty() || c.plant == "ini") {
+    if (!one && (c.plant.empty() || c.plant == "ini")) {
         const long e = edit_trials(c, c.plant.empty() ? size.editTrials : 40);
         row("kill trials during batch edits", e, "add and remove, killed at random");
     }
@@ -1371,6 +1420,7 @@ int main(int argc, char** argv) {
     if (c.plant.empty()) {
         const std::vector<int> errs{ENOSPC, EIO, EACCES};
         for (bool move : {false, true}) {
+            if (one && move != (c.onlyMove == 1)) continue;
             FaultTree ft{c.work + "/fault", size.faultTree, c.seed + 11};
             FaultStats f = fault_trials(c, move, ft, errs, size.allErrs, size.maxK);
             unnamed += f.unnamed;
@@ -1385,11 +1435,13 @@ int main(int argc, char** argv) {
                     " named, " + std::to_string(f.misnamed) + " misnamed, " +
                     std::to_string(f.unnamed) + " unnamed");
         }
-        std::string note;
-        const long fr = full_disk(c, note);
-        row("full disk runs, move mode", fr, note);
-        row("sources changing during their copy", changing_sources(c),
-            "grows, shrinks, is replaced, is rewritten in place; copy and move mode");
+        if (!one) {
+            std::string note;
+            const long fr = full_disk(c, note);
+            row("full disk runs, move mode", fr, note);
+            row("sources changing during their copy", changing_sources(c),
+                "grows, shrinks, is replaced, is rewritten in place; copy and move mode");
+        }
     }
 
     long total = 0;
@@ -1406,9 +1458,28 @@ int main(int argc, char** argv) {
     }
     std::printf("\ntime: %.0f s\n", since(t0));
 
+    if (one) {
+        // Kept for a look; the tmpfs goes when it is unmounted.
+        std::printf("files kept in %s\n", c.work.c_str());
+        return total == 0 ? 0 : 1;
+    }
     if (mounted) (void)::umount2(c.work.c_str(), MNT_DETACH);
     std::error_code ec;
     fs::remove_all(c.work, ec);
-    if (!c.plant.empty()) return total > 0 ? 0 : 1;
+    if (!c.plant.empty()) {
+        // Caught only when the check made for this fault saw it.
+        static const std::map<std::string, std::string> check_of{{"torn", "torn"},
+                                                                 {"temp", "temp left"},
+                                                                 {"ini", "batch torn"},
+                                                                 {"log", "log record"},
+                                                                 {"again", "further run copied"},
+                                                                 {"outside", "outside the entry"}};
+        auto it = check_of.find(c.plant);
+        const bool caught = it != check_of.end() && c.tally.violations[it->second] > 0 &&
+                            (c.plant != "torn" || c.tally.violations["lost"] > 0);
+        std::printf("planted fault \"%s\": %s\n", c.plant.c_str(),
+                    caught ? "caught" : "NOT caught");
+        return caught ? 0 : 1;
+    }
     return total == 0 ? 0 : 1;
 }
