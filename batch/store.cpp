@@ -111,7 +111,15 @@ bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
                w.error());
         return false;
     }
-    (void)os.flush_dir(dir_);
+    // Replaced, but the rename may not survive a power cut yet: said once
+    // until a flush works again, not at every tick.
+    if (auto f = os.flush_dir(dir_); !f) {
+        if (!toldUnflushed_)
+            report("The batch file " + batchPath() + " was replaced but may not be on disk yet.", f.error());
+        toldUnflushed_ = true;
+    } else {
+        toldUnflushed_ = false;
+    }
     return true;
 }
 

@@ -91,6 +91,7 @@ private:
     std::optional<std::pair<std::string, std::string>> first_;
     std::optional<os::Error> checkFailure_;
     bool toldReadOnly_ = false;
+    bool toldUnflushed_ = false;
 };
 
 }  // namespace qm::batch

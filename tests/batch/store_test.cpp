@@ -255,6 +255,10 @@ public:
         if (hit("read", p)) return std::unexpected(fail(p).error());
         return inner_.read_file(p);
     }
+    os::Status flush_dir(const std::string& d) override {
+        if (hit("flush", d)) return fail(d);
+        return inner_.flush_dir(d);
+    }
 
 private:
     bool hit(const std::string& op, const std::string& p) const {
@@ -290,6 +294,29 @@ TEST_F(BatchStore, AFailedWriteLeavesTheBatchFileByteForByteAndSaysWhy) {
         EXPECT_NE(window.notices[0].text.find("injected failure"), std::string::npos);
         EXPECT_FALSE(exists(dir / "batch.tmp"));
     }
+}
+
+// The replace itself stands; that it may not survive a power cut yet is
+// said once, not at every tick, and again after a flush has worked.
+TEST_F(BatchStore, AProgramDirectoryThatCannotBeFlushedIsToldOnce) {
+    writeIni({"[batch]", "Source:" + root(), "Target:" + root(), "Subs:NO"});
+    {
+        FailingOs failing("flush", dir.path());
+        os::ScopedOs use(failing);
+        store.CheckBatchFile();
+        store.CheckBatchFile();
+    }
+    ASSERT_EQ(window.notices.size(), 1u);
+    EXPECT_EQ(window.notices[0].title, "Information");
+    EXPECT_NE(window.notices[0].text.find("may not be on disk yet"), std::string::npos);
+    EXPECT_NE(window.notices[0].text.find("injected failure"), std::string::npos);
+    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+    EXPECT_EQ(window.shown, 2);
+    store.CheckBatchFile();
+    FailingOs failing("flush", dir.path());
+    os::ScopedOs use(failing);
+    store.CheckBatchFile();
+    EXPECT_EQ(window.notices.size(), 2u);
 }
 
 TEST_F(BatchStore, AFailedFirstStartWriteCreatesNothingAndSaysWhy) {

@@ -980,6 +980,34 @@ public:
         QM_FAULT("flush_dir", d);
         return inner_.flush_dir(d);
     }
+    os::Result<os::FileState> file_state(const std::string& p) override {
+        QM_FAULT("file_state", p);
+        return inner_.file_state(p);
+    }
+    os::Result<bool> probe(const std::string& p) override {
+        QM_FAULT("probe", p);
+        return inner_.probe(p);
+    }
+    os::Status make_dir_like(const std::string& p, const std::string& m) override {
+        QM_FAULT("make_dir_like", p);
+        return inner_.make_dir_like(p, m);
+    }
+    os::Status make_private_dir(const std::string& p) override {
+        QM_FAULT("make_private_dir", p);
+        return inner_.make_private_dir(p);
+    }
+    os::Status create_private(const std::string& p) override {
+        QM_FAULT("create_private", p);
+        return inner_.create_private(p);
+    }
+    os::Status copy_permissions(const std::string& f, const std::string& t) override {
+        QM_FAULT("copy_permissions", t);
+        return inner_.copy_permissions(f, t);
+    }
+    os::Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive, bool wait) override {
+        QM_FAULT("lock_file", p);
+        return inner_.lock_file(p, exclusive, wait);
+    }
     os::Status rename_replace(const std::string& f, const std::string& t) override {
         QM_FAULT("rename_replace", t);
         return inner_.rename_replace(f, t);
