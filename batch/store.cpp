@@ -34,8 +34,12 @@ std::string join_lines(const std::vector<std::string>& lines) {
     return out;
 }
 
-std::string path_of(const std::string& line) { return line.size() > 7 ? line.substr(7) : ""; }
-std::string subs_of(const std::string& line) { return line.size() > 5 ? line.substr(5) : ""; }
+std::string path_of(const std::string& line) {
+    return line.size() > 7 ? line.substr(7) : "";
+}
+std::string subs_of(const std::string& line) {
+    return line.size() > 5 ? line.substr(5) : "";
+}
 
 std::string sign_number(long long n) {
     return n >= 0 ? " " + std::to_string(n) : std::to_string(n);
@@ -44,7 +48,9 @@ std::string sign_number(long long n) {
 Store::Store(Window& window, std::string program_dir)
     : window_(window), dir_(std::move(program_dir)) {}
 
-std::string Store::batchPath() const { return os::join(dir_, kFileName); }
+std::string Store::batchPath() const {
+    return os::join(dir_, kFileName);
+}
 
 std::string Store::replacePath() const {
     if (!os::case_insensitive_names()) return batchPath();
@@ -58,8 +64,12 @@ std::string Store::replacePath() const {
     }
     return os::join(dir_, kCreatedName);
 }
-std::string Store::newPath() const { return os::join(dir_, kNewName); }
-std::string Store::snapshotPath() const { return os::join(dir_, kSnapshotName); }
+std::string Store::newPath() const {
+    return os::join(dir_, kNewName);
+}
+std::string Store::snapshotPath() const {
+    return os::join(dir_, kSnapshotName);
+}
 
 void Store::report(const std::string& what, const os::Error& e) {
     checkFailure_ = e;
@@ -94,7 +104,8 @@ bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
     // The complete new content goes to batch.new first and is flushed; the
     // batch file is then replaced in one atomic step, never truncated.
     if (auto w = os.write_file(newPath(), data, true); !w) {
-        report("The batch file " + batchPath() + " was left unchanged: its new content could not be written.",
+        report("The batch file " + batchPath() +
+                   " was left unchanged: its new content could not be written.",
                w.error());
         return false;
     }
@@ -115,7 +126,8 @@ bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
     // until a flush works again, not at every tick.
     if (auto f = os.flush_dir(dir_); !f) {
         if (!toldUnflushed_)
-            report("The batch file " + batchPath() + " was replaced but may not be on disk yet.", f.error());
+            report("The batch file " + batchPath() + " was replaced but may not be on disk yet.",
+                   f.error());
         toldUnflushed_ = true;
     } else {
         toldUnflushed_ = false;
@@ -132,8 +144,9 @@ void Store::CheckBatchFile() {
     // Only a file that is surely absent is created afresh; one that cannot
     // be looked up is left for the read below to report.
     if (auto here = os.probe(batchPath()); here && !*here) {
-        window_.notice("First time",
-                       "Please select Source and Target directory...\r\nThen remove initial batch entry...");
+        window_.notice(
+            "First time",
+            "Please select Source and Target directory...\r\nThen remove initial batch entry...");
         if (!Replace({kHeader, "Source:" + root, "Target:" + root, "Subs:YES"})) return;
     }
 

@@ -44,7 +44,9 @@ struct ProgramDir : os::ForwardingOs {
     os::Result<std::string> program_dir() override { return dir; }
 };
 
-double since(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+double since(Clock::time_point a) {
+    return std::chrono::duration<double>(Clock::now() - a).count();
+}
 
 double shell(const std::string& cmd) {
     const auto t = Clock::now();
@@ -97,7 +99,8 @@ std::string self_path;
 
 Replication replicate(const std::string& root, const std::string& src, const std::string& dst) {
     const std::string out = root + "/child.out";
-    shell("'" + self_path + "' --replicate '" + root + "/prog' '" + src + "' '" + dst + "' > '" + out + "'");
+    shell("'" + self_path + "' --replicate '" + root + "/prog' '" + src + "' '" + dst + "' > '" +
+          out + "'");
     Replication r;
     std::ifstream in(out);
     double secs = 0;
@@ -132,7 +135,8 @@ void make_tree(const std::string& src, int files, int dirs) {
 
 int main(int argc, char** argv) {
     self_path = argv[0];
-    if (argc == 5 && std::string(argv[1]) == "--replicate") return replicate_child(argv[2], argv[3], argv[4]);
+    if (argc == 5 && std::string(argv[1]) == "--replicate")
+        return replicate_child(argv[2], argv[3], argv[4]);
     // For bench/window.sh: the same trees, and the engine's figure on them.
     if (argc == 5 && std::string(argv[1]) == "--make-tree") {
         make_tree(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
@@ -173,7 +177,8 @@ int main(int argc, char** argv) {
             shell("sync");
         };
         auto theirs = [&] {
-            rsync_init.push_back(shell("rsync -rt --whole-file " + src + "/ " + root + "/rsync" + n + "/"));
+            rsync_init.push_back(
+                shell("rsync -rt --whole-file " + src + "/ " + root + "/rsync" + n + "/"));
             shell("sync");
         };
         if (i % 2 == 0) {
@@ -193,26 +198,30 @@ int main(int argc, char** argv) {
         same = replicate(root, src, root + "/ours0");
         ours_same.push_back(same.seconds);
         rsync_same.push_back(shell("rsync -rt " + src + "/ " + root + "/rsync0/"));
-        walk_same.push_back(shell("find " + src + " " + root + "/ours0 -printf '%s %T@\\n' > /dev/null"));
+        walk_same.push_back(
+            shell("find " + src + " " + root + "/ours0 -printf '%s %T@\\n' > /dev/null"));
     }
-    const bool equal = std::system(("diff -r " + src + " " + root + "/ours0 > /dev/null").c_str()) == 0;
+    const bool equal =
+        std::system(("diff -r " + src + " " + root + "/ours0 > /dev/null").c_str()) == 0;
 
-    std::printf("\n%-34s %11s %11s  %-18s %7s\n", "", "quillmere", "other", "(other tool)", "ratio");
+    std::printf("\n%-34s %11s %11s  %-18s %7s\n", "", "quillmere", "other", "(other tool)",
+                "ratio");
     row("initial copy", median(ours_init), median(rsync_init), "rsync -rt --whole-file");
     row("no-change run", median(ours_same), median(rsync_same), "rsync -rt");
     row("", median(ours_same), median(walk_same), "find (both trees)");
-    std::printf("%-34s %9u ms (per entry, not in the times above)\n", "specified pause", same.paused_ms);
-    std::printf("%-34s %9.1f MiB (initial copy), %.1f MiB (no-change run)\n", "peak memory of the run",
-                first.peak_kib / 1024.0, same.peak_kib / 1024.0);
-    std::printf("%-34s %9ld (initial copy), %ld (no-change run)\n", "yields to the window", first.yields,
-                same.yields);
+    std::printf("%-34s %9u ms (per entry, not in the times above)\n", "specified pause",
+                same.paused_ms);
+    std::printf("%-34s %9.1f MiB (initial copy), %.1f MiB (no-change run)\n",
+                "peak memory of the run", first.peak_kib / 1024.0, same.peak_kib / 1024.0);
+    std::printf("%-34s %9ld (initial copy), %ld (no-change run)\n", "yields to the window",
+                first.yields, same.yields);
     std::printf("%-34s %9s\n", "target equal to source", equal ? "yes" : "NO");
 
     if (big_mib > 0) {
-        shell("rm -rf " + src + " " + root + "/ours* " + root + "/rsync*; mkdir -p " + src + " " + root +
-              "/big-ours " + root + "/big-cp");
-        shell("head -c " + std::to_string(big_mib) + "M /dev/urandom > " + src + "/big.bin; sync; cat " + src +
-              "/big.bin > /dev/null");
+        shell("rm -rf " + src + " " + root + "/ours* " + root + "/rsync*; mkdir -p " + src + " " +
+              root + "/big-ours " + root + "/big-cp");
+        shell("head -c " + std::to_string(big_mib) + "M /dev/urandom > " + src +
+              "/big.bin; sync; cat " + src + "/big.bin > /dev/null");
         std::vector<double> ours, cp, cp_sync;
         for (int i = 0; i < rounds; ++i) {
             shell("rm -f " + root + "/big-ours/big.bin " + root + "/big-cp/big.bin; sync");
@@ -223,8 +232,8 @@ int main(int argc, char** argv) {
             cp_sync.push_back(shell("cp " + src + "/big.bin " + root + "/big-cp/big.bin && sync"));
         }
         const double mib = big_mib;
-        std::printf("\none file of %d MiB                 %8.0f MiB/s %6.0f MiB/s  %-18s %6.2fx\n", big_mib,
-                    mib / median(ours), mib / median(cp), "cp", median(cp) / median(ours));
+        std::printf("\none file of %d MiB                 %8.0f MiB/s %6.0f MiB/s  %-18s %6.2fx\n",
+                    big_mib, mib / median(ours), mib / median(cp), "cp", median(cp) / median(ours));
         std::printf("%-34s %8.0f MiB/s %6.0f MiB/s  %-18s %6.2fx\n", "", mib / median(ours),
                     mib / median(cp_sync), "cp && sync", median(cp_sync) / median(ours));
         std::printf("(the ratio is throughput, ours / theirs; ours flushes the copy to disk)\n");

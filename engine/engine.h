@@ -73,7 +73,8 @@ private:
     void syncFiles();
     // The version of the source that was copied; none when it was not.
     // replacing: the target has a file of that name.
-    std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size, bool replacing);
+    std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size,
+                                         bool replacing);
     // Whether a target file's time is the one its volume stores for the
     // source's: the same second, or, on a volume that cannot store that
     // second, the one it rounds it to.

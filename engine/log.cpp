@@ -74,8 +74,8 @@ void Engine::tellDeadLog() {
 std::string Engine::stamp() {
     const os::LocalTime t = host_.now();
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d/%02d:%02d:%02d-", t.month, t.day, t.year,
-                  t.hour, t.minute, t.second);
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d/%02d:%02d:%02d-", t.month, t.day, t.year, t.hour,
+                  t.minute, t.second);
     return buf;
 }
 

@@ -23,9 +23,8 @@ std::string make_list_file_name(os::Random& random) {
 bool is_temp_name(const std::string& n) {
     if (n.size() != 17 || n.compare(0, 4, ".qm-") != 0 || n.compare(12, 5, ".part") != 0)
         return false;
-    return std::all_of(n.begin() + 4, n.begin() + 12, [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-    });
+    return std::all_of(n.begin() + 4, n.begin() + 12,
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::string make_temp_name(os::Random& random) {
@@ -48,8 +47,10 @@ std::int64_t stored_second(const TimeRule& rule, os::FileTime t) {
     };
     const std::int64_t down = floor_to(t.sec);
     switch (rule.round) {
-        case TimeRule::Round::down: return down;
-        case TimeRule::Round::up: return down == t.sec && t.nsec == 0 ? down : down + step;
+        case TimeRule::Round::down:
+            return down;
+        case TimeRule::Round::up:
+            return down == t.sec && t.nsec == 0 ? down : down + step;
         case TimeRule::Round::nearest: {
             // Half a step or more rounds up.
             const std::int64_t into = (t.sec - down) * 1'000'000'000 + t.nsec;

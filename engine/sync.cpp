@@ -185,8 +185,8 @@ void Engine::syncFiles() {
     const auto lid = os.identity(listDir_);
     const bool listsHere = !lid || *lid == *sid;
     if (!lid)
-        logFailure(SourcePath + ": files named like directory lists not replicated: " +
-                   lid.error().message());
+        logFailure(SourcePath +
+                   ": files named like directory lists not replicated: " + lid.error().message());
 
     // Snapshots, with each file's length and time from the same read.
     // Names are unique in a directory, so a hash lookup gives what a search
@@ -201,8 +201,7 @@ void Engine::syncFiles() {
 
     const int n = static_cast<int>(files.size());
     host_.setCountText(Side::source, std::to_string(n) + " File(s)\r\n" + SourcePath);
-    host_.setCountText(Side::target,
-                       std::to_string(targets.size()) + " File(s)\r\n" + TargetPath);
+    host_.setCountText(Side::target, std::to_string(targets.size()) + " File(s)\r\n" + TargetPath);
     host_.setProgressRange(0, n == 0 ? 1 : n);
     host_.setProgressVisible(true);
 
@@ -276,7 +275,7 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
         if (host_.ending()) return std::nullopt;
         // Gone, or no longer a plain file, since the directory was read.
         const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||
-                                                        r.error().code == os::Errc::invalid);
+                                                       r.error().code == os::Errc::invalid);
         // Changed while it was read: nothing was kept, and the next run
         // copies it again.
         logFailure(src + (changed ? ": skipped: " : ": not copied: ") + r.error().message());
@@ -355,9 +354,11 @@ std::optional<os::Error> Engine::flushCopies() {
         // A parent once however many directories were made in it.
         std::vector<std::string> parents;
         for (const auto& d : createdDirs_)
-            if (auto p = os::parent_of(d); std::find(parents.begin(), parents.end(), p) == parents.end())
+            if (auto p = os::parent_of(d);
+                std::find(parents.begin(), parents.end(), p) == parents.end())
                 parents.push_back(std::move(p));
-        auto f = os::each_first_failure(parents, [&os](const std::string& p) { return os.flush_dir(p); });
+        auto f = os::each_first_failure(parents,
+                                        [&os](const std::string& p) { return os.flush_dir(p); });
         // Kept when it fails: no source below them is deleted meanwhile.
         if (f)
             createdDirs_.clear();
@@ -376,8 +377,9 @@ void Engine::flushOrLog() {
 // waits for this flush but the next one and the end of the entry.
 void Engine::flushBehind() {
     awaitFlushBehind();
-    flushing_ = std::async(std::launch::async,
-                           [&os = os::current(), paths = takeUnflushed()] { return os.flush_files(paths); });
+    flushing_ = std::async(std::launch::async, [&os = os::current(), paths = takeUnflushed()] {
+        return os.flush_files(paths);
+    });
 }
 
 std::vector<std::string> Engine::takeUnflushed() {

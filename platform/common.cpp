@@ -1,7 +1,7 @@
 // The parts of the platform layer that every backend shares.
-#include "platform/platform.h"
-
 #include <chrono>
+
+#include "platform/platform.h"
 
 namespace qm::os {
 
@@ -25,8 +25,7 @@ Error make_error(Errc code, std::string op, std::string path, std::string reason
     return e;
 }
 
-Result<std::string> Os::read_part(const std::string& path, std::uint64_t offset,
-                                  std::size_t max) {
+Result<std::string> Os::read_part(const std::string& path, std::uint64_t offset, std::size_t max) {
     auto all = read_file(path);
     if (!all) return all;
     if (offset >= all->size()) return std::string();
@@ -63,10 +62,16 @@ Status each_first_failure(const std::vector<std::string>& items,
     return first;
 }
 
-Os& current() { return installed ? *installed : native(); }
+Os& current() {
+    return installed ? *installed : native();
+}
 
-ScopedOs::ScopedOs(Os& os) : previous_(installed) { installed = &os; }
-ScopedOs::~ScopedOs() { installed = previous_; }
+ScopedOs::ScopedOs(Os& os) : previous_(installed) {
+    installed = &os;
+}
+ScopedOs::~ScopedOs() {
+    installed = previous_;
+}
 
 std::string with_separator(std::string path) {
     if (path.empty() || path.back() != separator()) path += separator();

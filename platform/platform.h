@@ -36,9 +36,9 @@ enum class Errc {
 
 struct Error {
     Errc code = Errc::other;
-    long native = 0;   // errno, or GetLastError() on Windows
-    std::string op;    // what was being done: "copy", "rename", ...
-    std::string path;  // the path it was done to
+    long native = 0;     // errno, or GetLastError() on Windows
+    std::string op;      // what was being done: "copy", "rename", ...
+    std::string path;    // the path it was done to
     std::string reason;  // the operating system's words
 
     // "op path: reason"
@@ -51,8 +51,7 @@ using Status = std::expected<void, Error>;
 
 // Builds the error for a failed call from the native code.
 [[nodiscard]] Error make_error(std::string op, std::string path, long native);
-[[nodiscard]] Error make_error(Errc code, std::string op, std::string path,
-                               std::string reason);
+[[nodiscard]] Error make_error(Errc code, std::string op, std::string path, std::string reason);
 
 enum class Kind { file, dir, other };
 
@@ -192,8 +191,10 @@ public:
     // after the read from before it fails the copy (Errc::changed) before
     // its time is given to the copy. On failure or cancel nothing is left
     // under to.
-    [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from, const std::string& to,
-                                                      const CopyProgress& progress, bool durable) = 0;
+    [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from,
+                                                      const std::string& to,
+                                                      const CopyProgress& progress,
+                                                      bool durable) = 0;
     // Flushes the contents of these files, and the directory entries that
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per
@@ -202,7 +203,8 @@ public:
     [[nodiscard]] virtual Status flush_files(const std::vector<std::string>& paths) = 0;
     // Gives to the permission bits of from (POSIX: the mode's permission
     // bits; Windows: the read-only attribute). The owner stays as it is.
-    [[nodiscard]] virtual Status copy_permissions(const std::string& from, const std::string& to) = 0;
+    [[nodiscard]] virtual Status copy_permissions(const std::string& from,
+                                                  const std::string& to) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
     // Flushes a directory's entries (a rename or create in it) to disk.

@@ -30,21 +30,31 @@ namespace {
 
 Errc code_of(int err) {
     switch (err) {
-        case ENOENT: return Errc::not_found;
-        case EEXIST: return Errc::exists;
+        case ENOENT:
+            return Errc::not_found;
+        case EEXIST:
+            return Errc::exists;
         case EACCES:
         case EPERM:
-        case EROFS: return Errc::access;
+        case EROFS:
+            return Errc::access;
         case EBUSY:
-        case ETXTBSY: return Errc::busy;
+        case ETXTBSY:
+            return Errc::busy;
         case ENOSPC:
-        case EDQUOT: return Errc::no_space;
-        case ENOTDIR: return Errc::not_dir;
-        case EISDIR: return Errc::is_dir;
+        case EDQUOT:
+            return Errc::no_space;
+        case ENOTDIR:
+            return Errc::not_dir;
+        case EISDIR:
+            return Errc::is_dir;
         case EINVAL:
-        case ENAMETOOLONG: return Errc::invalid;
-        case EIO: return Errc::io;
-        default: return Errc::other;
+        case ENAMETOOLONG:
+            return Errc::invalid;
+        case EIO:
+            return Errc::io;
+        default:
+            return Errc::other;
     }
 }
 
@@ -76,12 +86,16 @@ FileState state_of(const struct stat& st) {
     FileState s;
     s.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     s.size = static_cast<std::uint64_t>(st.st_size);
-    s.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
-    s.ctime = {static_cast<std::int64_t>(st.st_ctim.tv_sec), static_cast<std::int32_t>(st.st_ctim.tv_nsec)};
+    s.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+               static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+    s.ctime = {static_cast<std::int64_t>(st.st_ctim.tv_sec),
+               static_cast<std::int32_t>(st.st_ctim.tv_nsec)};
     return s;
 }
 
-bool is_hidden_name(const std::string& name) { return !name.empty() && name[0] == '.'; }
+bool is_hidden_name(const std::string& name) {
+    return !name.empty() && name[0] == '.';
+}
 
 Kind kind_of(mode_t m) {
     if (S_ISREG(m)) return Kind::file;
@@ -112,9 +126,9 @@ Status write_all(int fd, const char* data, std::size_t size, const std::string& 
 // Kernel and runtime file systems are not drives a user keeps files on.
 bool is_pseudo_mount(const std::string& type, const std::string& dir) {
     static const char* const pseudo[] = {
-        "proc",   "sysfs",     "devtmpfs", "devpts",  "cgroup",   "cgroup2", "securityfs",
-        "pstore", "debugfs",   "tracefs",  "mqueue",  "hugetlbfs", "configfs", "fusectl",
-        "bpf",    "binfmt_misc", "autofs", "efivarfs", "nsfs",    "rpc_pipefs", "selinuxfs"};
+        "proc",   "sysfs",       "devtmpfs", "devpts",   "cgroup",    "cgroup2",    "securityfs",
+        "pstore", "debugfs",     "tracefs",  "mqueue",   "hugetlbfs", "configfs",   "fusectl",
+        "bpf",    "binfmt_misc", "autofs",   "efivarfs", "nsfs",      "rpc_pipefs", "selinuxfs"};
     for (const char* p : pseudo)
         if (type == p) return true;
     for (const char* prefix : {"/proc", "/sys", "/dev"})
@@ -139,7 +153,7 @@ public:
             de.name = std::move(name);
             unsigned char t = e->d_type;
             if (t == DT_UNKNOWN) {
-                struct stat st{};
+                struct stat st {};
                 if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                     de.kind = kind_of(st.st_mode);
             } else {
@@ -174,7 +188,7 @@ public:
             DirEntry de;
             de.name = e->d_name;
             if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) {
-                struct stat st{};
+                struct stat st {};
                 if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     errno = 0;  // gone since it was read
                     continue;
@@ -199,7 +213,7 @@ public:
     }
 
     Result<FileInfo> stat(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
         FileInfo fi;
         fi.kind = kind_of(st.st_mode);
@@ -213,38 +227,40 @@ public:
     }
 
     Result<FileId> identity(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         if (::stat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
         return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
     Result<FileState> file_state(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
         return state_of(st);
     }
 
     bool exists(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;
     }
 
     Result<bool> probe(const std::string& path) override {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) == 0) return true;
         if (errno == ENOENT || errno == ENOTDIR) return false;
         return std::unexpected(fail("look up", path));
     }
 
     Status make_dir(const std::string& path) override {
-        if (::mkdir(path.c_str(), 0777) != 0) return std::unexpected(fail("create directory", path));
+        if (::mkdir(path.c_str(), 0777) != 0)
+            return std::unexpected(fail("create directory", path));
         return {};
     }
 
     Status make_dir_like(const std::string& path, const std::string& model) override {
-        struct stat ms{};
+        struct stat ms {};
         if (::stat(model.c_str(), &ms) != 0) return std::unexpected(fail("stat", model));
-        if (::mkdir(path.c_str(), 0700) != 0) return std::unexpected(fail("create directory", path));
+        if (::mkdir(path.c_str(), 0700) != 0)
+            return std::unexpected(fail("create directory", path));
         const mode_t mode = (ms.st_mode & 0777) | S_IRWXU;
         if (mode == 0700) return {};
         // By the new directory's descriptor: a link put in its place
@@ -268,7 +284,7 @@ public:
                                                   "not a directory of its own (a link or a file)"));
             return std::unexpected(fail("open", path));
         }
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd.get(), &st) != 0) return std::unexpected(fail("stat", path));
         if (st.st_uid != ::geteuid())
             return std::unexpected(make_error(Errc::access, "open", path, "owned by another user"));
@@ -302,7 +318,7 @@ public:
     static Result<int> open_regular(const std::string& path, int flags, const char* op) {
         int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
         if (fd < 0) return std::unexpected(fail(op, path));
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             return std::unexpected(make_error(Errc::invalid, op, path, "not a regular file"));
@@ -336,8 +352,8 @@ public:
         std::string out(max, '\0');
         std::size_t got = 0;
         while (got < max) {
-            ssize_t n = ::pread(fd.get(), out.data() + got, max - got,
-                                static_cast<off_t>(offset + got));
+            ssize_t n =
+                ::pread(fd.get(), out.data() + got, max - got, static_cast<off_t>(offset + got));
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return std::unexpected(fail("read", path));
@@ -401,7 +417,7 @@ public:
                                 const CopyProgress& progress, bool durable) override {
         Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (in.get() < 0) return std::unexpected(fail("open", from));
-        struct stat st{};
+        struct stat st {};
         if (::fstat(in.get(), &st) != 0) return std::unexpected(fail("stat", from));
         if (!S_ISREG(st.st_mode))
             return std::unexpected(make_error(Errc::invalid, "open", from, "not a regular file"));
@@ -415,11 +431,12 @@ public:
         // A write during the read may have left a mix of old and new bytes;
         // with the source's time such a copy would never be copied again.
         if (r) {
-            struct stat after{};
+            struct stat after {};
             if (::fstat(in.get(), &after) != 0)
                 r = std::unexpected(fail("stat", from));
             else if (!(state_of(after) == before))
-                r = std::unexpected(make_error(Errc::changed, "copy", from, "it changed while it was copied"));
+                r = std::unexpected(
+                    make_error(Errc::changed, "copy", from, "it changed while it was copied"));
         }
         if (r && (st.st_mode & 0777) != 0600 && ::fchmod(out.get(), st.st_mode & 0777) != 0)
             r = std::unexpected(fail("set permissions", to));
@@ -437,7 +454,7 @@ public:
     }
 
     Status copy_permissions(const std::string& from, const std::string& to) override {
-        struct stat st{};
+        struct stat st {};
         if (::stat(from.c_str(), &st) != 0) return std::unexpected(fail("stat", from));
         if (::chmod(to.c_str(), st.st_mode & 0777) != 0)
             return std::unexpected(fail("set permissions", to));
@@ -464,8 +481,10 @@ public:
             return each_first_failure(dirs, [&](const std::string& d) -> Status {
                 Fd fd(::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
                 struct stat st {};
-                if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return std::unexpected(fail("open", d));
-                if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end()) return {};
+                if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+                    return std::unexpected(fail("open", d));
+                if (std::find(flushed.begin(), flushed.end(), st.st_dev) != flushed.end())
+                    return {};
                 if (::syncfs(fd.get()) != 0) return std::unexpected(fail("flush", d));
                 flushed.push_back(st.st_dev);
                 return {};
@@ -559,7 +578,9 @@ public:
         return best;
     }
 
-    std::string volume_root(const std::string& volume) override { return volume; }
+    std::string volume_root(const std::string& volume) override {
+        return volume;
+    }
 
     bool volume_ready(const std::string& volume) override {
         DIR* d = ::opendir(volume.c_str());
@@ -573,8 +594,13 @@ public:
         ::clock_gettime(CLOCK_REALTIME, &ts);
         std::tm tm{};
         ::localtime_r(&ts.tv_sec, &tm);
-        return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                tm.tm_min,         tm.tm_sec,     static_cast<int>(ts.tv_nsec / 1'000'000)};
+        return {tm.tm_year + 1900,
+                tm.tm_mon + 1,
+                tm.tm_mday,
+                tm.tm_hour,
+                tm.tm_min,
+                tm.tm_sec,
+                static_cast<int>(ts.tv_nsec / 1'000'000)};
     }
 
     void sleep_ms(unsigned ms) override {
@@ -603,8 +629,8 @@ private:
 #if defined(__linux__)
             if (kernel_copy) {
                 n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-                if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                              errno == EINVAL)) {
+                if (n < 0 &&
+                    (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
                     kernel_copy = false;
                     n = -2;
                 }
@@ -665,11 +691,23 @@ Os& native() {
     return os;
 }
 
-char separator() { return '/'; }
-std::string placeholder_root() { return "/"; }
-std::string own_temp_name() { return "quillmere-" + std::to_string(::geteuid()); }
-bool case_insensitive_names() { return false; }
-std::string text_to_file(std::string_view utf8) { return std::string(utf8); }
-std::string text_from_file(std::string_view bytes) { return std::string(bytes); }
+char separator() {
+    return '/';
+}
+std::string placeholder_root() {
+    return "/";
+}
+std::string own_temp_name() {
+    return "quillmere-" + std::to_string(::geteuid());
+}
+bool case_insensitive_names() {
+    return false;
+}
+std::string text_to_file(std::string_view utf8) {
+    return std::string(utf8);
+}
+std::string text_from_file(std::string_view bytes) {
+    return std::string(bytes);
+}
 
 }  // namespace qm::os

@@ -39,8 +39,8 @@ std::wstring widen(std::string_view s, UINT cp = CP_UTF8) {
 
 std::string narrow(std::wstring_view w, UINT cp = CP_UTF8) {
     if (w.empty()) return {};
-    int n = ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                  nullptr, nullptr);
+    int n = ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
+                                  nullptr);
     std::string s(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
                           nullptr);
@@ -73,7 +73,9 @@ std::wstring file_part(const std::wstring& w) {
     return sep == std::wstring::npos ? w : w.substr(sep + 1);
 }
 
-bool is_temp_name(const std::wstring& w) { return file_part(w).rfind(kTempPrefix, 0) == 0; }
+bool is_temp_name(const std::wstring& w) {
+    return file_part(w).rfind(kTempPrefix, 0) == 0;
+}
 
 Errc code_of(DWORD err) {
     switch (err) {
@@ -82,49 +84,60 @@ Errc code_of(DWORD err) {
         case ERROR_INVALID_DRIVE:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
-        case ERROR_NO_MORE_FILES: return Errc::not_found;
+        case ERROR_NO_MORE_FILES:
+            return Errc::not_found;
         case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS: return Errc::exists;
+        case ERROR_ALREADY_EXISTS:
+            return Errc::exists;
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
         case ERROR_PRIVILEGE_NOT_HELD:
-        case ERROR_NETWORK_ACCESS_DENIED: return Errc::access;
+        case ERROR_NETWORK_ACCESS_DENIED:
+            return Errc::access;
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
         case ERROR_BUSY:
-        case ERROR_USER_MAPPED_FILE: return Errc::busy;
+        case ERROR_USER_MAPPED_FILE:
+            return Errc::busy;
         case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return Errc::no_space;
-        case ERROR_DIRECTORY: return Errc::not_dir;
-        case ERROR_DIR_NOT_EMPTY: return Errc::exists;
+        case ERROR_HANDLE_DISK_FULL:
+            return Errc::no_space;
+        case ERROR_DIRECTORY:
+            return Errc::not_dir;
+        case ERROR_DIR_NOT_EMPTY:
+            return Errc::exists;
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
-        case ERROR_INVALID_PARAMETER: return Errc::invalid;
+        case ERROR_INVALID_PARAMETER:
+            return Errc::invalid;
         case ERROR_NOT_READY:
         case ERROR_CRC:
         case ERROR_READ_FAULT:
         case ERROR_WRITE_FAULT:
         case ERROR_GEN_FAILURE:
         case ERROR_IO_DEVICE:
-        case ERROR_SECTOR_NOT_FOUND: return Errc::io;
+        case ERROR_SECTOR_NOT_FOUND:
+            return Errc::io;
         case ERROR_OPERATION_ABORTED:
-        case ERROR_REQUEST_ABORTED: return Errc::cancelled;
-        default: return Errc::other;
+        case ERROR_REQUEST_ABORTED:
+            return Errc::cancelled;
+        default:
+            return Errc::other;
     }
 }
 
 std::string reason_of(DWORD err) {
     wchar_t* buf = nullptr;
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, err, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, err, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
     std::wstring w;
     if (n > 0 && buf) w.assign(buf, n);
     if (buf) ::LocalFree(buf);
     // One line without the closing full stop, like the POSIX texts.
-    while (!w.empty() && (w.back() == L'\r' || w.back() == L'\n' || w.back() == L' ' ||
-                          w.back() == L'.'))
+    while (!w.empty() &&
+           (w.back() == L'\r' || w.back() == L'\n' || w.back() == L' ' || w.back() == L'.'))
         w.pop_back();
     if (w.empty()) return "error " + std::to_string(err);
     return narrow(w);
@@ -161,8 +174,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr std::int64_t kEpochDelta = 116444736000000000LL;
 
 FileTime from_filetime(const FILETIME& ft) {
-    std::int64_t t = static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
-                                               ft.dwLowDateTime) -
+    std::int64_t t = static_cast<std::int64_t>(
+                         (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) -
                      kEpochDelta;
     std::int64_t sec = t / 10'000'000;
     std::int64_t rem = t % 10'000'000;
@@ -203,8 +216,7 @@ Status write_all(HANDLE h, const char* data, std::size_t size, const std::string
 
 // A regular file, not a directory or device, behind the handle.
 Status check_regular(HANDLE h, const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-    if (::GetFileType(h) != FILE_TYPE_DISK ||
-        !::GetFileInformationByHandle(h, info) ||
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, info) ||
         (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
         return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
     return {};
@@ -307,7 +319,8 @@ public:
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!h.valid()) return std::unexpected(fail("stat", path));
         BY_HANDLE_FILE_INFORMATION info;
-        if (!::GetFileInformationByHandle(h.get(), &info)) return std::unexpected(fail("stat", path));
+        if (!::GetFileInformationByHandle(h.get(), &info))
+            return std::unexpected(fail("stat", path));
         return FileId{info.dwVolumeSerialNumber,
                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     }
@@ -348,7 +361,8 @@ public:
         const std::wstring w = wpath(path);
         if (::CreateDirectoryW(w.c_str(), nullptr)) return {};
         const DWORD err = ::GetLastError();
-        if (err != ERROR_ALREADY_EXISTS) return std::unexpected(fail("create directory", path, err));
+        if (err != ERROR_ALREADY_EXISTS)
+            return std::unexpected(fail("create directory", path, err));
         const DWORD a = ::GetFileAttributesW(w.c_str());
         if (a == INVALID_FILE_ATTRIBUTES) return std::unexpected(fail("open", path));
         if (!(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -371,8 +385,8 @@ public:
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return std::unexpected(fail("open", path));
         OVERLAPPED ov{};
-        const DWORD how = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) |
-                          (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+        const DWORD how =
+            (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
         if (!::LockFileEx(h, how, 0, 1, 0, &ov)) {
             const DWORD err = ::GetLastError();
             ::CloseHandle(h);
@@ -412,7 +426,8 @@ public:
         const std::wstring p = wpath(path);
         DWORD a = p.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(p.c_str());
         if (a == INVALID_FILE_ATTRIBUTES ||
-            !::SetFileAttributesW(p.c_str(), (a & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_HIDDEN))
+            !::SetFileAttributesW(p.c_str(),
+                                  (a & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_HIDDEN))
             return std::unexpected(fail("hide", path));
         return {};
     }
@@ -513,7 +528,8 @@ public:
             if (!after)
                 r = std::unexpected(after.error());
             else if (!(*after == *before))
-                r = std::unexpected(make_error(Errc::changed, "copy", from, "it changed while it was copied"));
+                r = std::unexpected(
+                    make_error(Errc::changed, "copy", from, "it changed while it was copied"));
         }
         if (r && !::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
             r = std::unexpected(fail("set time", to));
@@ -534,7 +550,8 @@ public:
         if (f == INVALID_FILE_ATTRIBUTES) return std::unexpected(fail("stat", from));
         const DWORD t = ::GetFileAttributesW(wpath(to).c_str());
         if (t == INVALID_FILE_ATTRIBUTES) return std::unexpected(fail("stat", to));
-        DWORD want = (t & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | (f & FILE_ATTRIBUTE_READONLY);
+        DWORD want =
+            (t & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) | (f & FILE_ATTRIBUTE_READONLY);
         if (want == 0) want = FILE_ATTRIBUTE_NORMAL;
         if (want != t && !::SetFileAttributesW(wpath(to).c_str(), want))
             return std::unexpected(fail("set permissions", to));
@@ -547,7 +564,8 @@ public:
                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!h.valid()) return std::unexpected(fail("set time", path));
         const FILETIME ft = to_filetime(t);
-        if (!::SetFileTime(h.get(), nullptr, nullptr, &ft)) return std::unexpected(fail("set time", path));
+        if (!::SetFileTime(h.get(), nullptr, nullptr, &ft))
+            return std::unexpected(fail("set time", path));
         return {};
     }
 
@@ -586,7 +604,8 @@ public:
             // indexer, an editor) usually lets go within moments.
             bool transient = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ||
                              (err == ERROR_ACCESS_DENIED && !fixed_refusal(wto));
-            if (!transient || waited >= kReplaceRetryMs) return std::unexpected(fail("rename", from, err));
+            if (!transient || waited >= kReplaceRetryMs)
+                return std::unexpected(fail("rename", from, err));
             ::Sleep(kReplaceStepMs);
             waited += kReplaceStepMs;
         }
@@ -597,7 +616,8 @@ public:
         std::wstring buf(256, L'\0');
         for (;;) {
             ::SetLastError(ERROR_SUCCESS);
-            DWORD n = ::GetEnvironmentVariableW(wname.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+            DWORD n = ::GetEnvironmentVariableW(wname.c_str(), buf.data(),
+                                                static_cast<DWORD>(buf.size()));
             if (n == 0) {
                 if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
                 return std::string();
@@ -623,7 +643,9 @@ public:
         }
         if (buf.rfind(L"\\\\?\\", 0) == 0 && buf.rfind(L"\\\\?\\UNC\\", 0) != 0) buf.erase(0, 4);
         auto sep = buf.find_last_of(L"\\/");
-        if (sep == std::wstring::npos) return std::unexpected(make_error(Errc::other, "find program", narrow(buf), "no directory"));
+        if (sep == std::wstring::npos)
+            return std::unexpected(
+                make_error(Errc::other, "find program", narrow(buf), "no directory"));
         // Keep the root's separator: "C:\" rather than "C:".
         buf.resize(sep == 2 && buf[1] == L':' ? sep + 1 : sep);
         return narrow(buf);
@@ -683,7 +705,8 @@ public:
             p = "\\\\" + p.substr(8);
         else if (p.rfind("\\\\?\\", 0) == 0)
             p = p.substr(4);
-        if (p.size() >= 2 && p[1] == ':' && ((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')))
+        if (p.size() >= 2 && p[1] == ':' &&
+            ((p[0] >= 'a' && p[0] <= 'z') || (p[0] >= 'A' && p[0] <= 'Z')))
             return std::string{static_cast<char>(p[0] & ~0x20), ':'};
         // A network share: "\\server\share".
         if (p.rfind("\\\\", 0) == 0) {
@@ -739,7 +762,8 @@ private:
         if (::MoveFileExW(from.c_str(), to.c_str(), 0) && spelling_on_disk(to) == want) return;
         const std::wstring step = dir + L".qm-" + have + L".case";
         if (!::MoveFileExW(from.c_str(), step.c_str(), 0)) return;
-        if (!::MoveFileExW(step.c_str(), to.c_str(), 0)) ::MoveFileExW(step.c_str(), from.c_str(), 0);
+        if (!::MoveFileExW(step.c_str(), to.c_str(), 0))
+            ::MoveFileExW(step.c_str(), from.c_str(), 0);
     }
 
     // Access denied that waiting does not cure: a directory or a read-only
@@ -753,8 +777,8 @@ private:
     static Status copy_open(HANDLE in, HANDLE out, std::uint64_t total, const std::string& from,
                             const std::string& to, const CopyProgress& progress) {
         // Small files need no 4 MiB buffer.
-        const std::size_t size = static_cast<std::size_t>(
-            std::clamp<std::uint64_t>(total + 1, 64u << 10, kChunk));
+        const std::size_t size =
+            static_cast<std::size_t>(std::clamp<std::uint64_t>(total + 1, 64u << 10, kChunk));
         std::unique_ptr<char[]> buf(new char[size]);
         std::uint64_t done = 0;
         for (;;) {
@@ -789,11 +813,19 @@ Os& native() {
     return os;
 }
 
-char separator() { return '\\'; }
-std::string placeholder_root() { return "C:\\"; }
+char separator() {
+    return '\\';
+}
+std::string placeholder_root() {
+    return "C:\\";
+}
 // The user's temporary directory is the user's own.
-std::string own_temp_name() { return "Quillmere"; }
-bool case_insensitive_names() { return true; }
+std::string own_temp_name() {
+    return "Quillmere";
+}
+bool case_insensitive_names() {
+    return true;
+}
 
 // Text files in the ANSI code page, as the system's own tools write them;
 // characters it lacks become its default character.

@@ -24,7 +24,9 @@ std::string normalise_dir(std::string p) {
 }
 
 // Letters compared as their lower case; ASCII only, as fast as a table.
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char fold(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool less_name(const std::string& a, const std::string& b) {
     const std::size_t n = std::min(a.size(), b.size());
@@ -139,7 +141,8 @@ void DirectoryList::build(const std::string& path, std::vector<std::string> subs
     std::string acc = root;
     while (pos < path_.size()) {
         auto next = path_.find(sep, pos);
-        std::string part = path_.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
+        std::string part =
+            path_.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
         if (!part.empty()) {
             acc = os::join(acc, part);
             lines_.push_back({acc, part, depth++, false});
@@ -194,8 +197,9 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing) {
                 all[kept - 1] = std::move(e);
         }
         all.resize(kept);
-        std::sort(all.begin(), all.end(),
-                  [](const os::DirEntry& a, const os::DirEntry& b) { return less_name(a.name, b.name); });
+        std::sort(all.begin(), all.end(), [](const os::DirEntry& a, const os::DirEntry& b) {
+            return less_name(a.name, b.name);
+        });
         files_.reserve(kept);
         infos_.reserve(kept);
         for (auto& e : all) {

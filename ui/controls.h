@@ -33,7 +33,9 @@ struct Rect {
 class Control {
 public:
     Control(std::string name, std::string container, Rect geometry, int tab_index)
-        : name_(std::move(name)), container_(std::move(container)), geometry_(geometry),
+        : name_(std::move(name)),
+          container_(std::move(container)),
+          geometry_(geometry),
           tab_index_(tab_index) {}
     virtual ~Control() = default;
     Control(const Control&) = delete;
@@ -106,7 +108,8 @@ class TextBox : public Control {
 public:
     TextBox(std::string name, std::string container, Rect g, int tab, bool multiline,
             std::string text)
-        : Control(std::move(name), std::move(container), g, tab), multiline_(multiline),
+        : Control(std::move(name), std::move(container), g, tab),
+          multiline_(multiline),
           text_(std::move(text)) {}
     bool multiline() const { return multiline_; }
     const std::string& text() const { return text_; }
@@ -168,7 +171,9 @@ private:
 class Slider : public Control {
 public:
     Slider(std::string name, std::string container, Rect g, int tab, int min, int max, int value)
-        : Control(std::move(name), std::move(container), g, tab), min_(min), max_(max),
+        : Control(std::move(name), std::move(container), g, tab),
+          min_(min),
+          max_(max),
           value_(value) {}
     int min() const { return min_; }
     int max() const { return max_; }

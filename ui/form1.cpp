@@ -99,17 +99,19 @@ Form1::Form1(Services services)
 Form1::~Form1() = default;
 
 std::vector<Control*> Form1::controls() {
-    return {&Frame1,   &Command1, &BronDrive, &BronTree,     &Brondir, &Text1,  &Frame2,
-            &Command2, &Doeldir,  &Text2,     &Doeltree,     &Doeldrive, &Command4, &Command5,
-            &Slider1,  &Label1,   &ProgressBar1, &Check2,    &Frame3,  &List1,  &Command7,
-            &Text3,    &Text4,    &Command3};
+    return {&Frame1,   &Command1, &BronDrive, &BronTree, &Brondir,      &Text1,
+            &Frame2,   &Command2, &Doeldir,   &Text2,    &Doeltree,     &Doeldrive,
+            &Command4, &Command5, &Slider1,   &Label1,   &ProgressBar1, &Check2,
+            &Frame3,   &List1,    &Command7,  &Text3,    &Text4,        &Command3};
 }
 
 std::vector<MenuItem*> Form1::menuItems() {
     return {&File, &Exit, &Options, &BD, &DD, &CC, &Subs, &Movefiles, &rcpopup, &mShow};
 }
 
-bool Form1::running() const { return engine_->running(); }
+bool Form1::running() const {
+    return engine_->running();
+}
 
 void Form1::setVisible(bool on) {
     if (visible_ == on) return;
@@ -152,7 +154,9 @@ void Form1::Form_Load() {
     SysTraySetup();
 }
 
-void Form1::Form_Unload() { Exit_Click(); }
+void Form1::Form_Unload() {
+    Exit_Click();
+}
 
 void Form1::Exit_Click() {
     if (ended_) return;
@@ -166,14 +170,24 @@ void Form1::Exit_Click() {
 
 // -- options -----------------------------------------------------------------
 
-void Form1::CC_Click() { CC.setChecked(!CC.checked()); }
-void Form1::Subs_Click() { Subs.setChecked(!Subs.checked()); }
-void Form1::Movefiles_Click() { Movefiles.setChecked(!Movefiles.checked()); }
+void Form1::CC_Click() {
+    CC.setChecked(!CC.checked());
+}
+void Form1::Subs_Click() {
+    Subs.setChecked(!Subs.checked());
+}
+void Form1::Movefiles_Click() {
+    Movefiles.setChecked(!Movefiles.checked());
+}
 
 // -- drive lists -------------------------------------------------------------
 
-void Form1::BronDrive_Change() { driveChange(BronDrive, BronTree); }
-void Form1::Doeldrive_Change() { driveChange(Doeldrive, Doeltree); }
+void Form1::BronDrive_Change() {
+    driveChange(BronDrive, BronTree);
+}
+void Form1::Doeldrive_Change() {
+    driveChange(Doeldrive, Doeltree);
+}
 
 void Form1::driveChange(DriveList& drive, DirectoryList& tree) {
     if (tree.openDrive(drive.drive())) return;
@@ -210,25 +224,39 @@ void Form1::showFirstEntry(const std::string& source, const std::string& target)
     Doeltree.refresh();
 }
 
-void Form1::setSubsValue(const std::string& value) { SubsValue = value; }
-void Form1::clearList() { List1.clear(); }
-void Form1::addListItem(const std::string& item) { List1.addItem(item); }
-std::string Form1::startDirectory() { return StartDirectory; }
+void Form1::setSubsValue(const std::string& value) {
+    SubsValue = value;
+}
+void Form1::clearList() {
+    List1.clear();
+}
+void Form1::addListItem(const std::string& item) {
+    List1.addItem(item);
+}
+std::string Form1::startDirectory() {
+    return StartDirectory;
+}
 
 // -- engine::Host --------------------------------------------------------------
 
-std::string Form1::treePath(Side side) { return tree(side).path(); }
+std::string Form1::treePath(Side side) {
+    return tree(side).path();
+}
 os::Status Form1::setTreePath(Side side, const std::string& path) {
     return tree(side).setPath(path);
 }
-void Form1::refreshTree(Side side) { tree(side).refresh(); }
+void Form1::refreshTree(Side side) {
+    tree(side).refresh();
+}
 os::Status Form1::openTreeAtFileList(Side side) {
     const FileList& files = fileList(side);
     if (files.error()) return std::unexpected(*files.error());
     tree(side).show(files.path(), files.subdirectories());
     return {};
 }
-void Form1::setDrive(Side side, const std::string& path) { driveList(side).setDrive(path); }
+void Form1::setDrive(Side side, const std::string& path) {
+    driveList(side).setDrive(path);
+}
 // The engine refreshes a file list right before it reads it.
 void Form1::setFileListPath(Side side, const std::string& path) {
     fileList(side).setPath(path, false);
@@ -282,8 +310,12 @@ void Form1::readTargetAhead(const std::string& path) {
     if (path.empty() && reader_) reader_->drop();
 }
 
-const std::vector<std::string>& Form1::fileNames(Side side) { return fileList(side).files(); }
-const std::vector<os::FileInfo>& Form1::fileInfos(Side side) { return fileList(side).infos(); }
+const std::vector<std::string>& Form1::fileNames(Side side) {
+    return fileList(side).files();
+}
+const std::vector<os::FileInfo>& Form1::fileInfos(Side side) {
+    return fileList(side).infos();
+}
 const std::vector<std::string>& Form1::hiddenFileNames(Side side) {
     return fileList(side).hiddenFiles();
 }
@@ -293,14 +325,21 @@ const std::optional<os::Error>& Form1::fileListError(Side side) {
 
 bool Form1::checked(Option option) {
     switch (option) {
-        case Option::confirm: return CC.checked();
-        case Option::move: return Movefiles.checked();
-        case Option::subs: return Subs.checked();
+        case Option::confirm:
+            return CC.checked();
+        case Option::move:
+            return Movefiles.checked();
+        case Option::subs:
+            return Subs.checked();
     }
     return false;
 }
-void Form1::setSubsChecked(bool on) { Subs.setChecked(on); }
-bool Form1::logEnabled() { return Check2.value() == 1; }
+void Form1::setSubsChecked(bool on) {
+    Subs.setChecked(on);
+}
+bool Form1::logEnabled() {
+    return Check2.value() == 1;
+}
 
 void Form1::setCountText(Side side, const std::string& text) {
     (side == Side::source ? Text1 : Text2).setText(text);
@@ -309,8 +348,12 @@ void Form1::setProgressRange(int min, int max) {
     ProgressBar1.setMax(max);
     ProgressBar1.setMin(min);
 }
-void Form1::setProgressValue(int value) { ProgressBar1.setValue(value); }
-void Form1::setProgressVisible(bool on) { ProgressBar1.setVisible(on); }
+void Form1::setProgressValue(int value) {
+    ProgressBar1.setValue(value);
+}
+void Form1::setProgressVisible(bool on) {
+    ProgressBar1.setVisible(on);
+}
 void Form1::setBusyPointer(bool busy) {
     setMousePointer(busy ? MousePointer::Hourglass : MousePointer::Default);
 }
@@ -335,12 +378,15 @@ void Form1::setRunBusy(bool busy) {
         Command2.setEnabled(true);
         Check2.setEnabled(true);
         Command5.setEnabled(false);
-        for (std::size_t i = 0; i < restingEnabled_.size(); ++i) resting[i]->setEnabled(restingEnabled_[i]);
+        for (std::size_t i = 0; i < restingEnabled_.size(); ++i)
+            resting[i]->setEnabled(restingEnabled_[i]);
         restingEnabled_.clear();
     }
 }
 
-void Form1::clearBatchList() { List1.clear(); }
+void Form1::clearBatchList() {
+    List1.clear();
+}
 os::Result<engine::Pair> Form1::checkBatchFile() {
     store_->CheckBatchFile();
     const auto& first = store_->firstEntry();
@@ -349,16 +395,28 @@ os::Result<engine::Pair> Form1::checkBatchFile() {
             os::make_error(os::Errc::other, "read", store_->batchPath(), "it names no entry")));
     return engine::Pair{first->first, first->second};
 }
-void Form1::listBatch() { store_->ListBatch(); }
-std::string Form1::subsValue() { return SubsValue; }
-void Form1::resetMinuteCounter() { MinuteCounter = 0; }
-std::string Form1::programDir() { return programDir_; }
+void Form1::listBatch() {
+    store_->ListBatch();
+}
+std::string Form1::subsValue() {
+    return SubsValue;
+}
+void Form1::resetMinuteCounter() {
+    MinuteCounter = 0;
+}
+std::string Form1::programDir() {
+    return programDir_;
+}
 
 void Form1::yield() {
     if (services_.pump) services_.pump->yield();
 }
-bool Form1::ask(const std::string& text) { return question(text); }
-void Form1::inform(const std::string& text) { notice("Information", text); }
+bool Form1::ask(const std::string& text) {
+    return question(text);
+}
+void Form1::inform(const std::string& text) {
+    notice("Information", text);
+}
 void Form1::pause(unsigned ms) {
     if (services_.sleeper)
         services_.sleeper->sleep_ms(ms);
@@ -368,6 +426,8 @@ void Form1::pause(unsigned ms) {
 os::LocalTime Form1::now() {
     return services_.clock ? services_.clock->now() : os::current().local_time();
 }
-bool Form1::ending() { return ended_; }
+bool Form1::ending() {
+    return ended_;
+}
 
 }  // namespace qm::ui

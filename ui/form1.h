@@ -31,8 +31,8 @@ public:
 
     // -- the window --------------------------------------------------------
     const std::string caption = "Quillmere";
-    static constexpr int kClientWidth = 11595;   // twips
-    static constexpr int kClientHeight = 6660;   // twips
+    static constexpr int kClientWidth = 11595;  // twips
+    static constexpr int kClientHeight = 6660;  // twips
     bool visible() const { return visible_; }
     void setVisible(bool on);
     // Minimised stands in for hidden when no notification area could bring
@@ -182,7 +182,9 @@ private:
     void driveChange(DriveList& drive, DirectoryList& tree);
     DirectoryList& tree(engine::Side s) { return s == engine::Side::source ? BronTree : Doeltree; }
     FileList& fileList(engine::Side s) { return s == engine::Side::source ? Brondir : Doeldir; }
-    DriveList& driveList(engine::Side s) { return s == engine::Side::source ? BronDrive : Doeldrive; }
+    DriveList& driveList(engine::Side s) {
+        return s == engine::Side::source ? BronDrive : Doeldrive;
+    }
 
     Services services_;
     std::unique_ptr<batch::Store> store_;

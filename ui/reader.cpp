@@ -46,7 +46,8 @@ void BackgroundReader::drop() {
 
 bool BackgroundReader::wait(unsigned ms) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return result_.has_value(); });
+    return cv_.wait_for(lock, std::chrono::milliseconds(ms),
+                        [this] { return result_.has_value(); });
 }
 
 os::Result<std::vector<os::DirEntry>> BackgroundReader::take() {

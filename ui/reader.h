@@ -44,7 +44,7 @@ private:
     std::condition_variable cv_;
     std::optional<std::string> job_;
     os::Os* jobOs_ = nullptr;  // what job_ is read with
-    std::string pending_;  // the window's thread's own
+    std::string pending_;      // the window's thread's own
     std::optional<os::Result<std::vector<os::DirEntry>>> result_;
     std::atomic<bool> stop_{false};
     bool busy_ = false;  // a read is going

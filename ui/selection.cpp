@@ -21,7 +21,9 @@ void Form1::Command1_Click() {
     Timer1.setEnabled(false);
 }
 
-void Form1::BD_Click() { Command1_Click(); }
+void Form1::BD_Click() {
+    Command1_Click();
+}
 
 void Form1::Command2_Click() {
     if (refusedDuringRun("Please choose a directory")) return;
@@ -33,7 +35,9 @@ void Form1::Command2_Click() {
     Timer1.setEnabled(false);
 }
 
-void Form1::DD_Click() { Command2_Click(); }
+void Form1::DD_Click() {
+    Command2_Click();
+}
 
 void Form1::Command5_Click() {
     if (refusedDuringRun("Please confirm the source")) return;

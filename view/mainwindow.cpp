@@ -31,7 +31,9 @@ namespace qm::view {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kDepthRole = Qt::UserRole + 1;
@@ -91,7 +93,9 @@ private:
 class DirectoryView : public QListWidget {
 public:
     DirectoryView(ui::DirectoryList& list, std::function<void()> acted, QWidget* parent)
-        : QListWidget(parent), list_(list), acted_(std::move(acted)),
+        : QListWidget(parent),
+          list_(list),
+          acted_(std::move(acted)),
           opened_(folderIcon(QStyle::SP_DirOpenIcon)),
           closed_(folderIcon(QStyle::SP_DirClosedIcon)) {
         setItemDelegate(new IndentDelegate(this));
@@ -241,9 +245,13 @@ void MainWindow::drawNow() {
     redraw_.frame();
 }
 
-void MainWindow::setTickInterval(int ms) { timer_.setInterval(ms); }
+void MainWindow::setTickInterval(int ms) {
+    timer_.setInterval(ms);
+}
 
-int MainWindow::px(int twips) const { return (twips * dpi_ + 720) / 1440; }
+int MainWindow::px(int twips) const {
+    return (twips * dpi_ + 720) / 1440;
+}
 
 QWidget* MainWindow::widgetOf(const std::string& control) const {
     auto it = widgets_.find(control);

@@ -47,6 +47,8 @@ void QtPump::yieldNow() {
     last_ = std::chrono::steady_clock::now();
 }
 
-void QtApplication::quit() { QCoreApplication::quit(); }
+void QtApplication::quit() {
+    QCoreApplication::quit();
+}
 
 }  // namespace qm::view

@@ -60,7 +60,8 @@ TEST_F(BatchStore, FirstStartCreatesThePlaceholderAndSaysSoOnce) {
     EXPECT_EQ(window.notices[0].title, "First time");
     EXPECT_EQ(window.notices[0].text,
               "Please select Source and Target directory...\r\nThen remove initial batch entry...");
-    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
+    EXPECT_EQ(read(ini()),
+              "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
     EXPECT_EQ(window.source, root());
     EXPECT_EQ(window.target, root());
     EXPECT_EQ(window.subs, "YES");
@@ -68,7 +69,8 @@ TEST_F(BatchStore, FirstStartCreatesThePlaceholderAndSaysSoOnce) {
 
     store.CheckBatchFile();
     EXPECT_EQ(window.notices.size(), 1u);
-    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
+    EXPECT_EQ(read(ini()),
+              "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:YES\r\n");
 }
 
 // Where names ignore case the file is created as "batch.ini" and keeps that
@@ -97,8 +99,8 @@ TEST_F(BatchStore, RepairRewritesAnyHeaderAndKeepsTheEntries) {
     for (const std::string header : {"[BATCH]", "anything at all", ""}) {
         writeIni({header, "Source:" + (dir / "a"), "Target:" + (dir / "b"), "Subs:NO"});
         store.CheckBatchFile();
-        EXPECT_EQ(read(ini()),
-                  "[batch]\r\nSource:" + (dir / "a") + "\r\nTarget:" + (dir / "b") + "\r\nSubs:NO\r\n")
+        EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + (dir / "a") + "\r\nTarget:" + (dir / "b") +
+                                   "\r\nSubs:NO\r\n")
             << "header " << header;
         EXPECT_EQ(window.source, dir / "a");
         EXPECT_EQ(window.subs, "NO");
@@ -108,18 +110,18 @@ TEST_F(BatchStore, RepairRewritesAnyHeaderAndKeepsTheEntries) {
 
 TEST_F(BatchStore, EntriesWithAMissingDirectoryAreDroppedAndTheRestKeepTheirOrder) {
     for (auto d : {"s1", "t1", "s3", "t3", "s4"}) mkdirs(dir / d);
-    writeIni({"[batch]",
-              "Source:" + (dir / "s1"), "Target:" + (dir / "t1"), "Subs:YES",
+    writeIni({"[batch]", "Source:" + (dir / "s1"), "Target:" + (dir / "t1"), "Subs:YES",
               "Source:" + (dir / "gone"), "Target:" + (dir / "t1"), "Subs:YES",  // source missing
               "Source:" + (dir / "s3"), "Target:" + (dir / "t3"), "Subs:NO",
               "Source:" + (dir / "s4"), "Target:" + (dir / "gone"), "Subs:YES",  // target missing
               // a drive root after a dropped entry is judged on its own
               "Source:" + root(), "Target:" + (dir / "t3"), "Subs:NO"});
     store.CheckBatchFile();
-    EXPECT_EQ(read(ini()), batch::join_lines({"[batch]",
-                                              "Source:" + (dir / "s1"), "Target:" + (dir / "t1"), "Subs:YES",
-                                              "Source:" + (dir / "s3"), "Target:" + (dir / "t3"), "Subs:NO",
-                                              "Source:" + root(), "Target:" + (dir / "t3"), "Subs:NO"}));
+    EXPECT_EQ(
+        read(ini()),
+        batch::join_lines({"[batch]", "Source:" + (dir / "s1"), "Target:" + (dir / "t1"),
+                           "Subs:YES", "Source:" + (dir / "s3"), "Target:" + (dir / "t3"),
+                           "Subs:NO", "Source:" + root(), "Target:" + (dir / "t3"), "Subs:NO"}));
     EXPECT_EQ(window.source, dir / "s1");
     EXPECT_EQ(window.target, dir / "t1");
 
@@ -140,7 +142,8 @@ TEST_F(BatchStore, APlainFileOfTheNamePassesTheTest) {
 TEST_F(BatchStore, NothingLeftBringsThePlaceholderBackWithSubsNo) {
     writeIni({"[batch]", "Source:" + (dir / "x"), "Target:" + (dir / "y"), "Subs:YES"});
     store.CheckBatchFile();
-    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+    EXPECT_EQ(read(ini()),
+              "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
     EXPECT_EQ(window.subs, "NO");
     EXPECT_TRUE(window.notices.empty());
 }
@@ -149,7 +152,8 @@ TEST_F(BatchStore, AnEmptyFileIsRepairedToThePlaceholderWithoutTheFirstStartMess
     write(ini(), "");
     store.CheckBatchFile();
     EXPECT_TRUE(window.notices.empty());
-    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+    EXPECT_EQ(read(ini()),
+              "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
 }
 
 TEST_F(BatchStore, AFileEndingInsideAnEntryLosesOnlyTheFragmentAndSaysWhich) {
@@ -170,12 +174,12 @@ TEST_F(BatchStore, ReadersAcceptEveryLineEnd) {
     mkdirs(dir / "a");
     mkdirs(dir / "b");
     for (const std::string eol : {"\n", "\r", "\r\n"}) {
-        write(ini(), "[batch]" + eol + "Source:" + (dir / "a") + eol + "Target:" + (dir / "b") + eol +
-                         "Subs:NO" + eol);
+        write(ini(), "[batch]" + eol + "Source:" + (dir / "a") + eol + "Target:" + (dir / "b") +
+                         eol + "Subs:NO" + eol);
         store.CheckBatchFile();
         EXPECT_EQ(window.target, dir / "b");
-        EXPECT_EQ(read(ini()),
-                  "[batch]\r\nSource:" + (dir / "a") + "\r\nTarget:" + (dir / "b") + "\r\nSubs:NO\r\n");
+        EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + (dir / "a") + "\r\nTarget:" + (dir / "b") +
+                                   "\r\nSubs:NO\r\n");
     }
 }
 
@@ -310,7 +314,8 @@ TEST_F(BatchStore, AProgramDirectoryThatCannotBeFlushedIsToldOnce) {
     EXPECT_EQ(window.notices[0].title, "Information");
     EXPECT_NE(window.notices[0].text.find("may not be on disk yet"), std::string::npos);
     EXPECT_NE(window.notices[0].text.find("injected failure"), std::string::npos);
-    EXPECT_EQ(read(ini()), "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+    EXPECT_EQ(read(ini()),
+              "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
     EXPECT_EQ(window.shown, 2);
     store.CheckBatchFile();
     FailingOs failing("flush", dir.path());
@@ -321,7 +326,8 @@ TEST_F(BatchStore, AProgramDirectoryThatCannotBeFlushedIsToldOnce) {
 
 TEST_F(BatchStore, AFailedFirstStartWriteCreatesNothingAndSaysWhy) {
     // A new batch file is spelled as kCreatedName where names ignore case.
-    FailingOs failing("rename", os::case_insensitive_names() ? batch::kCreatedName : batch::kFileName);
+    FailingOs failing("rename",
+                      os::case_insensitive_names() ? batch::kCreatedName : batch::kFileName);
     os::ScopedOs use(failing);
     store.CheckBatchFile();
     EXPECT_FALSE(exists(ini()));
@@ -376,7 +382,8 @@ TEST_F(BatchStore, OnlyADirectorySurelyGoneDropsItsEntry) {
     const auto belowFile = entry(dir / "s", dir / "plain/below", "NO");
     const auto fine = entry(dir / "s", dir / "t", "NO");
     std::vector<std::string> lines{"[batch]"};
-    for (const auto* e : {&locked, &flaky, &gone, &belowFile, &fine}) lines.insert(lines.end(), e->begin(), e->end());
+    for (const auto* e : {&locked, &flaky, &gone, &belowFile, &fine})
+        lines.insert(lines.end(), e->begin(), e->end());
     writeIni(lines);
 
     ProbeFailingOs failing({{"locked", os::Errc::access}, {"flaky", os::Errc::io}});
@@ -385,7 +392,8 @@ TEST_F(BatchStore, OnlyADirectorySurelyGoneDropsItsEntry) {
         store.CheckBatchFile();
     }
     std::vector<std::string> expected{"[batch]"};
-    for (const auto* e : {&locked, &flaky, &fine}) expected.insert(expected.end(), e->begin(), e->end());
+    for (const auto* e : {&locked, &flaky, &fine})
+        expected.insert(expected.end(), e->begin(), e->end());
     EXPECT_EQ(batch::split_lines(read(ini())), expected);
     EXPECT_EQ(window.target, dir / "locked/t") << "a kept entry stays first";
     EXPECT_TRUE(window.notices.empty()) << "an entry kept or dropped is not a message";
@@ -393,7 +401,8 @@ TEST_F(BatchStore, OnlyADirectorySurelyGoneDropsItsEntry) {
     // Once the look-ups answer, the entries whose directories are surely
     // gone are dropped.
     store.CheckBatchFile();
-    EXPECT_EQ(batch::split_lines(read(ini())), (std::vector<std::string>{"[batch]", fine[0], fine[1], fine[2]}));
+    EXPECT_EQ(batch::split_lines(read(ini())),
+              (std::vector<std::string>{"[batch]", fine[0], fine[1], fine[2]}));
 }
 
 TEST_F(BatchStore, ABatchFileThatCannotBeLookedUpIsNeitherCreatedNorReplaced) {
@@ -408,7 +417,9 @@ TEST_F(BatchStore, ABatchFileThatCannotBeLookedUpIsNeitherCreatedNorReplaced) {
 
 namespace fs = std::filesystem;
 
-fs::perms perms_of(const std::string& p) { return fs::status(p).permissions() & fs::perms::all; }
+fs::perms perms_of(const std::string& p) {
+    return fs::status(p).permissions() & fs::perms::all;
+}
 
 TEST_F(BatchStore, AReadOnlyBatchFileIsNeverReplacedAndTheUserIsToldOnce) {
     mkdirs(dir / "s");
@@ -416,7 +427,8 @@ TEST_F(BatchStore, AReadOnlyBatchFileIsNeverReplacedAndTheUserIsToldOnce) {
     writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO",
               "Source:" + (dir / "gone"), "Target:" + (dir / "s"), "Subs:NO"});
     const std::string before = read(ini());
-    const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    const fs::perms readOnly =
+        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(ini(), readOnly);
 
     for (int tick = 0; tick < 3; ++tick) store.CheckBatchFile();
@@ -429,7 +441,8 @@ TEST_F(BatchStore, AReadOnlyBatchFileIsNeverReplacedAndTheUserIsToldOnce) {
     EXPECT_EQ(window.source, dir / "s") << "the first entry is still shown";
 
     // An edit the user asked for is answered every time.
-    EXPECT_FALSE(store.Replace({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
+    EXPECT_FALSE(store.Replace(
+        {"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
     EXPECT_EQ(window.notices.size(), 2u);
     EXPECT_EQ(read(ini()), before);
 
@@ -471,7 +484,8 @@ TEST_F(BatchStore, EveryReplaceKeepsThePermissionsOfTheBatchFile) {
         store.CheckBatchFile();
         EXPECT_EQ(read(ini()).rfind("[batch]", 0), 0u) << "it was replaced";
         EXPECT_EQ(perms_of(ini()), p);
-        EXPECT_TRUE(store.Replace({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
+        EXPECT_TRUE(store.Replace(
+            {"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
         EXPECT_EQ(perms_of(ini()), p);
     }
     EXPECT_TRUE(window.notices.empty());

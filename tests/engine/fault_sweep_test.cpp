@@ -79,7 +79,8 @@ public:
         if (auto e = fault("set permissions", t)) return std::unexpected(*e);
         return inner_.copy_permissions(f, t);
     }
-    os::Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive, bool wait) override {
+    os::Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive,
+                                                bool wait) override {
         if (auto e = fault("lock", p)) return std::unexpected(*e);
         return inner_.lock_file(p, exclusive, wait);
     }

@@ -7,10 +7,10 @@
 
 #include <array>
 #include <atomic>
-#include <mutex>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,8 +52,8 @@ public:
     // winbootdir; unset when nullopt.
     std::optional<std::string> lists;
 
-    std::optional<Fault> copyFault, flushFault, renameFault, deleteFault, makeDirFault,
-        listFault, appendFault, writeFault, statFault;
+    std::optional<Fault> copyFault, flushFault, renameFault, deleteFault, makeDirFault, listFault,
+        appendFault, writeFault, statFault;
     // Called between the chunks of every copy, before the engine's own
     // progress callback.
     std::function<void(const std::string& to)> duringCopy;
@@ -61,10 +61,10 @@ public:
     std::chrono::microseconds statDelay{0};
     std::atomic<int> stats{0};
 
-    std::vector<std::string> copied;   // sources, in order
-    std::vector<bool> durables;        // whether each copy was flushed by itself
+    std::vector<std::string> copied;                     // sources, in order
+    std::vector<bool> durables;                          // whether each copy was flushed by itself
     std::vector<std::vector<std::string>> flushedFiles;  // paths, a call each
-    std::vector<std::string> removed;  // every path removed
+    std::vector<std::string> removed;                    // every path removed
     std::function<void(const std::string& path)> beforeRemove;
     // Called at the start of every flush, on the thread that flushes.
     std::function<void(const std::vector<std::string>& paths)> duringFlush;
@@ -89,9 +89,7 @@ public:
     // A volume that stores times in even seconds, rounded down, as FAT
     // does on Linux: every time set, a copy's included.
     bool evenSeconds = false;
-    static os::FileTime even(os::FileTime t) {
-        return {t.sec - (((t.sec % 2) + 2) % 2), 0};
-    }
+    static os::FileTime even(os::FileTime t) { return {t.sec - (((t.sec % 2) + 2) % 2), 0}; }
     os::Status set_mtime(const std::string& p, os::FileTime t) override {
         return inner_.set_mtime(p, evenSeconds ? even(t) : t);
     }
@@ -106,14 +104,18 @@ public:
         copied.push_back(f);
         durables.push_back(durable);
         if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
-        auto r = inner_.copy_file(f, t, [&](std::uint64_t done, std::uint64_t total) {
-            if (duringCopy) duringCopy(t);
-            return !p || p(done, total);
-        }, durable);
+        auto r = inner_.copy_file(
+            f, t,
+            [&](std::uint64_t done, std::uint64_t total) {
+                if (duringCopy) duringCopy(t);
+                return !p || p(done, total);
+            },
+            durable);
         if (r && evenSeconds) {
             auto st = inner_.stat(t);
             if (!st) return std::unexpected(st.error());
-            if (auto m = inner_.set_mtime(t, even(st->mtime)); !m) return std::unexpected(m.error());
+            if (auto m = inner_.set_mtime(t, even(st->mtime)); !m)
+                return std::unexpected(m.error());
         }
         return r;
     }
@@ -140,11 +142,13 @@ public:
         return inner_.remove_file(p);
     }
     os::Status make_dir(const std::string& p) override {
-        if (makeDirFault && makeDirFault->hits(p)) return fail(*makeDirFault, "create directory", p);
+        if (makeDirFault && makeDirFault->hits(p))
+            return fail(*makeDirFault, "create directory", p);
         return inner_.make_dir(p);
     }
     os::Status make_dir_like(const std::string& p, const std::string& model) override {
-        if (makeDirFault && makeDirFault->hits(p)) return fail(*makeDirFault, "create directory", p);
+        if (makeDirFault && makeDirFault->hits(p))
+            return fail(*makeDirFault, "create directory", p);
         return inner_.make_dir_like(p, model);
     }
     // Made whole, like a written file.

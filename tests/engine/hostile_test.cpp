@@ -86,15 +86,19 @@ TEST_F(HostileTest, APairThatCannotBeReadWhenItsTurnComesIsSkippedWithItsSubtree
         file("s/open/c.txt", "c");
         file("t/locked/a.txt", "the user's, unseen");
         const std::string reason = std::string("injected denial of ") + side;
-        runWith([&] { eos.listFault = Fault{data / side, -1, os::Errc::access, reason}; },
-                [&] { return inFileLoop(); });
+        runWith(
+            [&] {
+                eos.listFault = Fault{data / side, -1, os::Errc::access, reason};
+            },
+            [&] { return inFileLoop(); });
         eos.listFault = std::nullopt;
         EXPECT_EQ(at("t/open/c.txt"), "c");
         EXPECT_EQ(at("t/locked/a.txt"), "the user's, unseen");
         EXPECT_FALSE(has("t/locked/inner"));
         const auto said = logWith(reason);
         ASSERT_EQ(said.size(), 1u);
-        EXPECT_NE(said[0].find(data / "s/locked: skipped, with everything below it"), std::string::npos)
+        EXPECT_NE(said[0].find(data / "s/locked: skipped, with everything below it"),
+                  std::string::npos)
             << said[0];
         remove_tree(data / "t");
     }
@@ -118,7 +122,8 @@ public:
     using EngineOs::EngineOs;
     std::string alias, of;
     os::Result<os::FileId> identity(const std::string& p) override {
-        if (!alias.empty() && os::with_separator(p) == os::with_separator(alias)) return inner_.identity(of);
+        if (!alias.empty() && os::with_separator(p) == os::with_separator(alias))
+            return inner_.identity(of);
         return inner_.identity(p);
     }
 };

@@ -116,7 +116,8 @@ TEST_F(ListingTest, AnUnreadableDirectoryContributesNothingAndItsSiblingsAreList
     eos.listFault = Fault{data / "s/locked", -1, os::Errc::access, "injected denial"};
     auto lines = listTree(data / "s");
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{data / "s/locked", data / "s/open", data / "s/open/inner"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{data / "s/locked", data / "s/open",
+                                               data / "s/open/inner"}));
     EXPECT_EQ(logWith("injected denial").size(), 1u);
 }
 
@@ -141,7 +142,9 @@ TEST_F(ListingTest, TheListFilesHaveFreshNamesOfEightOctalDigitsInTheWinbootdirD
         for (const auto& n : {e.SourceListName, e.TargetListName}) {
             ASSERT_EQ(n.size(), 12u) << n;
             EXPECT_EQ(n.substr(8), ".DIR");
-            EXPECT_TRUE(std::all_of(n.begin(), n.begin() + 8, [](char c) { return c >= '0' && c <= '7'; })) << n;
+            EXPECT_TRUE(std::all_of(n.begin(), n.begin() + 8, [](char c) {
+                return c >= '0' && c <= '7';
+            })) << n;
             ++seen[n];
         }
         // Written where winbootdir points, and gone after the run.
@@ -180,7 +183,8 @@ TEST_F(ListingTest, WithoutWinbootdirTheListsGoToAPrivateDirectoryInTheTemporary
     TempDir temp;
     eos.temp = temp.path();
     const std::string own = temp / os::own_temp_name();
-    for (std::optional<std::string> unset : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    for (std::optional<std::string> unset :
+         {std::optional<std::string>(), std::optional<std::string>("")}) {
         eos.lists = unset;
         file("s/sub/a.txt", "a");
         eos.written.clear();
@@ -199,7 +203,8 @@ TEST_F(ListingTest, OnlyTheRunsOwnListFilesAreRemovedFromTheListDirectory) {
     // Another program's files, and the lists of another instance running.
     for (auto n : {"notes.DIR", "01234567.DIR", "76543210.DIR"}) write(lists / n, "theirs");
     run();
-    EXPECT_EQ(names(lists.path()), (std::vector<std::string>{"01234567.DIR", "76543210.DIR", "notes.DIR"}));
+    EXPECT_EQ(names(lists.path()),
+              (std::vector<std::string>{"01234567.DIR", "76543210.DIR", "notes.DIR"}));
     EXPECT_EQ(at("t/sub/a.txt"), "a");
 }
 
@@ -215,7 +220,8 @@ TEST_F(ListingTest, AListFileThatCannotBeWrittenStopsTheEntryWithALogLine) {
         EXPECT_FALSE(has("t/sub"));
         const auto said = logWith("injected full disk");
         ASSERT_EQ(said.size(), before + 1);
-        EXPECT_NE(said.back().find("directory list could not be written"), std::string::npos) << said.back();
+        EXPECT_NE(said.back().find("directory list could not be written"), std::string::npos)
+            << said.back();
         EXPECT_NE(said.back().find(data / "s"), std::string::npos) << said.back();
     }
     run();

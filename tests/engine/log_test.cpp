@@ -67,10 +67,10 @@ TEST_F(LogTest, AFailedCopyIsNotCountedAndGetsItsOwnLineWithPathAndReason) {
     file("s/c.txt", "c");
     eos.copyFault = Fault{"b.txt", -1, os::Errc::access, "injected denial"};
     run();
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         "03-04-2026/05:06:07- " + (data / "s/b.txt") + ": not copied: copy " +
-                             (data / "s/b.txt") + ": injected denial",
-                         copiedLine(2)}));
+    EXPECT_EQ(log(), (std::vector<std::string>{"03-04-2026/05:06:07- " + (data / "s/b.txt") +
+                                                   ": not copied: copy " + (data / "s/b.txt") +
+                                                   ": injected denial",
+                                               copiedLine(2)}));
 }
 
 TEST_F(LogTest, ALogThatCannotBeWrittenNeverStopsTheRun) {

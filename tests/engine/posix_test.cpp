@@ -85,8 +85,8 @@ TEST_F(PosixTest, ATargetThatIsTheSourceUnderAnotherNameIsCaught) {
     form->Movefiles_Click();
     for (const std::string& target : {data / "alias", data / "x/../s", data / "s/."}) {
         SCOPED_TRACE(target);
-        write(prog / "BATCH.INI",
-              batch::join_lines({"[batch]", "Source:" + (data / "s"), "Target:" + target, "Subs:YES"}));
+        write(prog / "BATCH.INI", batch::join_lines({"[batch]", "Source:" + (data / "s"),
+                                                     "Target:" + target, "Subs:YES"}));
         eos.copied.clear();
         run();
         EXPECT_TRUE(eos.copied.empty());
@@ -128,7 +128,8 @@ TEST_F(PosixTest, ANameWithALineBreakIsLoggedOnOneLine) {
         EXPECT_EQ(r.find('\n'), std::string::npos) << r;
         EXPECT_EQ(r.find('\r'), std::string::npos) << r;
     }
-    EXPECT_NE(raw.find(data / "s/bad\\nname: skipped, its name holds a line break"), std::string::npos)
+    EXPECT_NE(raw.find(data / "s/bad\\nname: skipped, its name holds a line break"),
+              std::string::npos)
         << raw;
     EXPECT_NE(raw.find(data / "s/two\\r\\nlines.txt: not copied"), std::string::npos) << raw;
     EXPECT_EQ(records.back(), copiedLine(1));
@@ -146,7 +147,7 @@ TEST_F(PosixTest, DotFilesAreHiddenAndNeitherCopiedNorMatched) {
 }
 
 mode_t mode_of(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return 07777;
     return st.st_mode & 07777;
 }

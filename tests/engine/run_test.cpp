@@ -40,9 +40,9 @@ TEST_F(RunTest, AnEntryWhoseTargetWasRemovedIsDroppedAndTheOthersKeepTheirOrder)
     EXPECT_EQ(eos.copied, (std::vector<std::string>{data / "s1/a.txt", data / "s3/a.txt"}));
     EXPECT_FALSE(has("t2"));
     EXPECT_EQ(batch::split_lines(read(prog / "BATCH.INI")),
-              (std::vector<std::string>{"[batch]", "Source:" + (data / "s1"), "Target:" + (data / "t1"),
-                                        "Subs:NO", "Source:" + (data / "s3"), "Target:" + (data / "t3"),
-                                        "Subs:NO"}));
+              (std::vector<std::string>{
+                  "[batch]", "Source:" + (data / "s1"), "Target:" + (data / "t1"), "Subs:NO",
+                  "Source:" + (data / "s3"), "Target:" + (data / "t3"), "Subs:NO"}));
     EXPECT_EQ(form->List1.listCount(), 8);
 }
 
@@ -76,7 +76,8 @@ TEST_F(RunTest, TheWindowIsBusyDuringTheRunAndIdleAfterIt) {
     EXPECT_EQ(form->Text4.text(), data / "t1");
     EXPECT_EQ(form->SubsValue, "NO");
     EXPECT_EQ(form->MinuteCounter, 0);
-    EXPECT_EQ(form->Label1.caption(), "Interval in minutes 1-60/Next update approx.  1 minutes from now...");
+    EXPECT_EQ(form->Label1.caption(),
+              "Interval in minutes 1-60/Next update approx.  1 minutes from now...");
     EXPECT_EQ(form->engine().SourceRoot, os::with_separator(data / "s2"));
     EXPECT_EQ(form->engine().TargetRoot, os::with_separator(data / "t2"));
     EXPECT_TRUE(names(lists.path()).empty());
@@ -92,11 +93,13 @@ TEST_F(RunTest, ATickDuringARunIsIgnored) {
         if (!form->running() || ticks >= 4) return;
         ++ticks;
         const int counter = form->MinuteCounter;
-        const auto written = eos.count(eos.written, "BATCH.INI") + eos.count(eos.written, "batch.new");
+        const auto written =
+            eos.count(eos.written, "BATCH.INI") + eos.count(eos.written, "batch.new");
         const auto tree = form->BronTree.path();
         form->Timer1_Timer();
         EXPECT_EQ(form->MinuteCounter, counter) << "a tick during a run does not count";
-        EXPECT_EQ(eos.count(eos.written, "BATCH.INI") + eos.count(eos.written, "batch.new"), written)
+        EXPECT_EQ(eos.count(eos.written, "BATCH.INI") + eos.count(eos.written, "batch.new"),
+                  written)
             << "nor checks the batch file";
         EXPECT_EQ(form->BronTree.path(), tree) << "nor moves the pickers";
         EXPECT_EQ(form->Label1.caption(), "BUSY...");
@@ -119,7 +122,8 @@ TEST_F(RunTest, ASliderChangeDuringARunTakesEffectForTheNextRun) {
     EXPECT_EQ(at("t1/a.txt"), "a");
     EXPECT_EQ(at("t2/b.txt"), "b");
     EXPECT_EQ(form->MinuteCounter, 0);
-    EXPECT_EQ(form->Label1.caption(), "Interval in minutes 1-60/Next update approx.  3 minutes from now...");
+    EXPECT_EQ(form->Label1.caption(),
+              "Interval in minutes 1-60/Next update approx.  3 minutes from now...");
     file("s1/c.txt", "c");
     form->Timer1_Timer();
     form->Timer1_Timer();
@@ -159,7 +163,8 @@ TEST_F(RunTest, AnEntryWhoseSourceIsItsTargetCopiesAndDeletesNothing) {
 TEST_F(RunTest, ABatchOfOnlyThePlaceholderListsAndCopiesNothing) {
     load({{"s", "t", "NO"}});
     const std::string root = os::placeholder_root();
-    write(prog / "BATCH.INI", batch::join_lines({"[batch]", "Source:" + root, "Target:" + root, "Subs:YES"}));
+    write(prog / "BATCH.INI",
+          batch::join_lines({"[batch]", "Source:" + root, "Target:" + root, "Subs:YES"}));
     run();
     EXPECT_TRUE(eos.copied.empty());
     EXPECT_TRUE(sleeper.slept.empty()) << "the root of the drive was not listed";

@@ -49,7 +49,8 @@ TEST_P(MoveFaultTest, NoSourceIsLostNoPartialTargetAndTheLogSaysWhy) {
     file("s/z-other.txt", "other");
     form->Movefiles_Click();
     // Once only: the other file, handled after it, meets no fault.
-    eos.*c.fault = Fault{data / c.where, 1, os::Errc::io, std::string("injected ") + c.step + " failure"};
+    eos.*c.fault =
+        Fault{data / c.where, 1, os::Errc::io, std::string("injected ") + c.step + " failure"};
     run();
 
     EXPECT_EQ(at("s/precious.txt"), kPrecious) << "the source is kept byte for byte";
@@ -68,7 +69,8 @@ TEST_P(MoveFaultTest, NoSourceIsLostNoPartialTargetAndTheLogSaysWhy) {
     ASSERT_EQ(said.size(), 1u) << "one line names the failure";
     EXPECT_EQ(said[0].rfind("03-04-2026/05:06:07- ", 0), 0u) << said[0];
     EXPECT_NE(said[0].find(data / "s/precious.txt"), std::string::npos) << said[0];
-    EXPECT_EQ(logWith("files copied/moved"), (std::vector<std::string>{copiedLine(c.copied ? 2 : 1)}))
+    EXPECT_EQ(logWith("files copied/moved"),
+              (std::vector<std::string>{copiedLine(c.copied ? 2 : 1)}))
         << "only real copies count";
 
     // The next run copies what was not copied; a source whose copy is
@@ -114,9 +116,9 @@ TEST_F(SafetyTest, CopiesAreFlushedTogetherAndMovesOneByOne) {
     run();
     EXPECT_EQ(eos.durables, (std::vector<bool>(5, false)));
     using Paths = std::vector<std::string>;
-    EXPECT_EQ(eos.flushedFiles, (std::vector<Paths>{
-                                    {data / "t/a", data / "t/b", data / "t/c", data / "t/sub/d"},
-                                    {data / "t2/e"}}))
+    EXPECT_EQ(eos.flushedFiles,
+              (std::vector<Paths>{{data / "t/a", data / "t/b", data / "t/c", data / "t/sub/d"},
+                                  {data / "t2/e"}}))
         << "one flush an entry";
 
     eos.durables.clear();
@@ -180,7 +182,8 @@ TEST_F(SafetyTest, AFailedFlushBehindTheCopyingIsLoggedForItsEntry) {
     run();
     const auto said = logWith("injected flush failure");
     ASSERT_EQ(said.size(), 1u);
-    EXPECT_NE(said[0].find(os::with_separator(data / "t") + ": not flushed to disk"), std::string::npos)
+    EXPECT_NE(said[0].find(os::with_separator(data / "t") + ": not flushed to disk"),
+              std::string::npos)
         << said[0];
     EXPECT_EQ(at("s/f1000"), "x");
     ASSERT_EQ(eos.flushedFiles.size(), 3u);
@@ -214,7 +217,8 @@ TEST_F(SafetyTest, AFailedFlushInCopyModeIsLoggedAndKeepsTheSources) {
     EXPECT_EQ(at("t/b.txt"), "b");
     const auto said = logWith("injected flush failure");
     ASSERT_EQ(said.size(), 1u);
-    EXPECT_NE(said[0].find(os::with_separator(data / "t") + ": not flushed to disk"), std::string::npos)
+    EXPECT_NE(said[0].find(os::with_separator(data / "t") + ": not flushed to disk"),
+              std::string::npos)
         << said[0];
     EXPECT_TRUE(temporaries("t").empty());
     ASSERT_EQ(eos.flushedFiles.size(), 2u);
@@ -256,7 +260,9 @@ TEST_F(SafetyTest, ExitInTheMiddleOfALargeCopyLeavesNoFileUnderTheTargetName) {
     file("s/big.bin", std::string(12u << 20, 'x'));
     file("s/sub/later.txt", "later");
     // Slow chunks, so that the copy yields between them.
-    eos.duringCopy = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(35)); };
+    eos.duringCopy = [](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(35));
+    };
     std::vector<std::string> tempsAtExit;
     runWith(
         [&] {

@@ -28,10 +28,12 @@ protected:
         return -1;
     }
     static std::string spaced(int n) {
-        return "Interval in minutes 1-60 /Next update approx.  " + std::to_string(n) + " minutes from now...";
+        return "Interval in minutes 1-60 /Next update approx.  " + std::to_string(n) +
+               " minutes from now...";
     }
     static std::string unspaced(int n) {
-        return "Interval in minutes 1-60/Next update approx.  " + std::to_string(n) + " minutes from now...";
+        return "Interval in minutes 1-60/Next update approx.  " + std::to_string(n) +
+               " minutes from now...";
     }
 };
 
@@ -44,7 +46,8 @@ TEST_F(SchedulerTest, AtStartTheFirstFormShowsTheStartingPositionAndTheRunComesA
     EXPECT_EQ(form->Label1.caption(), unspaced(59)) << "a tick without a run";
     EXPECT_EQ(ticksToRun(), 59);
     EXPECT_EQ(at("t/a.txt"), "a");
-    EXPECT_EQ(form->Label1.caption(), unspaced(60)) << "the tick of the run shows the full interval";
+    EXPECT_EQ(form->Label1.caption(), unspaced(60))
+        << "the tick of the run shows the full interval";
     EXPECT_EQ(form->MinuteCounter, 0);
 }
 
@@ -81,14 +84,16 @@ TEST_F(SchedulerTest, OnlyEqualityStartsARun) {
     // A counter beyond the position never runs the batch.
     form->MinuteCounter = 11;
     EXPECT_EQ(ticksToRun(20), -1);
-    EXPECT_EQ(form->Label1.caption(), "Interval in minutes 1-60/Next update approx. -21 minutes from now...");
+    EXPECT_EQ(form->Label1.caption(),
+              "Interval in minutes 1-60/Next update approx. -21 minutes from now...");
 }
 
 TEST_F(SchedulerTest, EveryTickChecksTheBatchFile) {
     form->Slider1.setValue(3);
-    write(prog / "BATCH.INI", batch::join_lines({"[batch]", "Source:" + (data / "s"), "Target:" + (data / "gone"),
-                                                 "Subs:NO", "Source:" + (data / "s"), "Target:" + (data / "t"),
-                                                 "Subs:NO"}));
+    write(prog / "BATCH.INI",
+          batch::join_lines({"[batch]", "Source:" + (data / "s"), "Target:" + (data / "gone"),
+                             "Subs:NO", "Source:" + (data / "s"), "Target:" + (data / "t"),
+                             "Subs:NO"}));
     form->Timer1_Timer();
     EXPECT_EQ(batch::split_lines(read(prog / "BATCH.INI")).size(), 4u) << "repaired without a run";
     EXPECT_EQ(form->Text4.text(), data / "t");

@@ -157,16 +157,18 @@ TEST_F(SyncTest, OnlyNoInCapitalsTurnsTheWalkOff) {
         file(std::string(s) + "/top.txt", "t");
         file(std::string(s) + "/sub/f.txt", "f");
     }
-    eos.duringCopy = [&](const std::string&) { subs[form->engine().SourceRoot] = form->Subs.checked(); };
+    eos.duringCopy = [&](const std::string&) {
+        subs[form->engine().SourceRoot] = form->Subs.checked();
+    };
     run();
     EXPECT_FALSE(has("t1/sub"));
     EXPECT_EQ(at("t2/sub/f.txt"), "f");
     EXPECT_EQ(at("t3/sub/f.txt"), "f");
     EXPECT_EQ(at("t4/sub/f.txt"), "f");
     EXPECT_EQ(subs, (std::map<std::string, bool>{{os::with_separator(data / "s1"), false},
-                                                  {os::with_separator(data / "s2"), true},
-                                                  {os::with_separator(data / "s3"), true},
-                                                  {os::with_separator(data / "s4"), true}}));
+                                                 {os::with_separator(data / "s2"), true},
+                                                 {os::with_separator(data / "s3"), true},
+                                                 {os::with_separator(data / "s4"), true}}));
     // Subs keeps the value of the latest entry.
     EXPECT_TRUE(form->Subs.checked());
 }
@@ -396,7 +398,9 @@ TEST_F(SyncTest, ExitWhileAFileListIsReadStopsWithoutALogLine) {
 TEST_F(SyncTest, ALargeCopyYieldsBetweenItsChunks) {
     load({{"s", "t", "NO"}});
     file("s/big.bin", std::string(17u << 20, 'z'));
-    eos.duringCopy = [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
+    eos.duringCopy = [](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    };
     int yieldsInCopy = 0;
     pump.hook = [&] { yieldsInCopy += !temporaries("t").empty(); };
     run();

@@ -12,7 +12,9 @@
 namespace qm::test {
 namespace {
 
-os::Os& sys() { return os::native(); }
+os::Os& sys() {
+    return os::native();
+}
 
 // A look-up's answer as text, the error's message when it could not tell.
 std::string answer(const os::Result<bool>& r) {
@@ -124,7 +126,8 @@ TEST(Platform, EachStepRunsAndTheFirstFailureIsReported) {
     std::vector<std::string> ran;
     auto r = os::each_first_failure({"a", "b", "c", "d"}, [&](const std::string& s) -> os::Status {
         ran.push_back(s);
-        if (s == "b" || s == "d") return std::unexpected(os::make_error(os::Errc::io, "flush", s, "failed"));
+        if (s == "b" || s == "d")
+            return std::unexpected(os::make_error(os::Errc::io, "flush", s, "failed"));
         return {};
     });
     EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c", "d"}));
@@ -172,12 +175,15 @@ TEST(Platform, ACopyReturnsTheSourcesVersionAndFailsWhenTheSourceChangesMeanwhil
 
     // Appended to, and rewritten in place with its length and time put back.
     int step = 0;
-    auto grow = sys().copy_file(dir / "src.bin", dir / "grown.bin", [&](std::uint64_t, std::uint64_t) {
-        if (step++ == 1) {
-            EXPECT_TRUE(sys().append_file(dir / "src.bin", "more"));
-        }
-        return true;
-    }, true);
+    auto grow = sys().copy_file(
+        dir / "src.bin", dir / "grown.bin",
+        [&](std::uint64_t, std::uint64_t) {
+            if (step++ == 1) {
+                EXPECT_TRUE(sys().append_file(dir / "src.bin", "more"));
+            }
+            return true;
+        },
+        true);
     ASSERT_FALSE(grow);
     EXPECT_EQ(grow.error().code, os::Errc::changed);
     EXPECT_EQ(grow.error().path, dir / "src.bin");
@@ -185,13 +191,16 @@ TEST(Platform, ACopyReturnsTheSourcesVersionAndFailsWhenTheSourceChangesMeanwhil
 
     write(dir / "small.txt", "one");
     set_mtime(dir / "small.txt", 1'600'000'000);
-    auto same = sys().copy_file(dir / "small.txt", dir / "same.txt", [&](std::uint64_t, std::uint64_t) {
-        if (!exists(dir / "same.txt") || read(dir / "small.txt") == "two") return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        write(dir / "small.txt", "two");
-        set_mtime(dir / "small.txt", 1'600'000'000);
-        return true;
-    }, false);
+    auto same = sys().copy_file(
+        dir / "small.txt", dir / "same.txt",
+        [&](std::uint64_t, std::uint64_t) {
+            if (!exists(dir / "same.txt") || read(dir / "small.txt") == "two") return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            write(dir / "small.txt", "two");
+            set_mtime(dir / "small.txt", 1'600'000'000);
+            return true;
+        },
+        false);
     ASSERT_FALSE(same);
     EXPECT_EQ(same.error().code, os::Errc::changed);
     EXPECT_FALSE(exists(dir / "same.txt"));
@@ -254,10 +263,13 @@ TEST(Platform, CopyKeepsTheModificationTimeExactlyAndTheBytes) {
     const os::FileTime t{1'650'000'123, 456'789'300};
     ASSERT_TRUE(sys().set_mtime(dir / "src.bin", t));
     std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
-    auto r = sys().copy_file(dir / "src.bin", dir / "dst.bin", [&](std::uint64_t d, std::uint64_t n) {
-        calls.emplace_back(d, n);
-        return true;
-    }, false);
+    auto r = sys().copy_file(
+        dir / "src.bin", dir / "dst.bin",
+        [&](std::uint64_t d, std::uint64_t n) {
+            calls.emplace_back(d, n);
+            return true;
+        },
+        false);
     ASSERT_TRUE(r) << r.error().message();
     auto s = sys().stat(dir / "dst.bin");
     ASSERT_TRUE(s);
@@ -279,7 +291,8 @@ TEST(Platform, CopiesOfEverySizeAreByteForByte) {
     for (std::size_t size : {0u, 1u, 4095u, 65535u, 65536u, 65537u, (1u << 20) + 3u}) {
         SCOPED_TRACE(size);
         std::string data(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+        for (std::size_t i = 0; i < size; ++i)
+            data[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
         const std::string src = dir / ("src" + std::to_string(size));
         const std::string dst = dir / ("dst" + std::to_string(size));
         write(src, data);
@@ -313,16 +326,20 @@ TEST(Platform, ACancelledCopyLeavesNothing) {
     TempDir dir;
     write(dir / "src.bin", big_data());
     int calls = 0;
-    auto r = sys().copy_file(dir / "src.bin", dir / "mid.bin", [&](std::uint64_t, std::uint64_t) {
-        return ++calls < 2;  // cancels after the first chunk
-    }, true);
+    auto r = sys().copy_file(
+        dir / "src.bin", dir / "mid.bin",
+        [&](std::uint64_t, std::uint64_t) {
+            return ++calls < 2;  // cancels after the first chunk
+        },
+        true);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, os::Errc::cancelled);
     EXPECT_EQ(calls, 2);
     EXPECT_FALSE(exists(dir / "mid.bin"));
 
-    auto first = sys().copy_file(dir / "src.bin", dir / "none.bin",
-                                 [](std::uint64_t, std::uint64_t) { return false; }, false);
+    auto first = sys().copy_file(
+        dir / "src.bin", dir / "none.bin", [](std::uint64_t, std::uint64_t) { return false; },
+        false);
     ASSERT_FALSE(first);
     EXPECT_FALSE(exists(dir / "none.bin"));
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{"src.bin"});
@@ -465,7 +482,8 @@ TEST(Platform, DrivesAndTheirRoots) {
         EXPECT_EQ(root.back(), os::separator());
     }
     EXPECT_TRUE(sys().list_dir(root));
-    EXPECT_EQ(sys().volume_of(os::placeholder_root()), sys().volume_of(os::placeholder_root() + "x"));
+    EXPECT_EQ(sys().volume_of(os::placeholder_root()),
+              sys().volume_of(os::placeholder_root() + "x"));
 }
 
 TEST(Platform, ProcessFacts) {

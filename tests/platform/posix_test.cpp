@@ -1,9 +1,8 @@
 // What only the POSIX backend has: links and FIFOs are system entries and
 // are never followed; hidden is a matter of the name.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -13,7 +12,9 @@
 namespace qm::test {
 namespace {
 
-os::Os& sys() { return os::native(); }
+os::Os& sys() {
+    return os::native();
+}
 
 // A look-up's answer as text, the error's message when it could not tell.
 std::string answer(const os::Result<bool>& r) {
@@ -97,7 +98,7 @@ TEST(PosixFiles, ThePermissionBitsAreCopiedAndNoWriteBitIsReadOnly) {
     for (mode_t mode : {0600, 0640, 0444, 0400, 0755, 0200}) {
         ASSERT_EQ(::chmod((t / "from").c_str(), mode), 0);
         ASSERT_TRUE(sys().copy_permissions(t / "from", t / "to"));
-        struct stat st{};
+        struct stat st {};
         ASSERT_EQ(::stat((t / "to").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, mode);
         EXPECT_EQ(sys().stat(t / "to").value().read_only, (mode & 0222) == 0) << std::oct << mode;
@@ -134,7 +135,7 @@ TEST(PosixSystem, VolumesAreMountPointsWithoutKernelFileSystems) {
 }
 
 mode_t mode_of(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return 07777;
     return st.st_mode & 07777;
 }
@@ -155,10 +156,13 @@ TEST(PosixModes, ACopyHasItsSourcesPermissionBitsAndIsPrivateWhileWritten) {
         write(from, std::string(200000, 'x'));
         ASSERT_EQ(::chmod(from.c_str(), m), 0);
         mode_t during = 07777;
-        ASSERT_TRUE(sys().copy_file(from, to, [&](std::uint64_t, std::uint64_t) {
-            during = mode_of(to);
-            return true;
-        }, false));
+        ASSERT_TRUE(sys().copy_file(
+            from, to,
+            [&](std::uint64_t, std::uint64_t) {
+                during = mode_of(to);
+                return true;
+            },
+            false));
         EXPECT_EQ(during, 0600u) << std::oct << m;
         EXPECT_EQ(mode_of(to), m) << std::oct << m;
     }
@@ -174,7 +178,11 @@ TEST(PosixModes, ADirectoryMadeLikeAnotherHasItsBitsAndStaysFillable) {
         ASSERT_TRUE(sys().make_dir_like(made, model));
         EXPECT_EQ(mode_of(made), m | 0700) << std::oct << m;
     }
-    EXPECT_EQ(sys().make_dir_like(d / ("made" + std::to_string(0700)), d / ("model" + std::to_string(0700))).error().code,
+    EXPECT_EQ(sys()
+                  .make_dir_like(d / ("made" + std::to_string(0700)),
+                                 d / ("model" + std::to_string(0700)))
+                  .error()
+                  .code,
               os::Errc::exists);
     EXPECT_FALSE(sys().make_dir_like(d / "x", d / "no-such-model"));
     EXPECT_FALSE(exists(d / "x")) << "nothing made without a model";
@@ -225,8 +233,12 @@ TEST(PosixModes, APrivateFileIsNewAndNeverWrittenThroughALink) {
 TEST(PosixModes, AFileWithoutAnyWriteBitIsReadOnly) {
     TempDir d;
     write(d / "f", "x");
-    for (auto [m, ro] : {std::pair{0444, true}, {0400, true}, {0000, true}, {0644, false},
-                         {0464, false}, {0446, false}}) {
+    for (auto [m, ro] : {std::pair{0444, true},
+                         {0400, true},
+                         {0000, true},
+                         {0644, false},
+                         {0464, false},
+                         {0446, false}}) {
         ASSERT_EQ(::chmod((d / "f").c_str(), static_cast<mode_t>(m)), 0);
         EXPECT_EQ(sys().stat(d / "f")->read_only, ro) << std::oct << m;
     }

@@ -1,8 +1,7 @@
 // What only the Windows backend does: attributes, names without case,
 // sharing, long paths, wide names, drive letters, the ANSI code page.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,7 +13,9 @@
 namespace qm::test {
 namespace {
 
-os::Os& sys() { return os::native(); }
+os::Os& sys() {
+    return os::native();
+}
 
 std::wstring wide(const std::string& s) {
     int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
@@ -44,8 +45,9 @@ TEST(Windows, HiddenAndSystemComeFromTheAttributes) {
     auto list = sys().list_dir(dir.path());
     ASSERT_TRUE(list);
     ASSERT_EQ(list->size(), 5u);
-    const auto *h = entry(*list, "h.txt"), *s = entry(*list, "s.txt"), *b = entry(*list, "both.txt"),
-               *d = entry(*list, ".dotted"), *hd = entry(*list, "hdir");
+    const auto *h = entry(*list, "h.txt"), *s = entry(*list, "s.txt"),
+               *b = entry(*list, "both.txt"), *d = entry(*list, ".dotted"),
+               *hd = entry(*list, "hdir");
     ASSERT_TRUE(h && s && b && d && hd);
     EXPECT_TRUE(h->hidden);
     EXPECT_FALSE(h->system);
@@ -175,12 +177,15 @@ TEST(Windows, PathsLongerThanMaxPathWork) {
 
 TEST(Windows, NonAsciiNamesRoundTrip) {
     TempDir dir;
-    const std::string name = "Gr\xc3\xbc\xc3\x9f" "e-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\x81.txt";
+    const std::string name =
+        "Gr\xc3\xbc\xc3\x9f"
+        "e-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\x81.txt";
     write(dir / name, "x");
     EXPECT_EQ(names(dir.path()), std::vector<std::string>{name});
     EXPECT_EQ(read(dir / name), "x");
     // The name on disk is the UTF-16 form of the UTF-8 one.
-    EXPECT_NE(GetFileAttributesW((wide(dir.path()) + L"\\Gr\u00fc\u00dfe-\u65e5\u672c-\U0001F4C1.txt").c_str()),
+    EXPECT_NE(GetFileAttributesW(
+                  (wide(dir.path()) + L"\\Gr\u00fc\u00dfe-\u65e5\u672c-\U0001F4C1.txt").c_str()),
               INVALID_FILE_ATTRIBUTES);
     ASSERT_TRUE(sys().copy_file(dir / name, dir / ("\xc3\xa9t\xc3\xa9.txt"), nullptr, true));
     auto list = sys().list_dir(dir.path());

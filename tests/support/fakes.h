@@ -103,8 +103,7 @@ struct FakeServices {
 // The real Os, but with the program's directory moved to a test directory.
 class ProgramDirOs : public os::ForwardingOs {
 public:
-    explicit ProgramDirOs(std::string dir)
-        : os::ForwardingOs(os::native()), dir_(std::move(dir)) {}
+    explicit ProgramDirOs(std::string dir) : os::ForwardingOs(os::native()), dir_(std::move(dir)) {}
     os::Result<std::string> program_dir() override { return dir_; }
 
 private:

@@ -16,7 +16,9 @@ class ForwardingOs : public Os {
 public:
     explicit ForwardingOs(Os& inner) : inner_(inner) {}
 
-    Result<std::vector<DirEntry>> list_dir(const std::string& d) override { return inner_.list_dir(d); }
+    Result<std::vector<DirEntry>> list_dir(const std::string& d) override {
+        return inner_.list_dir(d);
+    }
     Result<std::vector<DirEntry>> list_dir_detailed(const std::string& d,
                                                     const std::function<bool()>& b) override {
         return inner_.list_dir_detailed(d, b);
@@ -42,7 +44,9 @@ public:
         return inner_.write_file(p, d, durable);
     }
     Status create_private(const std::string& p) override { return inner_.create_private(p); }
-    Status append_file(const std::string& p, std::string_view d) override { return inner_.append_file(p, d); }
+    Status append_file(const std::string& p, std::string_view d) override {
+        return inner_.append_file(p, d);
+    }
     Result<FileState> copy_file(const std::string& f, const std::string& t, const CopyProgress& pr,
                                 bool durable) override {
         return inner_.copy_file(f, t, pr, durable);
@@ -61,7 +65,8 @@ public:
     Result<std::string> current_dir() override { return inner_.current_dir(); }
     Status set_current_dir(const std::string& d) override { return inner_.set_current_dir(d); }
     std::string temp_dir() override { return inner_.temp_dir(); }
-    Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive, bool wait) override {
+    Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive,
+                                            bool wait) override {
         return inner_.lock_file(p, exclusive, wait);
     }
     std::vector<std::string> volumes() override { return inner_.volumes(); }

@@ -24,8 +24,8 @@ TempDir::TempDir() {
     os::Random r;
     r.seed_from_time_of_day();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = "qmtest-" + std::to_string(r.below(1'000'000'000)) + "-" +
-                           std::to_string(counter++);
+        std::string name =
+            "qmtest-" + std::to_string(r.below(1'000'000'000)) + "-" + std::to_string(counter++);
         std::string p = os::join(os::native().temp_dir(), name);
         if (os::native().make_dir(p)) {
             path_ = p;
@@ -35,7 +35,9 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a temporary directory");
 }
 
-TempDir::~TempDir() { remove_tree(path_); }
+TempDir::~TempDir() {
+    remove_tree(path_);
+}
 
 std::string TempDir::operator/(const std::string& rel) const {
     return os::join(path_, native_path(rel));
@@ -72,7 +74,9 @@ void mkdirs(const std::string& path) {
     }
 }
 
-bool exists(const std::string& path) { return os::native().exists(path); }
+bool exists(const std::string& path) {
+    return os::native().exists(path);
+}
 
 void set_mtime(const std::string& path, long long sec) {
     auto r = os::native().set_mtime(path, os::FileTime{sec, 0});

@@ -349,8 +349,8 @@ class PlantOs : public os::ForwardingOs {
 public:
     PlantOs(os::Os& inner, std::string what) : os::ForwardingOs(inner), what_(std::move(what)) {}
 
-    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
-                         bool durable) override {
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
+                                        const os::CopyProgress& p, bool durable) override {
         auto r = inner_.copy_file(f, t, p, durable);
         if (r && what_ == "again") {
             // A copy whose time never matches its source's.
@@ -963,8 +963,8 @@ public:
         QM_FAULT("append_file", p);
         return inner_.append_file(p, d);
     }
-    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t, const os::CopyProgress& pr,
-                         bool durable) override {
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
+                                        const os::CopyProgress& pr, bool durable) override {
         QM_FAULT("copy_file", f);
         return inner_.copy_file(f, t, pr, durable);
     }
@@ -1004,7 +1004,8 @@ public:
         QM_FAULT("copy_permissions", t);
         return inner_.copy_permissions(f, t);
     }
-    os::Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive, bool wait) override {
+    os::Result<std::shared_ptr<void>> lock_file(const std::string& p, bool exclusive,
+                                                bool wait) override {
         QM_FAULT("lock_file", p);
         return inner_.lock_file(p, exclusive, wait);
     }
@@ -1252,8 +1253,8 @@ public:
     ChangingOs(os::Os& inner, std::string victim, std::string how)
         : os::ForwardingOs(inner), victim_(std::move(victim)), how_(std::move(how)) {}
     bool changed = false;
-    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t, const os::CopyProgress& p,
-                         bool durable) override {
+    os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
+                                        const os::CopyProgress& p, bool durable) override {
         if (f != victim_ || changed) return inner_.copy_file(f, t, p, durable);
         auto wrapped = [&](std::uint64_t done, std::uint64_t total) {
             if (!changed && done > 0 && done < total) {

@@ -9,8 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "view/icon.h"
 #include "../view/window_fixture.h"
+#include "view/icon.h"
 
 namespace qm::test {
 namespace {

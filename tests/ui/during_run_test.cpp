@@ -22,9 +22,9 @@ protected:
         write(prog / "other/g.txt", "other");
         std::vector<std::string> lines{"[batch]"};
         for (auto i : {"1", "2", "3"})
-            for (auto l : {std::string("Source:") + (prog / (std::string("s") + i)),
-                           std::string("Target:") + (prog / (std::string("t") + i)),
-                           std::string("Subs:NO")})
+            for (auto l :
+                 {std::string("Source:") + (prog / (std::string("s") + i)),
+                  std::string("Target:") + (prog / (std::string("t") + i)), std::string("Subs:NO")})
                 lines.push_back(l);
         write(prog / "BATCH.INI", batch::join_lines(lines));
         before = read(prog / "BATCH.INI");
@@ -49,7 +49,8 @@ protected:
 
     void expectAllReplicated() {
         for (auto i : {"1", "2", "3"})
-            EXPECT_EQ(read(prog / (std::string("t") + i + "/f.txt")), std::string("s") + i) << "entry " << i;
+            EXPECT_EQ(read(prog / (std::string("t") + i + "/f.txt")), std::string("s") + i)
+                << "entry " << i;
         EXPECT_FALSE(exists(prog / "t1/g.txt"));
         EXPECT_FALSE(exists(prog / "other/f.txt"));
     }

@@ -26,7 +26,8 @@ protected:
         form = loadForm();
         return *form;
     }
-    std::vector<std::string> entry(const std::string& s, const std::string& t, const char* subs = "YES") {
+    std::vector<std::string> entry(const std::string& s, const std::string& t,
+                                   const char* subs = "YES") {
         return {"Source:" + (prog / s), "Target:" + (prog / t), std::string("Subs:") + subs};
     }
     std::vector<std::string> batchOf(std::initializer_list<std::vector<std::string>> entries) {
@@ -73,7 +74,8 @@ TEST_F(EditingTest, ChoosingSourceThenTargetAddsTheEntryAndReturnsToIdle) {
     EXPECT_EQ(f.Brondir.path(), prog / "s2");
     EXPECT_EQ(f.Text3.text(), prog / "s2");
     // Choosing target.
-    EXPECT_FALSE(f.BronTree.enabled() || f.Command1.enabled() || f.Command2.enabled() || f.Command5.enabled());
+    EXPECT_FALSE(f.BronTree.enabled() || f.Command1.enabled() || f.Command2.enabled() ||
+                 f.Command5.enabled());
     EXPECT_TRUE(f.Doeltree.enabled() && f.Doeldrive.enabled() && f.Command4.enabled());
     EXPECT_FALSE(f.Timer1.enabled());
 
@@ -85,7 +87,8 @@ TEST_F(EditingTest, ChoosingSourceThenTargetAddsTheEntryAndReturnsToIdle) {
     EXPECT_EQ(fileLines(), batchOf({entry("s1", "t1"), entry("s2", "t2", "YES")}));
     // Idle again, and the pickers on the first entry.
     EXPECT_TRUE(f.Command1.enabled() && f.Command2.enabled() && f.Timer1.enabled());
-    EXPECT_FALSE(f.Command4.enabled() || f.Command5.enabled() || f.Doeltree.enabled() || f.BronTree.enabled());
+    EXPECT_FALSE(f.Command4.enabled() || f.Command5.enabled() || f.Doeltree.enabled() ||
+                 f.BronTree.enabled());
     EXPECT_EQ(f.Text3.text(), prog / "s1");
     EXPECT_EQ(f.Text4.text(), prog / "t1");
     EXPECT_EQ(f.BronTree.path(), prog / "s1");
@@ -114,7 +117,8 @@ TEST_F(EditingTest, TheSourceMenuDuringATargetChoiceCombinesTheStates) {
     f.Command5_Click();
     EXPECT_EQ(dialogs.count("Information"), 1);
     f.Command4_Click();
-    EXPECT_FALSE(f.Command4.enabled() || f.Command5.enabled() || f.BronTree.enabled() || f.Doeltree.enabled());
+    EXPECT_FALSE(f.Command4.enabled() || f.Command5.enabled() || f.BronTree.enabled() ||
+                 f.Doeltree.enabled());
     EXPECT_TRUE(f.Command1.enabled() && f.Command2.enabled() && f.Timer1.enabled());
 }
 
@@ -130,7 +134,9 @@ public:
     std::string volume_of(const std::string& p) override {
         return p.rfind("dead:", 0) == 0 ? "dead:" : inner_.volume_of(p);
     }
-    bool volume_ready(const std::string& v) override { return v != "dead:" && inner_.volume_ready(v); }
+    bool volume_ready(const std::string& v) override {
+        return v != "dead:" && inner_.volume_ready(v);
+    }
 };
 
 TEST_F(EditingTest, ADriveThatIsNotReadySpringsBackSilently) {

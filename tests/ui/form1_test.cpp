@@ -2,14 +2,13 @@
 // a whole.
 #include "ui/form1.h"
 
-#include "engine/engine.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
 
+#include "engine/engine.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 
@@ -39,10 +38,11 @@ TEST_F(Form1Test, AFreshStartIsInTheDesignedState) {
     EXPECT_TRUE(f.Subs.checked());
     EXPECT_EQ(f.Check2.value(), 0);
     EXPECT_FALSE(f.ProgressBar1.visible());
-    for (ui::Control* c : {static_cast<ui::Control*>(&f.Command4), static_cast<ui::Control*>(&f.Command5),
-                           static_cast<ui::Control*>(&f.Command7), static_cast<ui::Control*>(&f.BronDrive),
-                           static_cast<ui::Control*>(&f.BronTree), static_cast<ui::Control*>(&f.Doeldrive),
-                           static_cast<ui::Control*>(&f.Doeltree)})
+    for (ui::Control* c :
+         {static_cast<ui::Control*>(&f.Command4), static_cast<ui::Control*>(&f.Command5),
+          static_cast<ui::Control*>(&f.Command7), static_cast<ui::Control*>(&f.BronDrive),
+          static_cast<ui::Control*>(&f.BronTree), static_cast<ui::Control*>(&f.Doeldrive),
+          static_cast<ui::Control*>(&f.Doeltree)})
         EXPECT_FALSE(c->enabled()) << c->name();
     EXPECT_TRUE(f.Command1.enabled());
     EXPECT_TRUE(f.Command2.enabled());
@@ -61,7 +61,8 @@ TEST_F(Form1Test, AFreshStartIsInTheDesignedState) {
     EXPECT_EQ(f.engine().BatchCursor, 0);
     // Two blanks between "approx." and the digits: the literal's own and the
     // sign position.
-    EXPECT_EQ(f.Label1.caption(), "Interval in minutes 1-60 /Next update approx.  60 minutes from now...");
+    EXPECT_EQ(f.Label1.caption(),
+              "Interval in minutes 1-60 /Next update approx.  60 minutes from now...");
     EXPECT_FALSE(f.rcpopup.visible());
     EXPECT_EQ(f.mShow.caption(), "Show Interface ");
     EXPECT_EQ(f.mousePointer(), ui::MousePointer::Default);
@@ -72,7 +73,8 @@ TEST_F(Form1Test, FirstStartShowsThePlaceholderInThePickersAndTheList) {
     auto& f = load();
     EXPECT_EQ(dialogs.count("First time"), 1);
     const std::string root = os::placeholder_root();
-    EXPECT_EQ(read(prog / "BATCH.INI"), "[batch]\r\nSource:" + root + "\r\nTarget:" + root + "\r\nSubs:YES\r\n");
+    EXPECT_EQ(read(prog / "BATCH.INI"),
+              "[batch]\r\nSource:" + root + "\r\nTarget:" + root + "\r\nSubs:YES\r\n");
     EXPECT_EQ(f.Text3.text(), root);
     EXPECT_EQ(f.Text4.text(), root);
     EXPECT_EQ(f.BronTree.path(), root);
@@ -88,8 +90,8 @@ TEST_F(Form1Test, FirstStartShowsThePlaceholderInThePickersAndTheList) {
 TEST_F(Form1Test, AnExistingBatchSelectsItsFirstEntry) {
     mkdirs(prog / "src");
     mkdirs(prog / "dst");
-    write(prog / "BATCH.INI", "[batch]\r\nSource:" + (prog / "src") + "\r\nTarget:" + (prog / "dst") +
-                                  "\r\nSubs:NO\r\n");
+    write(prog / "BATCH.INI", "[batch]\r\nSource:" + (prog / "src") +
+                                  "\r\nTarget:" + (prog / "dst") + "\r\nSubs:NO\r\n");
     write(prog / "src/one.txt", "1");
     auto& f = load();
     EXPECT_EQ(dialogs.count("First time"), 0);
@@ -105,12 +107,14 @@ TEST_F(Form1Test, ControlsAndMenusAreThoseOfTheWindowDescription) {
     auto& f = load();
     std::vector<std::string> names;
     for (auto* c : f.controls()) names.push_back(c->name());
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "Frame1", "Command1", "BronDrive", "BronTree", "Brondir", "Text1", "Frame2",
-                         "Command2", "Doeldir", "Text2", "Doeltree", "Doeldrive", "Command4", "Command5",
-                         "Slider1", "Label1", "ProgressBar1", "Check2", "Frame3", "List1", "Command7",
-                         "Text3", "Text4", "Command3"}));
-    for (std::size_t i = 0; i < f.controls().size(); ++i) EXPECT_EQ(f.controls()[i]->tabIndex(), int(i));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{
+                  "Frame1",   "Command1", "BronDrive", "BronTree", "Brondir",      "Text1",
+                  "Frame2",   "Command2", "Doeldir",   "Text2",    "Doeltree",     "Doeldrive",
+                  "Command4", "Command5", "Slider1",   "Label1",   "ProgressBar1", "Check2",
+                  "Frame3",   "List1",    "Command7",  "Text3",    "Text4",        "Command3"}));
+    for (std::size_t i = 0; i < f.controls().size(); ++i)
+        EXPECT_EQ(f.controls()[i]->tabIndex(), int(i));
     EXPECT_EQ(f.Command7.caption(), "&Remove from batch");
     EXPECT_EQ(f.Command7.geometry().left, 8160);
     EXPECT_EQ(f.Command7.geometry().height, 492);
@@ -122,10 +126,11 @@ TEST_F(Form1Test, ControlsAndMenusAreThoseOfTheWindowDescription) {
 
     std::vector<std::string> menus;
     for (auto* m : f.menuItems()) menus.push_back(m->parent() + "/" + m->caption());
-    EXPECT_EQ(menus, (std::vector<std::string>{"/&File", "File/E&xit", "/&Options", "Options/&Sourcedirectory",
-                                               "Options/&Targetdirectory", "Options/&Confirm copy/move",
-                                               "Options/&Include Subs", "Options/&Move Files",
-                                               "/&popupmenu", "rcpopup/Show Interface "}));
+    EXPECT_EQ(menus,
+              (std::vector<std::string>{
+                  "/&File", "File/E&xit", "/&Options", "Options/&Sourcedirectory",
+                  "Options/&Targetdirectory", "Options/&Confirm copy/move", "Options/&Include Subs",
+                  "Options/&Move Files", "/&popupmenu", "rcpopup/Show Interface "}));
 }
 
 TEST_F(Form1Test, TogglesFlipTheirOwnMarkOnly) {
@@ -155,7 +160,8 @@ TEST_F(Form1Test, StartDirectoryIsTheWorkingDirectoryWhileTheBatchStaysInTheProg
     auto& f = load();
     auto cwd = os::native().current_dir();
     ASSERT_TRUE(before && cwd);
-    EXPECT_EQ(os::native().identity(f.StartDirectory).value(), os::native().identity(elsewhere.path()).value());
+    EXPECT_EQ(os::native().identity(f.StartDirectory).value(),
+              os::native().identity(elsewhere.path()).value());
     EXPECT_TRUE(exists(prog / "BATCH.INI"));
     EXPECT_FALSE(exists(elsewhere / "BATCH.INI"));
     ASSERT_TRUE(os::native().set_current_dir(*before));
@@ -216,9 +222,7 @@ TEST(DirectoryListLines, AncestorsRunFromTheRootOfTheDriveOrShare) {
 // while each one is open, as it would in the box's own event loop.
 class TickingDialogs : public ui::Dialogs {
 public:
-    void notice(const std::string& title, const std::string& text) override {
-        open(title, text);
-    }
+    void notice(const std::string& title, const std::string& text) override { open(title, text); }
     bool ask(const std::string& title, const std::string& text) override {
         open(title, text);
         return false;
@@ -243,7 +247,8 @@ public:
     using ProgramDirOs::ProgramDirOs;
     os::Status write_file(const std::string& p, std::string_view d, bool durable) override {
         if (p.ends_with("batch.new"))
-            return std::unexpected(os::make_error(os::Errc::access, "create", p, "injected denial"));
+            return std::unexpected(
+                os::make_error(os::Errc::access, "create", p, "injected denial"));
         return inner_.write_file(p, d, durable);
     }
 };
@@ -268,8 +273,8 @@ TEST_F(Form1Test, ATickWhileTheFirstStartBoxIsOpenIsDroppedAndStacksNoBox) {
 }
 
 TEST_F(Form1Test, ATickWhileABatchFileBoxIsOpenStacksNoSecondBox) {
-    write(prog / "BATCH.INI", "[batch]\r\nSource:" + os::placeholder_root() + "\r\nTarget:" +
-                                  os::placeholder_root() + "\r\nSubs:NO\r\n");
+    write(prog / "BATCH.INI", "[batch]\r\nSource:" + os::placeholder_root() +
+                                  "\r\nTarget:" + os::placeholder_root() + "\r\nSubs:NO\r\n");
     NoWriteOs failing(prog.path());
     os::ScopedOs useFailing(failing);
     TickingDialogs boxes;

@@ -74,10 +74,15 @@ TEST_F(DialogsTest, ANoticeHasItsTitleAndTextAnOkButtonAndNoIcon) {
     open();
     boxes.setParent(window.get());
     const Seen s = with_box(
-        [&] { boxes.notice("First time", "Please select Source and Target directory...\r\nThen remove initial batch entry..."); },
+        [&] {
+            boxes.notice("First time",
+                         "Please select Source and Target directory...\r\nThen remove initial "
+                         "batch entry...");
+        },
         [](QMessageBox& b) { b.button(QMessageBox::Ok)->click(); });
     EXPECT_EQ(s.title, "First time");
-    EXPECT_EQ(s.text, "Please select Source and Target directory...\nThen remove initial batch entry...");
+    EXPECT_EQ(s.text,
+              "Please select Source and Target directory...\nThen remove initial batch entry...");
     EXPECT_EQ(s.icon, QMessageBox::NoIcon);
     EXPECT_EQ(s.buttons, QStringList({"OK"}));
     EXPECT_EQ(s.buttonIcons, 0);

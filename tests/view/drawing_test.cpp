@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QSlider>
 #include <QTest>
-
 #include <QTimer>
 #include <chrono>
 
@@ -22,7 +21,9 @@
 namespace qm::test {
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Every difference between what a widget shows and its control, one line
 // each; empty when the window shows the model.
@@ -58,9 +59,10 @@ std::vector<std::string> differences(ui::Form1& form, view::MainWindow& w) {
                    QString::number(s->value()));
         if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
             auto* bar = qobject_cast<QProgressBar*>(widget);
-            differ(n,
-                   QString("%1..%2 at %3").arg(bar->minimum()).arg(bar->maximum()).arg(bar->value()),
-                   QString("%1..%2 at %3").arg(p->min()).arg(p->max()).arg(p->value()));
+            differ(
+                n,
+                QString("%1..%2 at %3").arg(bar->minimum()).arg(bar->maximum()).arg(bar->value()),
+                QString("%1..%2 at %3").arg(p->min()).arg(p->max()).arg(p->value()));
         }
         if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
             auto* list = qobject_cast<QListWidget*>(widget);
@@ -173,8 +175,8 @@ TEST_F(DrawingTest, AChangeTheUserDidNotCauseIsDrawnByTheNextFrame) {
 
 TEST_F(DrawingTest, AButtonTheModelHasDisabledDoesNothingBeforeItIsDrawn) {
     auto& w = open();
-    QTest::qWait(60);  // a quiet spell
-    form->Label1.setCaption("x");  // drawn at once
+    QTest::qWait(60);                  // a quiet spell
+    form->Label1.setCaption("x");      // drawn at once
     form->Command1.setEnabled(false);  // within the frame: not yet drawn
     auto* button = w.widgetOf("Command1");
     ASSERT_TRUE(button->isEnabled());

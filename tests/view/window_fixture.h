@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QString>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "support/fakes.h"
@@ -17,7 +17,9 @@
 #include "view/mainwindow.h"
 
 // Readable failures.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace qm::test {
 

@@ -21,7 +21,9 @@
 namespace qm::test {
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 QStringList texts(const QList<QAction*>& actions) {
     QStringList out;
@@ -35,7 +37,9 @@ QStringList rows(QListWidget* w) {
     return out;
 }
 
-QPoint centre(QListWidget* w, int row) { return w->visualItemRect(w->item(row)).center(); }
+QPoint centre(QListWidget* w, int row) {
+    return w->visualItemRect(w->item(row)).center();
+}
 
 class LayoutTest : public WindowTest, public ::testing::WithParamInterface<int> {};
 
@@ -109,8 +113,8 @@ TEST_F(WindowTest, CaptionsAndTheTabOrderAreTheWindowsOwn) {
 
 TEST_F(WindowTest, AFreshStartShowsTheDesignedStates) {
     open();
-    for (const char* n : {"Command4", "Command5", "Command7", "BronDrive", "BronTree", "Doeldrive",
-                          "Doeltree"})
+    for (const char* n :
+         {"Command4", "Command5", "Command7", "BronDrive", "BronTree", "Doeldrive", "Doeltree"})
         EXPECT_FALSE(window->widgetOf(n)->isEnabled()) << n;
     for (const char* n : {"Command1", "Command2", "Command3", "Check2", "List1", "Slider1"})
         EXPECT_TRUE(window->widgetOf(n)->isEnabled()) << n;
@@ -123,9 +127,9 @@ TEST_F(WindowTest, AFreshStartShowsTheDesignedStates) {
     EXPECT_EQ(widget<QLineEdit>("Text4")->text(), "/");
     EXPECT_EQ(widget<QComboBox>("BronDrive")->currentText(), "/");
     EXPECT_EQ(widget<QListWidget>("BronTree")->currentItem()->text(), "/");
-    EXPECT_EQ(rows(widget<QListWidget>("List1")),
-              QStringList({" 1. Source:/", " 1. Target:/", " 1. Include Subs:YES",
-                           QString(91, '-')}));
+    EXPECT_EQ(
+        rows(widget<QListWidget>("List1")),
+        QStringList({" 1. Source:/", " 1. Target:/", " 1. Include Subs:YES", QString(91, '-')}));
 }
 
 TEST_F(WindowTest, TheMenuBarHoldsFileAndOptionsWithTheirItemsAndMarks) {
@@ -254,8 +258,9 @@ TEST_F(WindowTest, ChoosingADriveOpensItsRootAndANotReadyOneSpringsBack) {
     EXPECT_EQ(form->BronDrive.drive(), prog / "vol");
     EXPECT_EQ(form->BronTree.path(), prog / "vol");
     EXPECT_EQ(drive->currentText(), q(prog / "vol"));
-    EXPECT_EQ(widget<QListWidget>("BronTree")->item(widget<QListWidget>("BronTree")->count() - 1)->text(),
-              "inside");
+    EXPECT_EQ(
+        widget<QListWidget>("BronTree")->item(widget<QListWidget>("BronTree")->count() - 1)->text(),
+        "inside");
 
     Q_EMIT drive->activated(drive->findText("/"));
     EXPECT_EQ(form->BronTree.path(), "/");
