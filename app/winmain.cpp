@@ -38,6 +38,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     form.Form_Load();
     // A start-up box runs a message loop, so the program may already be over.
     if (form.ended()) return 0;
+    // Shown with what the load put into the controls.
+    window.drawNow();
     form.setVisible(true);
     return window.run();
 }
