@@ -30,6 +30,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     qm::ui::Form1 form(services);
     qm::win32::MainWindow window(form, instance);
     dialogs.setOwner(window.hwnd());
+    dialogs.setWindow(&window);
     pump.setWindow(&window);
     window.setTray(&tray);
     tray.attach(window.hwnd(), window.icon(true), window.popupMenu(),

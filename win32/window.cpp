@@ -470,6 +470,7 @@ void MainWindow::syncWindow() {
         if (!shownByModel_) {
             ::ShowWindow(hwnd_, SW_HIDE);
         } else {
+            drawNow();  // shown with what the model holds
             ::ShowWindow(hwnd_, minimizedByModel_ ? SW_SHOWMINIMIZED : SW_SHOW);
             ::UpdateWindow(hwnd_);
         }

@@ -625,6 +625,35 @@ TEST(Win32Dialogs, BoxesShowTheirTitleAndTextWithoutAnIcon) {
     EXPECT_TRUE(withIcon.icon);
 }
 
+TEST_F(WindowTest, ABoxOpensOverAWindowThatShowsTheModel) {
+    win32::Dialogs d;
+    d.setOwner(window->hwnd());
+    d.setWindow(window.get());
+    form->Text3.setText("C:\\asked");
+    ASSERT_TRUE(window->redraw().pending());
+    // As if the next frame were still far off.
+    ::KillTimer(window->hwnd(), MainWindow::kRedraw);
+    BoxSeen seen;
+    std::string shown;
+    HWND text3 = w("Text3");
+    auto t = std::thread([&] {
+        for (int i = 0; i < 200 && !seen.found; ++i) {
+            HWND box = ::FindWindowW(L"#32770", L"Question");
+            if (box && ::IsWindowVisible(box)) {
+                seen.found = true;
+                shown = textOf(text3);
+                ::PostMessageW(box, WM_COMMAND, IDYES, 0);
+                return;
+            }
+            ::Sleep(25);
+        }
+    });
+    EXPECT_TRUE(d.ask("Question", "Copy?"));
+    t.join();
+    EXPECT_TRUE(seen.found);
+    EXPECT_EQ(shown, "C:\\asked");
+}
+
 TEST(Win32Pump, AYieldRunsWaitingMessagesOnceAndKeepsTheQuit) {
     static int handled = 0;
     static win32::Pump* pump = nullptr;
