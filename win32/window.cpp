@@ -232,7 +232,8 @@ void MainWindow::buildControls() {
                 int sel = -1;
                 for (std::size_t i = 0; i < shown.size(); ++i)
                     if (shown[i] == d->drive()) sel = static_cast<int>(i);
-                ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
+                if (::SendMessageW(w, CB_GETCURSEL, 0, 0) != sel)
+                    ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
             };
             sync();
             redraw_.follow(d->changed, sync);
@@ -262,7 +263,10 @@ void MainWindow::buildControls() {
             ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s->min(), s->max()));
             ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
             ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
-            auto sync = [s, w] { ::SendMessageW(w, TBM_SETPOS, TRUE, s->value()); };
+            auto sync = [s, w] {
+                if (::SendMessageW(w, TBM_GETPOS, 0, 0) != s->value())
+                    ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
+            };
             sync();
             redraw_.follow(s->changed, sync);
         } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
@@ -284,7 +288,9 @@ void MainWindow::buildControls() {
         } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
             HWND w = create(*c, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k->caption()));
             auto sync = [k, w] {
-                ::SendMessageW(w, BM_SETCHECK, k->value() == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+                const WPARAM check = k->value() == 1 ? BST_CHECKED : BST_UNCHECKED;
+                if (static_cast<WPARAM>(::SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
+                    ::SendMessageW(w, BM_SETCHECK, check, 0);
             };
             sync();
             redraw_.follow(k->changed, sync);
