@@ -30,6 +30,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     qm::ui::Form1 form(services);
     qm::win32::MainWindow window(form, instance);
     dialogs.setOwner(window.hwnd());
+    dialogs.setWindow(&window);
     pump.setWindow(&window);
     window.setTray(&tray);
     tray.attach(window.hwnd(), window.icon(true), window.popupMenu(),
@@ -38,6 +39,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     form.Form_Load();
     // A start-up box runs a message loop, so the program may already be over.
     if (form.ended()) return 0;
+    // Shown with what the load put into the controls.
+    window.drawNow();
     form.setVisible(true);
     return window.run();
 }

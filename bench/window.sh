@@ -27,7 +27,10 @@ build=${BUILD:-$here/build/default}
 prog_bin=$build/app/quillmere
 bench_bin=$build/bench/quillmere-bench
 tick_ms=${TICK_MS:-50}
-[ -x "$prog_bin" ] && [ -x "$bench_bin" ] || { echo "build first: $prog_bin, $bench_bin" >&2; exit 1; }
+if [ ! -x "$prog_bin" ] || [ ! -x "$bench_bin" ]; then
+  echo "build first: $prog_bin, $bench_bin" >&2
+  exit 1
+fi
 
 root=$(mktemp -d "${TMPDIR_BENCH:-/var/tmp}/qmwin-XXXXXX")
 pids=()
@@ -46,7 +49,8 @@ timed() { local t; t=$(now); "$@" >/dev/null; elapsed "$t"; }
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$root/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$root/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$root/display")"
+DISPLAY=":$(cat "$root/display")"
+export DISPLAY
 export XDG_RUNTIME_DIR="$root/xdg"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset XDG_CURRENT_DESKTOP DBUS_SESSION_BUS_ADDRESS
@@ -89,7 +93,7 @@ run_program() {
   start=$(date +%s%N)
   QUILLMERE_TICK_MS=$tick_ms QUILLMERE_TIMINGS=$out "$root/p-$mode/quillmere" 2>"$root/err-$mode" &
   pid=$!
-  pids+=($pid)
+  pids+=("$pid")
   for _ in $(seq 200); do grep -q '^exposed-epoch-ns' "$out" 2>/dev/null && break; sleep 0.02; done
   echo "start-ns $start" >>"$out"
   if [ "$mode" = hidden ]; then
@@ -103,7 +107,7 @@ run_program() {
       echo "the window did not hide" >&2
     fi
   fi
-  local t0 ok=0
+  local t0
   t0=$(date +%s)
   while kill -0 "$pid" 2>/dev/null; do
     (( $(date +%s) - t0 > ${RUN_TIMEOUT:-3600} )) && { kill "$pid"; break; }
@@ -122,9 +126,10 @@ run_headless() {
 
 declare -A T C
 phase() {
-  local p=$1 rsync_opts=$2
+  local p=$1 rsync_opts
+  read -ra rsync_opts <<<"$2"
   sync
-  T[$p,rsync]=$(timed rsync $rsync_opts "$root/src/" "$root/t-rsync/")
+  T[$p,rsync]=$(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")
   sync
   # The windows take turns at going first, so that neither always meets
   # the disk as the other left it.

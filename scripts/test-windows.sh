@@ -42,8 +42,17 @@ fi
 # The window's tests need a display.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$build/display" 2>/dev/null &
 xvfb=$!
-for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$build/display")"
+for _ in $(seq 100); do
+  [ -s "$build/display" ] || kill -0 "$xvfb" 2>/dev/null || break
+  [ -s "$build/display" ] && break
+  sleep 0.1
+done
+if ! kill -0 "$xvfb" 2>/dev/null || [ ! -s "$build/display" ]; then
+  echo "windows: the X server did not start" >&2
+  exit 1
+fi
+DISPLAY=":$(cat "$build/display")"
+export DISPLAY
 
 # One wineserver for every program, or each one waits seconds at start.
 wineserver -p

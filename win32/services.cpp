@@ -6,10 +6,12 @@
 namespace qm::win32 {
 
 void Dialogs::notice(const std::string& title, const std::string& text) {
+    if (window_) window_->drawNow();
     ::MessageBoxW(owner_, wide(text).c_str(), wide(title).c_str(), MB_OK);
 }
 
 bool Dialogs::ask(const std::string& title, const std::string& text) {
+    if (window_) window_->drawNow();
     return ::MessageBoxW(owner_, wide(text).c_str(), wide(title).c_str(), MB_YESNO) == IDYES;
 }
 

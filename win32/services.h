@@ -14,11 +14,15 @@ class MainWindow;
 class Dialogs : public ui::Dialogs {
 public:
     void setOwner(HWND owner) { owner_ = owner; }
+    // The window drawn before each box, so that the box asks about what it
+    // shows.
+    void setWindow(MainWindow* window) { window_ = window; }
     void notice(const std::string& title, const std::string& text) override;
     bool ask(const std::string& title, const std::string& text) override;
 
 private:
     HWND owner_ = nullptr;
+    MainWindow* window_ = nullptr;
 };
 
 // Runs the messages that are waiting, then returns. A yield inside a yield

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "win32/resource.h"
 #include "win32/text.h"
 #include "win32/tray.h"
@@ -13,17 +15,6 @@ namespace {
 
 const wchar_t kClassName[] = L"QuillmereForm1";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
-// Keeps a window's enabled and visible state in step with its control.
-void follow(ui::Control& c, HWND w) {
-    auto sync = [&c, w] {
-        ::EnableWindow(w, c.enabled());
-        const bool shown = (::GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
-        if (shown != c.visible()) ::ShowWindow(w, c.visible() ? SW_SHOWNA : SW_HIDE);
-    };
-    sync();
-    c.changed.connect(sync);
-}
 
 // Sets a window's text only when it differs, so that an unchanged field is
 // not redrawn.
@@ -51,6 +42,10 @@ HICON stockIcon(SHSTOCKICONID id, int shell32Id) {
 
 MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     : form_(form), instance_(instance) {
+    // A frame is due: a one-shot timer, killed when it fires.
+    redraw_.schedule = [this](int ms) {
+        if (hwnd_) ::SetTimer(hwnd_, kRedraw, static_cast<UINT>(ms), nullptr);
+    };
     HDC screen = ::GetDC(nullptr);
     dpi_ = dpi > 0 ? dpi : ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
@@ -132,6 +127,23 @@ MainWindow::~MainWindow() {
         if (i) ::DestroyIcon(i);
 }
 
+void MainWindow::drawNow() {
+    if (hwnd_) ::KillTimer(hwnd_, kRedraw);
+    redraw_.frame();
+}
+
+// Keeps a window's enabled and visible state in step with its control.
+void MainWindow::follow(ui::Control& c, HWND w) {
+    auto sync = [&c, w] {
+        const bool enabled = ::IsWindowEnabled(w) != FALSE;
+        if (enabled != c.enabled()) ::EnableWindow(w, c.enabled());
+        const bool shown = (::GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
+        if (shown != c.visible()) ::ShowWindow(w, c.visible() ? SW_SHOWNA : SW_HIDE);
+    };
+    sync();
+    redraw_.follow(c.changed, sync);
+}
+
 HWND MainWindow::controlWindow(const std::string& name) const {
     auto it = windows_.find(name);
     return it == windows_.end() ? nullptr : it->second;
@@ -171,7 +183,7 @@ void MainWindow::buildMenus() {
             ::EnableMenuItem(menu, id, MF_BYCOMMAND | (m->enabled() ? MF_ENABLED : MF_GRAYED));
         };
         sync();
-        m->changed.connect(sync);
+        redraw_.follow(m->changed, sync);
     }
 }
 
@@ -220,17 +232,18 @@ void MainWindow::buildControls() {
                 int sel = -1;
                 for (std::size_t i = 0; i < shown.size(); ++i)
                     if (shown[i] == d->drive()) sel = static_cast<int>(i);
-                ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
+                if (::SendMessageW(w, CB_GETCURSEL, 0, 0) != sel)
+                    ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
             };
             sync();
-            d->changed.connect(sync);
+            redraw_.follow(d->changed, sync);
         } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
             HWND w = create(*c, WC_LISTBOXW,
                             LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
                                 LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
                             WS_EX_CLIENTEDGE);
             ::SendMessageW(w, LB_SETITEMHEIGHT, 0, lineHeight_);
-            trees_.push_back({t, w, {}});
+            trees_.push_back({t, w, {}, {}, {}, -1});
         } else if (dynamic_cast<ui::FileList*>(c)) {
             // The file lists are never shown.
         } else if (auto* x = dynamic_cast<ui::TextBox*>(c)) {
@@ -241,7 +254,7 @@ void MainWindow::buildControls() {
             HWND w = create(*c, WC_EDITW, style | ES_READONLY | WS_TABSTOP, WS_EX_CLIENTEDGE);
             auto sync = [x, w] { setText(w, wide(x->text())); };
             sync();
-            x->changed.connect(sync);
+            redraw_.follow(x->changed, sync);
         } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
             HWND w = create(*c, TRACKBAR_CLASSW,
                             TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
@@ -250,68 +263,69 @@ void MainWindow::buildControls() {
             ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s->min(), s->max()));
             ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
             ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
-            auto sync = [s, w] { ::SendMessageW(w, TBM_SETPOS, TRUE, s->value()); };
+            auto sync = [s, w] {
+                if (::SendMessageW(w, TBM_GETPOS, 0, 0) != s->value())
+                    ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
+            };
             sync();
-            s->changed.connect(sync);
+            redraw_.follow(s->changed, sync);
         } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
             HWND w = create(*c, WC_STATICW, SS_LEFT | SS_NOPREFIX);
             auto sync = [l, w] { setText(w, wide(l->caption())); };
             sync();
-            l->changed.connect(sync);
+            redraw_.follow(l->changed, sync);
         } else if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
             HWND w = create(*c, PROGRESS_CLASSW, 0);
             auto sync = [p, w] {
-                ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p->min()), p->max());
+                if (::SendMessageW(w, PBM_GETRANGE, TRUE, 0) != p->min() ||
+                    ::SendMessageW(w, PBM_GETRANGE, FALSE, 0) != p->max())
+                    ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p->min()), p->max());
                 if (::SendMessageW(w, PBM_GETPOS, 0, 0) != p->value())
                     ::SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(p->value()), 0);
             };
             sync();
-            p->changed.connect(sync);
+            redraw_.follow(p->changed, sync);
         } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
             HWND w = create(*c, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k->caption()));
             auto sync = [k, w] {
-                ::SendMessageW(w, BM_SETCHECK, k->value() == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
+                const WPARAM check = k->value() == 1 ? BST_CHECKED : BST_UNCHECKED;
+                if (static_cast<WPARAM>(::SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
+                    ::SendMessageW(w, BM_SETCHECK, check, 0);
             };
             sync();
-            k->changed.connect(sync);
+            redraw_.follow(k->changed, sync);
         } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
             HWND w =
                 create(*c, WC_LISTBOXW, LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
                        WS_EX_CLIENTEDGE);
-            // Items only come by clear() and addItem(), each announced, so
-            // the list follows by appending what is new.
-            auto sync = [lb, w] {
-                int n = static_cast<int>(::SendMessageW(w, LB_GETCOUNT, 0, 0));
-                if (n > lb->listCount()) {
+            // Several clears and additions may come between two frames: the
+            // list appends what is new when it still shows the start of the
+            // model's items, and is filled again otherwise.
+            auto sync = [lb, w, shown = std::vector<std::string>()]() mutable {
+                const auto& items = lb->items();
+                const bool prefix = shown.size() <= items.size() &&
+                                    std::equal(shown.begin(), shown.end(), items.begin());
+                if (!prefix) {
                     ::SendMessageW(w, LB_RESETCONTENT, 0, 0);
-                    n = 0;
+                    shown.clear();
                 }
-                for (int i = n; i < lb->listCount(); ++i)
+                for (std::size_t i = shown.size(); i < items.size(); ++i) {
                     ::SendMessageW(w, LB_ADDSTRING, 0,
-                                   reinterpret_cast<LPARAM>(
-                                       wide(lb->items()[static_cast<std::size_t>(i)]).c_str()));
+                                   reinterpret_cast<LPARAM>(wide(items[i]).c_str()));
+                    shown.push_back(items[i]);
+                }
                 if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != lb->listIndex())
                     ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(lb->listIndex()), 0);
             };
             sync();
-            lb->changed.connect(sync);
+            redraw_.follow(lb->changed, sync);
         }
     }
-    for (Tree& t : trees_) {
-        syncTree(t);
-        t.list->changed.connect([this, list = t.list] {
-            for (Tree& x : trees_) {
-                if (x.list != list) continue;
-                // A run moves the trees through every directory it visits;
-                // they are redrawn at a human rate, and at once otherwise.
-                if (form_.running()) {
-                    x.stale = true;
-                    ::SetTimer(hwnd_, kRedraw, kRedrawMs, nullptr);
-                } else {
-                    syncTree(x);
-                }
-            }
-        });
+    // A run moves the trees through every directory it visits; each is
+    // drawn at the next frame, rebuilt only when its lines changed.
+    for (std::size_t i = 0; i < trees_.size(); ++i) {
+        syncTree(trees_[i]);
+        redraw_.follow(trees_[i].list->changed, [this, i] { syncTree(trees_[i]); });
     }
     // A frame is drawn beneath the controls it holds; frames take no part in
     // the tab order, so this leaves it as it is.
@@ -326,7 +340,6 @@ MainWindow::Tree* MainWindow::treeOf(HWND h) {
 }
 
 void MainWindow::syncTree(Tree& t) {
-    t.stale = false;
     std::vector<std::string> paths;
     int open = -1;
     for (const auto& l : t.list->lines()) {
@@ -336,15 +349,23 @@ void MainWindow::syncTree(Tree& t) {
     if (paths != t.shown) {
         ::SendMessageW(t.hwnd, WM_SETREDRAW, FALSE, 0);
         ::SendMessageW(t.hwnd, LB_RESETCONTENT, 0, 0);
+        t.labels.clear();
+        t.depths.clear();
         for (const auto& l : t.list->lines()) {
+            t.labels.push_back(wide(l.label));
+            t.depths.push_back(l.depth);
             const auto i = ::SendMessageW(t.hwnd, LB_ADDSTRING, 0,
-                                          reinterpret_cast<LPARAM>(wide(l.label).c_str()));
+                                          reinterpret_cast<LPARAM>(t.labels.back().c_str()));
             ::SendMessageW(t.hwnd, LB_SETITEMDATA, static_cast<WPARAM>(i),
                            static_cast<LPARAM>(l.depth));
         }
         ::SendMessageW(t.hwnd, WM_SETREDRAW, TRUE, 0);
         ::InvalidateRect(t.hwnd, nullptr, TRUE);
         t.shown = std::move(paths);
+        t.open = open;
+    } else if (open != t.open) {
+        t.open = open;  // the folder glyphs change
+        ::InvalidateRect(t.hwnd, nullptr, TRUE);
     }
     if (::SendMessageW(t.hwnd, LB_GETCURSEL, 0, 0) != open)
         ::SendMessageW(t.hwnd, LB_SETCURSEL, static_cast<WPARAM>(open), 0);
@@ -366,15 +387,12 @@ void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
     ::FillRect(d.hDC, &d.rcItem,
                ::GetSysColorBrush(selected && enabled ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     if (d.itemID == static_cast<UINT>(-1)) return;
-    const auto& lines = t->list->lines();
-    if (d.itemID >= lines.size()) return;
-    const auto& line = lines[d.itemID];
-    int open = -1;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].open) open = static_cast<int>(i);
+    // Painted from what the last frame put into the list, which the model
+    // may have left behind since.
+    if (d.itemID >= t->labels.size()) return;
     const int icon = ::GetSystemMetrics(SM_CXSMICON);
-    int x = d.rcItem.left + 2 + line.depth * (icon / 2 + 2);
-    HICON glyph = static_cast<int>(d.itemID) <= open ? folderOpen_ : folder_;
+    int x = d.rcItem.left + 2 + t->depths[d.itemID] * (icon / 2 + 2);
+    HICON glyph = static_cast<int>(d.itemID) <= t->open ? folderOpen_ : folder_;
     if (glyph)
         ::DrawIconEx(d.hDC, x, d.rcItem.top + (d.rcItem.bottom - d.rcItem.top - icon) / 2, glyph,
                      icon, icon, 0, nullptr, DI_NORMAL);
@@ -385,7 +403,7 @@ void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
                                                    : COLOR_WINDOWTEXT));
     RECT r = d.rcItem;
     r.left = x;
-    const std::wstring label = wide(line.label);
+    const std::wstring& label = t->labels[d.itemID];
     ::DrawTextW(d.hDC, label.c_str(), static_cast<int>(label.size()), &r,
                 DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     if (d.itemState & ODS_FOCUS) ::DrawFocusRect(d.hDC, &d.rcItem);
@@ -394,6 +412,8 @@ void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
 bool MainWindow::menuCommand(UINT id) {
     if (id < kFirstMenuId || id >= kFirstMenuId + items_.size()) return false;
     items_[id - kFirstMenuId]->clicked.emit();
+    // The user's action is drawn at once, whatever the frame rate.
+    drawNow();
     return true;
 }
 
@@ -456,6 +476,7 @@ void MainWindow::syncWindow() {
         if (!shownByModel_) {
             ::ShowWindow(hwnd_, SW_HIDE);
         } else {
+            drawNow();  // shown with what the model holds
             ::ShowWindow(hwnd_, minimizedByModel_ ? SW_SHOWMINIMIZED : SW_SHOW);
             ::UpdateWindow(hwnd_);
         }
@@ -494,7 +515,10 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
     // The icon's mouse messages come as the tray's callback message with
     // the icon's id; only the right button's press opens rcpopup.
     if (tray_ && tray_->isIconMessage(msg, wp)) {
-        if (NotifyIcon::isRightPress(lp)) form_.SysTrayMouseEventHandler();
+        if (NotifyIcon::isRightPress(lp)) {
+            form_.SysTrayMouseEventHandler();
+            drawNow();
+        }
         return 0;
     }
     if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
@@ -506,6 +530,8 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_COMMAND:
             if (HIWORD(wp) == 0 && lp == 0 && menuCommand(LOWORD(wp))) return 0;
             command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+            // The user's action is drawn at once, whatever the frame rate.
+            drawNow();
             return 0;
         case WM_HSCROLL:
             if (lp && LOWORD(wp) != TB_THUMBTRACK) {
@@ -517,19 +543,19 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
                         s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
                         // The model may put it elsewhere.
                         ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
+                        drawNow();
                     }
             }
             return 0;
         case WM_TIMER:
             if (wp == kTimer1) {
                 form_.Timer1_Timer();
+                // A tick may run the batch; when it has ended the window
+                // shows its outcome. A tick that comes while a run yields
+                // leaves the drawing to the frames.
+                if (!form_.running()) drawNow();
             } else if (wp == kRedraw) {
-                bool waiting = false;
-                for (Tree& t : trees_) {
-                    if (t.stale) syncTree(t);
-                    waiting = waiting || t.stale;
-                }
-                if (!waiting && !form_.running()) ::KillTimer(hwnd_, kRedraw);
+                drawNow();  // one-shot: the next frame sets it again
             }
             return 0;
         case WM_MEASUREITEM: {
@@ -551,10 +577,12 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             if (wp == SIZE_RESTORED && minimizedByModel_) {
                 minimizedByModel_ = false;
                 form_.setMinimized(false);
+                drawNow();
             }
             break;
         case WM_CLOSE:
             if (!form_.ended()) form_.Form_Unload();
+            if (!form_.ended()) drawNow();
             return 0;
         default:
             break;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/form1.h"
+#include "ui/redraw.h"
 
 namespace qm::win32 {
 
@@ -19,8 +20,7 @@ public:
     static constexpr int kFirstControlId = 100;  // + the control's tab index
     static constexpr UINT kFirstMenuId = 1000;   // + the item's place among Form1's menu items
     static constexpr UINT_PTR kTimer1 = 1;
-    static constexpr UINT_PTR kRedraw = 2;
-    static constexpr UINT kRedrawMs = 40;
+    static constexpr UINT_PTR kRedraw = 2;  // the one-shot timer of the next frame
 
     // dpi: the DPI that converts twips to pixels; 0 takes the screen's.
     MainWindow(ui::Form1& form, HINSTANCE instance, int dpi = 0);
@@ -49,13 +49,18 @@ public:
     bool preTranslate(MSG& msg);
     // The message loop until the program ends; returns its exit code.
     int run();
+    // Draws what changed at once, so that the window shows the model.
+    void drawNow();
+    const ui::Redraw& redraw() const { return redraw_; }
 
 private:
     struct Tree {
         ui::DirectoryList* list = nullptr;
         HWND hwnd = nullptr;
-        std::vector<std::string> shown;
-        bool stale = false;  // changed since it was last drawn
+        std::vector<std::string> shown;    // the paths of its lines
+        std::vector<std::wstring> labels;  // and what they read
+        std::vector<int> depths;
+        int open = -1;
     };
 
     static LRESULT CALLBACK proc(HWND, UINT, WPARAM, LPARAM);
@@ -64,6 +69,7 @@ private:
     void buildControls();
     HWND create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD exStyle = 0,
                 const std::wstring& text = {}, int extraHeight = 0);
+    void follow(ui::Control& c, HWND w);
     void command(int id, int code, HWND from);
     void syncWindow();
     void syncTree(Tree& t);
@@ -89,6 +95,7 @@ private:
     std::map<int, ui::Control*> byId_;
     std::vector<ui::MenuItem*> items_;
     std::vector<Tree> trees_;
+    ui::Redraw redraw_;
     // What syncWindow last applied, so that it acts on changes only.
     bool shownByModel_ = false;
     bool minimizedByModel_ = false;

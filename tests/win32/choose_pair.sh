@@ -4,6 +4,7 @@
 # mouse, confirms both, answers the subdirectory question, removes the
 # placeholder entry, and is refused the removal of the last entry.
 # Usage: choose_pair.sh [SCREENSHOT-DIR]
+# shellcheck source=tests/win32/lib.sh
 . "$(dirname "$0")/lib.sh"
 shots=${1:-}
 start_x
@@ -11,32 +12,31 @@ d=$E2E_DIR
 mkdir -p "$d/src" "$d/dst"
 # A drive that is not ready: Y: names a folder that does not exist.
 notready=$WINEPREFIX/dosdevices/y:
-[ -e "$notready" ] || [ -L "$notready" ] && fail "$notready is in the way"
+if [ -e "$notready" ] || [ -L "$notready" ]; then fail "$notready is in the way"; fi
 ln -s "$d/no-such-volume" "$notready"
 trap 'rm -f "$notready"; cleanup' EXIT
 start_program "$d/prog" "$d"
 
-# answer TITLE TEXT KEY: the box so titled says TEXT; KEY answers it.
+# answer TITLE TEXT KEY: the box so titled says TEXT; KEY answers it, and
+# the box goes.
 answer() {
   local said
   said=$(wait_box "$1") || fail "no '$1' box"
   [ "$said" = "$2" ] || fail "the '$1' box says '$said', not '$2'"
   xdotool key "$3"
-  sleep 0.5
+  wait_for 10 "the '$1' box stayed open" no_box "$1"
 }
 # choose_drive LIST KEY: gives the drive list the focus and moves in it with
 # a key (Down: the next drive, End: the last).
 choose_drive() {
   click "$1"
-  xdotool key Escape
-  xdotool key "$2"
-  sleep 0.5
+  xdotool key Escape "$2"
 }
 # open_in LIST PATH: opens PATH in a directory list that shows its drive's
 # root, as a user would: one line at a time, highlighted with the arrow keys
 # and opened with Enter; the last one opened with a double click.
 open_in() {
-  local list=$1 path=$2 part i sel n=0 count
+  local list=$1 path=$2 part i sel before n=0 count
   IFS=/ read -ra parts <<<"${path#/}"
   count=${#parts[@]}
   for part in "${parts[@]}"; do
@@ -45,69 +45,72 @@ open_in() {
     i=$(index_of "$list" "$part")
     [ -n "$i" ] || fail "no line '$part' in the list: $(items "$list" | tr '\n' '|')"
     sel=$(selected "$list")
+    before=$(items "$list")
     if [ "$n" -lt "$count" ]; then
-      # shellcheck disable=SC2046
-      xdotool mousemove $(line_at "$list" "$sel") click 1
+      click "$list" "$sel"
       xdotool key --delay 15 --repeat $((i - sel)) Down
       xdotool key Return
     else
-      # shellcheck disable=SC2046
-      xdotool mousemove $(line_at "$list" "$i") click --repeat 2 --delay 80 1
+      click "$list" "$i" 2
     fi
-    sleep 0.5
+    wait_for 10 "the list did not open $part" snapped opened "$list" "$part" "$before"
   done
-  snap
-  [ "$(items "$list" | sed -n "$(( $(selected "$list") + 1 ))p")" = "${parts[-1]}" ] \
-    || fail "the list did not open $path: $(items "$list" | tr '\n' '|')"
 }
+# opened LIST NAME BEFORE: the list's lines changed from BEFORE and the open
+# one is NAME.
+opened() {
+  [ "$(items "$1")" != "$3" ] && [ "$(items "$1" | sed -n "$(($(selected "$1") + 1))p")" = "$2" ]
+}
+# sprang_back: the source drive list is back on C:, its tree too, and
+# nothing was said.
+sprang_back() {
+  [ "$(selected "$ID_BronDrive")" = 0 ] && [ "$(items "$ID_BronTree" | head -n 1)" = "C:\\" ] \
+    && no_box Information
+}
+batch_is() { [ "$(cat "$d/prog/batch.ini")" = "$1" ]; }
 
 answer "First time" 'Please select Source and Target directory...\r\nThen remove initial batch entry...' Return
-wait_shown || fail "no window"
-sleep 0.5
-snap
-click $ID_Command1                                     # &Source
-snap
-[ "$(items $ID_BronDrive | tr '\n' ' ')" = "C: Y: Z: " ] || fail "the drives: $(items $ID_BronDrive | tr '\n' ' ')"
+wait_shown 20
+click "$ID_Command1" # &Source
+wait_for 10 "&Source left the drive list disabled" snapped enabled "$ID_BronDrive"
+[ "$(items "$ID_BronDrive" | tr '\n' ' ')" = "C: Y: Z: " ] || fail "the drives: $(items "$ID_BronDrive" | tr '\n' ' ')"
 # The drive that is not ready springs back, silently, to the tree's drive.
-choose_drive $ID_BronDrive Down
-snap
-[ "$(selected $ID_BronDrive)" = 0 ] || fail "the drive list stayed on $(selected $ID_BronDrive)"
-[ "$(items $ID_BronTree | head -n 1)" = 'C:\' ] || fail "BronTree left C:\: $(items $ID_BronTree | head -n 1)"
-inspect box Information 1 >/dev/null && fail "a drive that is not ready was reported"
-choose_drive $ID_BronDrive End
-snap
-[ "$(items $ID_BronTree | head -n 1)" = 'Z:\' ] || fail "BronTree is not on Z: $(items $ID_BronTree | head -n 3)"
-open_in $ID_BronTree "$d/src"
-click $ID_Command5                                     # OK of the source
+choose_drive "$ID_BronDrive" Down
+stays 2 "the drive list or its tree left C:, or a drive that is not ready was reported" \
+  snapped sprang_back
+choose_drive "$ID_BronDrive" End
+wait_for 10 "BronTree is not on Z:" snapped is "Z:\\" first_line "$ID_BronTree"
+open_in "$ID_BronTree" "$d/src"
+click "$ID_Command5" # OK of the source
 answer "Information" "Please select target directory..." Return
-snap
-[ "$(text_of $ID_Text3)" = "$(winpath "$d/src")" ] || fail "Text3 shows $(text_of $ID_Text3)"
-enabled $ID_Doeltree || fail "choosing the target did not start"
-choose_drive $ID_Doeldrive End
-open_in $ID_Doeltree "$d/dst"
-[ -n "$shots" ] && import -window root "$shots/win-chosen.png"
-click $ID_Command4                                     # OK of the target
+wait_for 10 "Text3 does not show the source" snapped is "$(winpath "$d/src")" text_of "$ID_Text3"
+wait_for 10 "choosing the target did not start" snapped enabled "$ID_Doeltree"
+choose_drive "$ID_Doeldrive" End
+wait_for 10 "Doeltree is not on Z:" snapped is "Z:\\" first_line "$ID_Doeltree"
+open_in "$ID_Doeltree" "$d/dst"
+if [ -n "$shots" ]; then import -window root "$shots/win-chosen.png"; fi
+click "$ID_Command4" # OK of the target
 answer "Question" "Include Sub Directory's on this item ?" y
-grep -qF "Source:$(winpath "$d/src")" "$d/prog/batch.ini" || fail "entry not added: $(cat "$d/prog/batch.ini")"
-snap
-[ "$(items $ID_List1 | wc -l)" = 8 ] || fail "List1 holds: $(items $ID_List1 | tr '\n' '|')"
+entry_added() { grep -qF "Source:$(winpath "$d/src")" "$d/prog/batch.ini"; }
+wait_for 10 "the entry was not added to BATCH.INI" entry_added
+wait_for 10 "List1 does not show both entries" snapped is 8 count_of "$ID_List1"
 
 # Select the first line (the placeholder's) and remove it.
-# shellcheck disable=SC2046
-xdotool mousemove $(line_at $ID_List1 0) click 1
-sleep 0.3
-click $ID_Command7                                     # &Remove from batch
-sleep 0.5
+click "$ID_List1" 0
+wait_for 10 "the first line of List1 was not selected" snapped is 0 selected "$ID_List1"
+click "$ID_Command7" # &Remove from batch
 expected=$(printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\n' "$(winpath "$d/src")" "$(winpath "$d/dst")")
-[ "$(cat "$d/prog/batch.ini")" = "${expected%$'\n'}" ] || fail "BATCH.INI holds: $(cat -A "$d/prog/batch.ini")"
-snap
-[ "$(items $ID_List1 | head -n 1)" = " 1. Source:$(winpath "$d/src")" ] || fail "List1 holds: $(items $ID_List1 | tr '\n' '|')"
+wait_for 10 "the placeholder entry stayed in BATCH.INI" batch_is "${expected%$'\n'}"
+wait_for 10 "List1 does not show the entry left" \
+  snapped is " 1. Source:$(winpath "$d/src")" first_line "$ID_List1"
 # The last entry cannot be removed.
-# shellcheck disable=SC2046
-xdotool mousemove $(line_at $ID_List1 0) click 1
-sleep 0.3
-click $ID_Command7
-[ -n "$shots" ] && { sleep 0.5; import -window root "$shots/win-refusal.png"; }
+click "$ID_List1" 0
+wait_for 10 "the first line of List1 was not selected" snapped is 0 selected "$ID_List1"
+click "$ID_Command7"
+if [ -n "$shots" ]; then
+  wait_box Information >/dev/null || fail "no refusal"
+  import -window root "$shots/win-refusal.png"
+fi
 answer "Information" 'It is not possible to remove this entry from the batch.\r\nPlease add new entry and then remove this one...' Return
-[ "$(cat "$d/prog/batch.ini")" = "${expected%$'\n'}" ] || fail "the last entry was touched"
+batch_is "${expected%$'\n'}" || fail "the last entry was touched"
 echo "choose pair: ok"

@@ -7,7 +7,7 @@
 //                                lists, and the positions of sliders and
 //                                progress bars
 //   qm-inspect box TITLE [SECS]  waits for a visible message box so titled
-//                                and prints its text
+//                                and prints its text (SECS 0: looks once)
 //   qm-inspect click TITLE ID    posts a click to the button ID
 //   qm-inspect shown TITLE       exit 0 when the window is visible
 //   qm-inspect menu -            the screen rectangle of an open popup menu
@@ -150,15 +150,16 @@ int main(int argc, char** argv) {
     const std::string cmd = argv[1];
     const std::wstring title = wide(argv[2]);
     if (cmd == "box") {
+        // SECS 0: one look, without waiting.
         const int tenths = (argc > 3 ? std::atoi(argv[3]) : 10) * 10;
-        for (int i = 0; i < tenths; ++i) {
+        for (int i = 0;; ++i) {
             if (HWND box = find(title, true)) {
                 std::printf("%s\n", escaped(textOf(::GetDlgItem(box, 0xFFFF))).c_str());
                 return 0;
             }
+            if (i >= tenths) return 1;
             ::Sleep(100);
         }
-        return 1;
     }
     if (cmd == "menu" || cmd == "tips") {
         const wchar_t* cls = cmd == "menu" ? L"#32768" : TOOLTIPS_CLASSW;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -61,6 +62,93 @@ bool menuChecked(HMENU m, UINT id) {
     return (::GetMenuState(m, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
+std::wstring listText(HWND list, UINT get, UINT len, WPARAM i) {
+    std::wstring text(static_cast<std::size_t>(::SendMessageW(list, len, i, 0)) + 1, L'\0');
+    ::SendMessageW(list, get, i, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+
+// Every window shows what its control holds: state, text, items, selection,
+// and every menu item's mark.
+void expectShowsModel(ui::Form1& form, const MainWindow& window) {
+    for (ui::Control* c : form.controls()) {
+        HWND h = window.controlWindow(c->name());
+        if (!h) continue;
+        SCOPED_TRACE(c->name());
+        EXPECT_EQ(::IsWindowEnabled(h) != FALSE, c->enabled());
+        EXPECT_EQ((::GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != 0, c->visible());
+        if (auto* l = dynamic_cast<ui::Label*>(c)) {
+            EXPECT_EQ(textOf(h), l->caption());
+        } else if (auto* x = dynamic_cast<ui::TextBox*>(c)) {
+            EXPECT_EQ(textOf(h), x->text());
+        } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
+            EXPECT_EQ(::SendMessageW(h, BM_GETCHECK, 0, 0),
+                      k->value() == 1 ? BST_CHECKED : BST_UNCHECKED);
+        } else if (auto* sl = dynamic_cast<ui::Slider*>(c)) {
+            EXPECT_EQ(::SendMessageW(h, TBM_GETPOS, 0, 0), sl->value());
+        } else if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
+            EXPECT_EQ(::SendMessageW(h, PBM_GETPOS, 0, 0), p->value());
+            EXPECT_EQ(::SendMessageW(h, PBM_GETRANGE, TRUE, 0), p->min());
+            EXPECT_EQ(::SendMessageW(h, PBM_GETRANGE, FALSE, 0), p->max());
+        } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
+            ASSERT_EQ(::SendMessageW(h, LB_GETCOUNT, 0, 0), lb->listCount());
+            for (int i = 0; i < lb->listCount(); ++i)
+                EXPECT_EQ(win32::utf8(listText(h, LB_GETTEXT, LB_GETTEXTLEN, i)),
+                          lb->items()[static_cast<std::size_t>(i)]);
+            EXPECT_EQ(::SendMessageW(h, LB_GETCURSEL, 0, 0), lb->listIndex());
+        } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
+            ASSERT_EQ(::SendMessageW(h, CB_GETCOUNT, 0, 0),
+                      static_cast<LRESULT>(d->drives().size()));
+            int sel = -1;
+            for (std::size_t i = 0; i < d->drives().size(); ++i) {
+                EXPECT_EQ(win32::utf8(listText(h, CB_GETLBTEXT, CB_GETLBTEXTLEN, i)),
+                          d->drives()[i]);
+                if (d->drives()[i] == d->drive()) sel = static_cast<int>(i);
+            }
+            EXPECT_EQ(::SendMessageW(h, CB_GETCURSEL, 0, 0), sel);
+        } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
+            const auto& lines = t->lines();
+            ASSERT_EQ(::SendMessageW(h, LB_GETCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+            int open = -1;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                EXPECT_EQ(win32::utf8(listText(h, LB_GETTEXT, LB_GETTEXTLEN, i)), lines[i].label);
+                EXPECT_EQ(::SendMessageW(h, LB_GETITEMDATA, i, 0), lines[i].depth);
+                if (lines[i].open) open = static_cast<int>(i);
+            }
+            EXPECT_EQ(::SendMessageW(h, LB_GETCURSEL, 0, 0), open);
+        } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
+            EXPECT_EQ(textOf(h), b->caption());
+        }
+    }
+    for (ui::MenuItem* m : form.menuItems()) {
+        if (m->parent().empty()) continue;
+        SCOPED_TRACE(m->name());
+        HMENU menu = m->parent() == "rcpopup" ? window.popupMenu() : window.menuBar();
+        const UINT state = ::GetMenuState(menu, window.menuId(m->name()), MF_BYCOMMAND);
+        ASSERT_NE(state, static_cast<UINT>(-1));
+        EXPECT_EQ((state & MF_CHECKED) != 0, m->checked());
+        EXPECT_EQ((state & MF_GRAYED) == 0, m->enabled());
+    }
+}
+
+// Counts the positions a progress bar is given, and passes them on.
+struct ProgressSpy {
+    static inline WNDPROC original = nullptr;
+    static inline int positions = 0;
+    static LRESULT CALLBACK proc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == PBM_SETPOS) ++positions;
+        return ::CallWindowProcW(original, h, m, wp, lp);
+    }
+    explicit ProgressSpy(HWND h) : bar(h) {
+        positions = 0;
+        original = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&proc)));
+    }
+    ~ProgressSpy() { ::SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original)); }
+    HWND bar;
+};
+
 class FakeTray : public ui::Tray {
 public:
     bool add(const std::string&) override { return true; }
@@ -74,9 +162,13 @@ protected:
     WindowTest() : prog_os(prog.path()), use(prog_os) {
         ui::Services s = services();
         s.tray = &tray;
+        // A run yields to the window's messages as it does in the program.
+        s.pump = &messages;
         form = std::make_unique<ui::Form1>(s);
         window = std::make_unique<MainWindow>(*form, ::GetModuleHandleW(nullptr), 96);
+        messages.setWindow(window.get());
         form->Form_Load();
+        window->drawNow();
         form->setVisible(true);
         dialogs.boxes.clear();
     }
@@ -93,6 +185,7 @@ protected:
     ProgramDirOs prog_os;
     os::ScopedOs use;
     FakeTray tray;
+    win32::Pump messages;
     std::unique_ptr<ui::Form1> form;
     std::unique_ptr<MainWindow> window;
 };
@@ -388,9 +481,83 @@ TEST_F(WindowTest, AfterARunTheListsShowWhatTheModelHolds) {
         EXPECT_EQ(::SendMessageW(tree, LB_GETCURSEL, 0, 0), open);
     }
     EXPECT_EQ(textOf(w("Text3")), data / "s");
+    expectShowsModel(*form, *window);
     EXPECT_FALSE(::IsWindowVisible(w("ProgressBar1")));
     EXPECT_EQ(textOf(w("Label1")),
               "Interval in minutes 1-60/Next update approx.  1 minutes from now...");
+}
+
+TEST_F(WindowTest, ARunFullOfChangesIsDrawnAtAHumanRateAndEndsShowingTheModel) {
+    TempDir data;
+    constexpr int kDirs = 4, kFiles = 150;
+    for (int d = 0; d < kDirs; ++d) {
+        const std::string dir = data / ("s/d" + std::to_string(d));
+        mkdirs(dir);
+        for (int f = 0; f < kFiles; ++f) write(dir + "/f" + std::to_string(f) + ".txt", "x");
+    }
+    write(data / "s/top.txt", "y");
+    mkdirs(data / "t");
+    write(prog / "BATCH.INI",
+          "[batch]\r\nSource:" + (data / "s") + "\r\nTarget:" + (data / "t") + "\r\nSubs:YES\r\n");
+    ::SendMessageW(w("Check2"), BM_CLICK, 0, 0);  // a log line per directory too
+    form->Slider1.setValue(1);
+    window->drawNow();
+
+    long changes = 0;
+    form->ProgressBar1.changed.connect([&] { ++changes; });
+    const long framesBefore = window->redraw().frames();
+    ProgressSpy spy(w("ProgressBar1"));
+    const auto start = std::chrono::steady_clock::now();
+    // Started as the program starts it: by Timer1's message.
+    ::SendMessageW(window->hwnd(), WM_TIMER, MainWindow::kTimer1, 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_FALSE(form->running());
+    for (int d = 0; d < kDirs; ++d)
+        ASSERT_TRUE(exists(
+            data / ("t/d" + std::to_string(d) + "/f" + std::to_string(kFiles - 1) + ".txt")));
+
+    // Shown at once when the run has ended, without waiting for a frame.
+    expectShowsModel(*form, *window);
+    EXPECT_FALSE(window->redraw().pending());
+    EXPECT_EQ(textOf(w("Text3")), data / "s");
+    // Every file moved the bar; it was drawn at most once a frame, frames
+    // came at most 25 times a second, and that was a fraction of the moves.
+    const long frames = window->redraw().frames() - framesBefore;
+    EXPECT_GE(changes, kDirs * kFiles);
+    EXPECT_GT(ProgressSpy::positions, 0) << "nothing was drawn while the run went on";
+    EXPECT_LE(ProgressSpy::positions, frames);
+    EXPECT_LE(frames, took / ui::Redraw::kFrame + 2);
+    EXPECT_LE(ProgressSpy::positions * 4, changes)
+        << ProgressSpy::positions << " positions drawn for " << changes << " changes";
+
+    // Nothing is left to draw: a while later the window is as it was.
+    for (int i = 0; i < 10; ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(10);
+    }
+    expectShowsModel(*form, *window);
+}
+
+TEST_F(WindowTest, AModelChangeOutsideARunIsDrawnByTheNextFrame) {
+    const long frames = window->redraw().frames();
+    form->Text3.setText("C:\\x");
+    form->Label1.setCaption("changed");
+    form->Check2.setValue(1);
+    form->Check2.setValue(0);
+    form->Check2.setValue(1);
+    // Nothing is drawn while the change is being made...
+    EXPECT_EQ(textOf(w("Text3")), "C:\\");
+    EXPECT_TRUE(window->redraw().pending());
+    // ...and all of it by one frame, from the frame timer.
+    for (int i = 0; i < 50 && window->redraw().pending(); ++i) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        ::Sleep(10);
+    }
+    EXPECT_FALSE(window->redraw().pending());
+    EXPECT_EQ(window->redraw().frames(), frames + 1);
+    expectShowsModel(*form, *window);
 }
 
 TEST_F(WindowTest, ClosingTheWindowEndsTheProgram) {
@@ -456,6 +623,35 @@ TEST(Win32Dialogs, BoxesShowTheirTitleAndTextWithoutAnIcon) {
     ::MessageBoxW(nullptr, L"x", L"With icon", MB_OK | MB_ICONINFORMATION);
     ti.join();
     EXPECT_TRUE(withIcon.icon);
+}
+
+TEST_F(WindowTest, ABoxOpensOverAWindowThatShowsTheModel) {
+    win32::Dialogs d;
+    d.setOwner(window->hwnd());
+    d.setWindow(window.get());
+    form->Text3.setText("C:\\asked");
+    ASSERT_TRUE(window->redraw().pending());
+    // As if the next frame were still far off.
+    ::KillTimer(window->hwnd(), MainWindow::kRedraw);
+    BoxSeen seen;
+    std::string shown;
+    HWND text3 = w("Text3");
+    auto t = std::thread([&] {
+        for (int i = 0; i < 200 && !seen.found; ++i) {
+            HWND box = ::FindWindowW(L"#32770", L"Question");
+            if (box && ::IsWindowVisible(box)) {
+                seen.found = true;
+                shown = textOf(text3);
+                ::PostMessageW(box, WM_COMMAND, IDYES, 0);
+                return;
+            }
+            ::Sleep(25);
+        }
+    });
+    EXPECT_TRUE(d.ask("Question", "Copy?"));
+    t.join();
+    EXPECT_TRUE(seen.found);
+    EXPECT_EQ(shown, "C:\\asked");
 }
 
 TEST(Win32Pump, AYieldRunsWaitingMessagesOnceAndKeepsTheQuit) {
