@@ -6,7 +6,9 @@
 // progress there; Form1 implements this.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +24,24 @@ struct Pair {
     std::string source, target;
 };
 enum class Option { confirm, move, subs };  // CC, Movefiles, Subs
+
+// A file's length and time as a read of its directory found them.
+struct FileStamp {
+    std::uint64_t size = 0;
+    os::FileTime mtime;
+};
+
+// The files a file list shows, from one read of its directory, in the
+// order listed_before gives. Never changed once made: a run keeps the one
+// it works through while the list reads again.
+struct FileListing {
+    std::vector<std::string> names;
+    std::vector<FileStamp> stamps;  // of each of names
+};
+
+// The order of a file list: letters compared without their case, then the
+// shorter first, then byte by byte, so that no two names are equivalent.
+bool listed_before(const std::string& a, const std::string& b);
 
 class Host {
 public:
@@ -42,9 +62,8 @@ public:
     // read, the target list may read it ahead, while this pair is handled.
     // Empty: nothing is next, and nothing read ahead may be used.
     virtual void readTargetAhead(const std::string& path) = 0;
-    virtual const std::vector<std::string>& fileNames(Side side) = 0;
-    // Length and time of each of fileNames(side), from the same read.
-    virtual const std::vector<os::FileInfo>& fileInfos(Side side) = 0;
+    // What the file list last read; never null.
+    virtual std::shared_ptr<const FileListing> fileListing(Side side) = 0;
     // The regular files that the list leaves out for being hidden.
     virtual const std::vector<std::string>& hiddenFileNames(Side side) = 0;
     virtual const std::optional<os::Error>& fileListError(Side side) = 0;

@@ -2,6 +2,23 @@
 
 #include <algorithm>
 
+#include "engine/host.h"
+
+namespace qm::engine {
+
+bool listed_before(const std::string& a, const std::string& b) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char ca = fold(a[i]), cb = fold(b[i]);
+        if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+}  // namespace qm::engine
+
 namespace qm::engine::detail {
 
 namespace {

@@ -188,16 +188,33 @@ void Engine::syncFiles() {
         logFailure(SourcePath +
                    ": files named like directory lists not replicated: " + lid.error().message());
 
-    // Snapshots, with each file's length and time from the same read.
-    // Names are unique in a directory, so a hash lookup gives what a search
-    // of the whole target list would.
-    const std::vector<std::string> files = host_.fileNames(Side::source);
-    const std::vector<os::FileInfo> infos = host_.fileInfos(Side::source);
-    const std::vector<std::string> targets = host_.fileNames(Side::target);
-    const std::vector<os::FileInfo> targetInfos = host_.fileInfos(Side::target);
+    // The lists as read, with each file's length and time from the same
+    // read; held here, so that a reread meanwhile changes nothing of them.
+    const auto source = host_.fileListing(Side::source);
+    const auto target = host_.fileListing(Side::target);
+    const std::vector<std::string>& files = source->names;
+    const std::vector<std::string>& targets = target->names;
+    // Both in listed_before order, so one pass through the target list finds
+    // each name; a list in another order is looked up by a hash instead.
+    const bool merge = std::is_sorted(files.begin(), files.end(), listed_before) &&
+                       std::is_sorted(targets.begin(), targets.end(), listed_before);
     std::unordered_map<std::string_view, std::size_t> index;
-    index.reserve(targets.size());
-    for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets[i], i);
+    if (!merge) {
+        index.reserve(targets.size());
+        for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets[i], i);
+    }
+    std::size_t cursor = 0;
+    // The target file of that name, if there is one. Names are unique in a
+    // directory, and listed_before holds no two names equivalent.
+    auto find = [&](const std::string& name) -> std::optional<std::size_t> {
+        if (!merge) {
+            auto t = index.find(name);
+            return t == index.end() ? std::nullopt : std::optional(t->second);
+        }
+        while (cursor < targets.size() && listed_before(targets[cursor], name)) ++cursor;
+        if (cursor < targets.size() && targets[cursor] == name) return cursor;
+        return std::nullopt;
+    };
 
     const int n = static_cast<int>(files.size());
     host_.setCountText(Side::source, std::to_string(n) + " File(s)\r\n" + SourcePath);
@@ -210,9 +227,10 @@ void Engine::syncFiles() {
         host_.setProgressValue(i);
         const std::string& name = files[static_cast<std::size_t>(i)];
         if (is_temp_name(name) || (listsHere && is_list_file_name(name))) continue;
-        const os::FileInfo& src = infos[static_cast<std::size_t>(i)];
-        if (auto t = index.find(name); t != index.end()) {
-            const os::FileInfo& dst = targetInfos[t->second];
+        const FileStamp& src = source->stamps[static_cast<std::size_t>(i)];
+        const auto t = find(name);
+        if (t) {
+            const FileStamp& dst = target->stamps[*t];
             if (dst.size == src.size && sameTime(src.mtime, dst.mtime)) {
                 yieldIfDue();
                 continue;
@@ -225,7 +243,7 @@ void Engine::syncFiles() {
             if (host_.ending()) break;
         }
         if (!yes && host_.checked(Option::confirm)) continue;
-        const auto copied = copyOne(name, src.size, index.contains(name));
+        const auto copied = copyOne(name, src.size, t.has_value());
         if (copied) ++count;
         yieldNow();
         if (host_.ending()) break;
@@ -439,7 +457,8 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied) {
 bool Engine::removeLeftovers() {
     auto& os = os::current();
     std::vector<std::string> stale;
-    for (const auto* names : {&host_.hiddenFileNames(Side::target), &host_.fileNames(Side::target)})
+    const auto listed = host_.fileListing(Side::target);
+    for (const auto* names : {&host_.hiddenFileNames(Side::target), &listed->names})
         for (const auto& n : *names)
             if (is_temp_name(n)) stale.push_back(n);
     bool removed = false;

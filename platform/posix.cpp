@@ -178,6 +178,23 @@ public:
         if (!d) return std::unexpected(fail("read directory", dir));
         std::vector<DirEntry> out;
         const int dfd = ::dirfd(d);
+        // Counted first, which costs little beside the stats: a listing of
+        // many entries then never holds twice its size while it grows.
+        std::size_t count = 0;
+        errno = 0;
+        while (::readdir(d)) {
+            if (++count % 4096 == 0 && between && !between()) {
+                ::closedir(d);
+                return std::unexpected(cancelled("read directory", dir));
+            }
+        }
+        if (errno != 0) {
+            const int err = errno;
+            ::closedir(d);
+            return std::unexpected(fail("read directory", dir, err));
+        }
+        out.reserve(count);
+        ::rewinddir(d);
         errno = 0;
         while (dirent* e = ::readdir(d)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 
 namespace qm::ui {
 
@@ -24,19 +25,7 @@ std::string normalise_dir(std::string p) {
 }
 
 // Letters compared as their lower case; ASCII only, as fast as a table.
-char fold(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool less_name(const std::string& a, const std::string& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const char ca = fold(a[i]), cb = fold(b[i]);
-        if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
+bool less_name(const std::string& a, const std::string& b) { return engine::listed_before(a, b); }
 
 // What a directory list shows below the open directory.
 bool shown_as_subdirectory(const os::DirEntry& e) {
@@ -159,6 +148,7 @@ void DirectoryList::build(const std::string& path, std::vector<std::string> subs
 
 void FileList::setPath(const std::string& path, bool reread) {
     path_ = normalise_dir(path);
+    clear();
     if (reread) refresh();
 }
 
@@ -168,45 +158,81 @@ void FileList::setPattern(const std::string& p) {
 }
 
 void FileList::refresh(const std::function<bool()>& between) {
+    // The last read is of no use once this one is made: not held meanwhile.
+    clear();
     if (path_.empty())
         show(std::vector<os::DirEntry>{});
     else
-        show(os::current().list_dir_detailed(path_, between));
+        show(os::current().list_dir_detailed(path_, between), between);
 }
 
-void FileList::show(os::Result<std::vector<os::DirEntry>> listing) {
-    files_.clear();
-    infos_.clear();
+void FileList::clear() {
+    listing_ = std::make_shared<engine::FileListing>();
     hidden_.clear();
     subdirs_.clear();
     error_.reset();
+}
+
+void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
+                    const std::function<bool()>& between) {
+    clear();
     if (!listing) {
         error_ = listing.error();
-    } else {
-        // The files shown are gathered at the front of the listing itself:
-        // a directory of many files is held once, not twice, on its way.
-        auto& all = *listing;
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            auto& e = all[i];
-            if (shown_as_subdirectory(e)) subdirs_.push_back(std::move(e.name));
-            if (e.kind != os::Kind::file) continue;
-            if (e.hidden || e.system)
-                hidden_.push_back(std::move(e.name));
-            else if (matches_pattern(e.name, pattern_) && kept++ != i)
-                all[kept - 1] = std::move(e);
-        }
-        all.resize(kept);
-        std::sort(all.begin(), all.end(), [](const os::DirEntry& a, const os::DirEntry& b) {
-            return less_name(a.name, b.name);
-        });
-        files_.reserve(kept);
-        infos_.reserve(kept);
-        for (auto& e : all) {
-            infos_.push_back({e.kind, e.hidden, e.system, e.size, e.mtime});
-            files_.push_back(std::move(e.name));
+        changed.emit();
+        return;
+    }
+    // Called between pieces of the work, so that a directory of many files
+    // never holds the window for long; once it says stop, no more.
+    bool going = static_cast<bool>(between);
+    auto pace = [&] {
+        if (going) going = between();
+    };
+    // The files shown are gathered at the front of the listing itself:
+    // a directory of many files is held once, not twice, on its way.
+    auto& all = *listing;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        auto& e = all[i];
+        if (shown_as_subdirectory(e)) subdirs_.push_back(std::move(e.name));
+        if (e.kind != os::Kind::file) continue;
+        if (e.hidden || e.system)
+            hidden_.push_back(std::move(e.name));
+        else if (matches_pattern(e.name, pattern_) && kept++ != i)
+            all[kept - 1] = std::move(e);
+    }
+    all.resize(kept);
+    // Sorted by position rather than by moving whole entries, in runs that
+    // are then merged, each step a short one.
+    constexpr std::size_t kRun = 4096;
+    std::vector<std::uint32_t> order(kept);
+    for (std::size_t i = 0; i < kept; ++i) order[i] = static_cast<std::uint32_t>(i);
+    auto before = [&all](std::uint32_t a, std::uint32_t b) {
+        return less_name(all[a].name, all[b].name);
+    };
+    for (std::size_t b = 0; b < kept; b += kRun) {
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(b),
+                  order.begin() + static_cast<std::ptrdiff_t>(std::min(kept, b + kRun)), before);
+        pace();
+    }
+    for (std::size_t width = kRun; width < kept; width *= 2) {
+        for (std::size_t b = 0; b + width < kept; b += 2 * width) {
+            const auto first = order.begin() + static_cast<std::ptrdiff_t>(b);
+            std::inplace_merge(
+                first, first + static_cast<std::ptrdiff_t>(width),
+                order.begin() + static_cast<std::ptrdiff_t>(std::min(kept, b + 2 * width)), before);
+            pace();
         }
     }
+    auto made = std::make_shared<engine::FileListing>();
+    made->names.reserve(kept);
+    made->stamps.reserve(kept);
+    for (std::size_t i = 0; i < kept; ++i) {
+        auto& e = all[order[i]];
+        made->stamps.push_back({e.size, e.mtime});
+        made->names.push_back(std::move(e.name));
+        if (i % kRun == kRun - 1) pace();
+    }
+    listing_ = std::move(made);
     changed.emit();
 }
 

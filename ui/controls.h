@@ -3,9 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/host.h"
 #include "platform/platform.h"
 
 namespace qm::ui {
@@ -322,20 +324,23 @@ public:
     using Control::Control;
     const std::string& path() const { return path_; }
     // Setting the path rereads the directory unless told not to (a refresh
-    // follows at once).
+    // follows at once); what was read of another path is dropped at once.
     void setPath(const std::string& path, bool reread = true);
     const std::string& pattern() const { return pattern_; }
     void setPattern(const std::string& p);
     // Rereads the directory; between, when given, is called after each
     // entry and cancels the read by returning false (the list is then empty).
     void refresh(const std::function<bool()>& between = {});
-    // Shows a listing of path() read elsewhere, as refresh would.
-    void show(os::Result<std::vector<os::DirEntry>> listing);
-    int listCount() const { return static_cast<int>(files_.size()); }
-    const std::string& list(int i) const { return files_[static_cast<std::size_t>(i)]; }
-    const std::vector<std::string>& files() const { return files_; }
-    // Length and time of each of files(), as the last read found them.
-    const std::vector<os::FileInfo>& infos() const { return infos_; }
+    // Shows a listing of path() read elsewhere, as refresh would; between,
+    // when given, is called now and then while it is sorted.
+    void show(os::Result<std::vector<os::DirEntry>> listing,
+              const std::function<bool()>& between = {});
+    int listCount() const { return static_cast<int>(listing_->names.size()); }
+    const std::string& list(int i) const { return listing_->names[static_cast<std::size_t>(i)]; }
+    const std::vector<std::string>& files() const { return listing_->names; }
+    // The names and their lengths and times, as the last read found them;
+    // held by whoever still works through them after the next read.
+    std::shared_ptr<const engine::FileListing> listing() const { return listing_; }
     // The regular files the list leaves out for being hidden.
     const std::vector<std::string>& hiddenFiles() const { return hidden_; }
     // The subdirectories that a directory list would show, from the same
@@ -345,10 +350,11 @@ public:
     const std::optional<os::Error>& error() const { return error_; }
 
 private:
+    void clear();
+
     std::string path_;
     std::string pattern_ = "*.*";
-    std::vector<std::string> files_;
-    std::vector<os::FileInfo> infos_;
+    std::shared_ptr<const engine::FileListing> listing_ = std::make_shared<engine::FileListing>();
     std::vector<std::string> hidden_;
     std::vector<std::string> subdirs_;
     std::optional<os::Error> error_;

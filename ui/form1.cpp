@@ -299,7 +299,7 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
     // Read for the path it still shows, or read again; a read ahead that
     // failed may have come before the walk made the directory.
     if (target.path() == path && (listing || !ahead))
-        target.show(std::move(listing));
+        target.show(std::move(listing), between);
     else
         target.refresh(between);
     if (!stopped && !next.empty()) reader_->start(next);
@@ -310,11 +310,8 @@ void Form1::readTargetAhead(const std::string& path) {
     if (path.empty() && reader_) reader_->drop();
 }
 
-const std::vector<std::string>& Form1::fileNames(Side side) {
-    return fileList(side).files();
-}
-const std::vector<os::FileInfo>& Form1::fileInfos(Side side) {
-    return fileList(side).infos();
+std::shared_ptr<const engine::FileListing> Form1::fileListing(Side side) {
+    return fileList(side).listing();
 }
 const std::vector<std::string>& Form1::hiddenFileNames(Side side) {
     return fileList(side).hiddenFiles();

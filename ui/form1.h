@@ -141,8 +141,7 @@ public:
     void refreshFileList(engine::Side side, const std::function<bool()>& between) override;
     void refreshFileLists(const std::function<bool()>& between) override;
     void readTargetAhead(const std::string& path) override;
-    const std::vector<std::string>& fileNames(engine::Side side) override;
-    const std::vector<os::FileInfo>& fileInfos(engine::Side side) override;
+    std::shared_ptr<const engine::FileListing> fileListing(engine::Side side) override;
     const std::vector<std::string>& hiddenFileNames(engine::Side side) override;
     const std::optional<os::Error>& fileListError(engine::Side side) override;
     bool checked(engine::Option option) override;

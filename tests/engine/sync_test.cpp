@@ -48,6 +48,46 @@ TEST_F(SyncTest, CopiesWhatDiffersByNameLengthOrTimeAndLeavesTheRest) {
     EXPECT_EQ(log().size(), 1u) << "a run that copies nothing writes nothing";
 }
 
+// Many names, sorted in pieces and merged: each source file is matched
+// with the target file of exactly its name, whatever the case of the others.
+TEST_F(SyncTest, ADirectoryOfManyFilesCopiesExactlyTheOnesThatDiffer) {
+    load({{"s", "t", "NO"}});
+    std::vector<std::string> expected;
+    for (int i = 0; i < 5003; ++i) {
+        const std::string n = (i % 2 ? "F" : "f") + std::to_string(i * 7919 % 5003) + ".txt";
+        file("s/" + n, "x");
+        switch (i % 5) {
+            case 0:
+                break;  // missing
+            case 1:
+                file("t/" + n, "x");
+                continue;  // the same
+            case 2:
+                file("t/" + n, "xy");
+                break;  // longer
+            case 3:
+                file("t/" + n, "x", kTime + 60);
+                break;  // later
+            case 4: {   // only the case differs
+                std::string other = n;
+                other[0] = other[0] == 'f' ? 'F' : 'f';
+                file("t/" + other, "x");
+                break;
+            }
+        }
+        expected.push_back(data / ("s/" + n));
+    }
+    run();
+    std::sort(expected.begin(), expected.end());
+    auto copied = eos.copied;
+    std::sort(copied.begin(), copied.end());
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(log(), (std::vector<std::string>{copiedLine(static_cast<int>(expected.size()))}));
+    eos.copied.clear();
+    run();
+    EXPECT_TRUE(eos.copied.empty());
+}
+
 TEST_F(SyncTest, OnlyWholeSecondsOfTheTimesCount) {
     load({{"s", "t", "NO"}});
     file("s/a.txt", "a");

@@ -103,6 +103,41 @@ TEST_F(Form1Test, AnExistingBatchSelectsItsFirstEntry) {
     EXPECT_EQ(f.Brondir.list(0), "one.txt");
 }
 
+// The list is read in pieces and sorted in runs that are merged; whoever
+// holds a listing keeps it unchanged through later reads.
+TEST_F(Form1Test, AFileListIsSortedAndAHeldListingOutlivesARereadOfItsDirectory) {
+    auto& f = load();
+    mkdirs(prog / "many");
+    std::vector<std::string> names;
+    for (int i = 0; i < 6000; ++i) {
+        names.push_back((i % 3 ? "b" : "B") + std::to_string(i * 7 % 6000) +
+                        (i % 2 ? ".TXT" : ".txt"));
+        write(prog / ("many/" + names.back()), std::string(static_cast<std::size_t>(i % 7), 'z'));
+    }
+    f.Brondir.setPath(prog / "many");
+    auto held = f.Brondir.listing();
+    std::sort(names.begin(), names.end(), engine::listed_before);
+    ASSERT_EQ(held->names, names);
+    ASSERT_EQ(held->stamps.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); i += 997) {
+        auto st = os::current().stat(prog / ("many/" + names[i]));
+        ASSERT_TRUE(st);
+        EXPECT_EQ(held->stamps[i].size, st->size) << names[i];
+        EXPECT_EQ(held->stamps[i].mtime.sec, st->mtime.sec) << names[i];
+    }
+
+    ASSERT_TRUE(os::current().remove_file(prog / ("many/" + names[0])));
+    int paced = 0;
+    f.Brondir.show(os::current().list_dir_detailed(prog / "many", {}),
+                   [&] { return ++paced, true; });
+    EXPECT_EQ(f.Brondir.listCount(), 5999);
+    EXPECT_GE(paced, 3) << "called while sorting";
+    EXPECT_EQ(held->names, names) << "the held listing is not changed";
+    f.Brondir.setPath(prog / "nowhere", false);
+    EXPECT_EQ(f.Brondir.listCount(), 0) << "nothing of another path is kept";
+    EXPECT_EQ(held->names.size(), 6000u);
+}
+
 TEST_F(Form1Test, ControlsAndMenusAreThoseOfTheWindowDescription) {
     auto& f = load();
     std::vector<std::string> names;
