@@ -25,7 +25,9 @@ std::string normalise_dir(std::string p) {
 }
 
 // Letters compared as their lower case; ASCII only, as fast as a table.
-bool less_name(const std::string& a, const std::string& b) { return engine::listed_before(a, b); }
+bool less_name(const std::string& a, const std::string& b) {
+    return engine::listed_before(a, b);
+}
 
 // What a directory list shows below the open directory.
 bool shown_as_subdirectory(const os::DirEntry& e) {
