@@ -22,8 +22,8 @@ def read_xpm(path):
     width, height, ncolors, cpp = map(int, rows[0].split()[:4])
     colours = {}
     for line in rows[1:1 + ncolors]:
-        key, spec = line[:cpp], line[cpp:].split()
-        value = spec[spec.index("c") + 1]
+        key, colour = line[:cpp], line[cpp:].split()
+        value = colour[colour.index("c") + 1]
         colours[key] = None if value.lower() == "none" else value
     pixels = []
     for line in rows[1 + ncolors:1 + ncolors + height]:

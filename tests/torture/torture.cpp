@@ -714,7 +714,7 @@ struct KillStats {
 // Changes the trees so that the next run has work: sources rewritten (with
 // a new time), target files and directories removed; in move mode sources
 // brought back.
-void perturb(std::mt19937_64& g, const Tree& tree, const RunSetup& r, const TreeSpec& spec) {
+void perturb(std::mt19937_64& g, const Tree& tree, const RunSetup& r, const TreeSpec& shape) {
     std::error_code ec;
     const std::size_t n = tree.files.size();
     const int rewrites = static_cast<int>(g() % 4);
@@ -722,8 +722,8 @@ void perturb(std::mt19937_64& g, const Tree& tree, const RunSetup& r, const Tree
         const std::string& rel = tree.files[g() % n];
         const std::string p = r.src + "/" + rel;
         if (!fs::exists(p)) continue;
-        std::uint64_t size = (g() % 2) ? meta_of(p).size : pick_size(g, spec);
-        if (size > spec.small_max && g() % 8) size = spec.small_max;  // the big ones rarely
+        std::uint64_t size = (g() % 2) ? meta_of(p).size : pick_size(g, shape);
+        if (size > shape.small_max && g() % 8) size = shape.small_max;  // the big ones rarely
         fill_random(g, p, size);
         put_time(p, pick_time(g), 0);
     }
@@ -742,7 +742,7 @@ void perturb(std::mt19937_64& g, const Tree& tree, const RunSetup& r, const Tree
             if (fs::exists(sp)) continue;
             fs::create_directories(fs::path(sp).parent_path(), ec);
             std::uint64_t size = tree.sizes.at(rel);
-            if (size > spec.small_max && g() % 8) size = g() % spec.small_max;
+            if (size > shape.small_max && g() % 8) size = g() % shape.small_max;
             fill_random(g, sp, size);
             put_time(sp, pick_time(g), static_cast<std::int64_t>(g() % 1000000000));
         }
@@ -753,7 +753,7 @@ std::vector<std::string> run_args(const RunSetup& r) {
     return {g_self, "--child-run", r.prog, r.src, r.dst, r.move ? "move" : "copy"};
 }
 
-KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) {
+KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape) {
     KillStats ks;
     Tally& t = c.tally;
     const std::string base = c.work + (move ? "/kill-move" : "/kill-copy");
@@ -762,7 +762,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) 
     RunSetup r{base + "/prog", base + "/src", base + "/dst", move};
     fs::create_directories(r.prog);
     fs::create_directories(r.dst);
-    Tree tree = make_tree(r.src, spec, c.seed + (move ? 7 : 3));
+    Tree tree = make_tree(r.src, shape, c.seed + (move ? 7 : 3));
     write_batch(r);
     plant_sentinel(r);
     const std::string batchText = read_all(r.prog + "/BATCH.INI");
@@ -777,7 +777,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) 
     {
         std::vector<double> d;
         for (int i = 0; i < 3; ++i) {
-            perturb(g, tree, r, spec);
+            perturb(g, tree, r, shape);
             const auto t0 = Clock::now();
             pid_t pid = spawn(run_args(r), out);
             wait_for(pid, 600);
@@ -791,7 +791,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& spec) 
     for (int i = 0; i < trials; ++i) {
         const std::string ctx = std::string(move ? "move" : "copy") + " kill trial " +
                                 std::to_string(i) + " (seed " + std::to_string(c.seed) + ")";
-        perturb(g, tree, r, spec);
+        perturb(g, tree, r, shape);
         const auto before = snapshot(r.src, h);
         const auto targetBefore = names_of(r.dst);
         const double delay = std::uniform_real_distribution<double>(0, typical)(g);
@@ -1054,7 +1054,7 @@ struct FaultStats {
 
 struct FaultTree {
     std::string base;
-    TreeSpec spec;
+    TreeSpec shape;
     std::uint64_t seed;
 };
 
@@ -1065,7 +1065,7 @@ RunSetup fresh_pair(const FaultTree& ft, bool move) {
     fs::remove_all(ft.base, ec);
     RunSetup r{ft.base + "/prog", ft.base + "/src", ft.base + "/dst", move};
     fs::create_directories(r.prog);
-    Tree t = make_tree(r.src, ft.spec, ft.seed);
+    Tree t = make_tree(r.src, ft.shape, ft.seed);
     fs::create_directories(r.dst);
     std::mt19937_64 g(ft.seed + 5);
     for (std::size_t i = 0; i < t.files.size(); i += 3) {
@@ -1208,12 +1208,12 @@ long full_disk(Campaign& c, std::string& note) {
         note = std::string("skipped: a tmpfs could not be mounted (") + std::strerror(errno) + ")";
         return 0;
     }
-    TreeSpec spec;
-    spec.files = 60;
-    spec.levels = 4;
-    spec.big = 2u << 20;
-    spec.small_max = 256u << 10;
-    make_tree(r.src, spec, c.seed + 99);
+    TreeSpec shape;
+    shape.files = 60;
+    shape.levels = 4;
+    shape.big = 2u << 20;
+    shape.small_max = 256u << 10;
+    make_tree(r.src, shape, c.seed + 99);
     write_batch(r);
     plant_sentinel(r);
     Hashes h;
