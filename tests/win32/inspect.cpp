@@ -24,25 +24,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "win32/text.h"
+
 namespace {
 
-std::string utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                          nullptr);
-    return s;
-}
-
-std::wstring wide(const char* s) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), n);
-    w.resize(static_cast<std::size_t>(n > 0 ? n - 1 : 0));
-    return w;
-}
+using qm::win32::utf8;
+using qm::win32::wide;
 
 // Line breaks in a text shown as \r and \n, so one control stays one line.
 std::string escaped(const std::string& s) {
