@@ -617,16 +617,20 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
             t.violation("outside the entry",
                         ctx + ": " + r.dst + "/" + rel + " came from elsewhere");
     // Nothing new beside the pair or on the campaign's volume root.
-    static const std::set<std::string> ours{"prog",      "src",   "dst",       "outside",
-                                            "child.out", "tmp",   "kill-copy", "kill-move",
-                                            "edit",      "fault", "full",      "change"};
+    static const std::set<std::string> ours{"prog",      "src",       "dst",       "outside",
+                                            "child.out", "kill-copy", "kill-move", "edit",
+                                            "full",      "change"};
+    // Each phase has its temporary directory and fault pair (tmp-*, fault-*).
+    auto own = [](const std::string& n) {
+        return ours.count(n) || n.starts_with("tmp-") || n.starts_with("fault-");
+    };
     const fs::path base = fs::path(r.src).parent_path();
     std::error_code ec;
     std::vector<fs::path> appeared;
     for (const fs::path& dir : {base, base.parent_path()})
         for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
              it.increment(ec))
-            if (!ours.count(it->path().filename().string())) appeared.push_back(it->path());
+            if (!own(it->path().filename().string())) appeared.push_back(it->path());
     for (const auto& a : appeared) {
         t.violation("outside the entry", ctx + ": " + a.string() + " appeared");
         // Reported once; the next trial starts without it (all of it is
@@ -699,6 +703,7 @@ long copied_in(const std::vector<std::string>& records) {
 
 struct Campaign {
     std::string work;  // everything lives below this
+    std::string tmp;   // the runs' temporary directory (TMPDIR)
     std::uint64_t seed = 1;
     std::string plant;
     Tally tally;
@@ -828,7 +833,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape)
         check_kept(t, ctx, before, r, h);
         check_torn(t, ctx + " after recovery", before, r, h);
         check_bounds(t, ctx + " after recovery", before, targetBefore, r);
-        check_no_temps(t, ctx + " after recovery", r, c.work + "/tmp");
+        check_no_temps(t, ctx + " after recovery", r, c.tmp);
         log_records(t, ctx + " recovery", log, logOffset);
         // A further run copies nothing.
         if (!wait_for(spawn(run_args(r), out), 600, &hung))
@@ -1127,7 +1132,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                 files_of(r.dst, &temps);
                 bool lists = false;
                 std::error_code ec;
-                for (auto it = fs::recursive_directory_iterator(c.work + "/tmp", ec);
+                for (auto it = fs::recursive_directory_iterator(c.tmp, ec);
                      !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
                     lists |= is_list_name(it->path().filename().string());
                 check_torn(t, ctx, before, r, h);
@@ -1137,7 +1142,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                 check_kept(t, ctx, before, r, h);
                 check_torn(t, ctx + " after recovery", before, r, h);
                 check_bounds(t, ctx + " after recovery", before, targetBefore, r);
-                check_no_temps(t, ctx + " after recovery", r, c.work + "/tmp");
+                check_no_temps(t, ctx + " after recovery", r, c.tmp);
                 run_batch(r, clean);
                 if (long n = copied_in(log_records(t, ctx + " further run", log, off)); n != 0)
                     t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
@@ -1183,7 +1188,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                         std::string(move ? "move " : "copy ") + fo.op + (good ? " for good" : ""));
                 }
                 // The list files of a faulted run are not this check's business.
-                for (auto it = fs::recursive_directory_iterator(c.work + "/tmp", ec);
+                for (auto it = fs::recursive_directory_iterator(c.tmp, ec);
                      !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
                     if (is_list_name(it->path().filename().string())) fs::remove(it->path(), ec);
             }
@@ -1340,6 +1345,130 @@ struct Size {
     long maxK;
 };
 
+// What the phases found: the table's rows and the failures' tally.
+struct Outcome {
+    struct Row {
+        std::string what;
+        long runs = 0;
+        std::string note;
+    };
+    std::vector<Row> rows;
+    long unnamed = 0, misnamed = 0;
+    std::function<void(const Row&)> shown;  // prints each row as it comes
+    void row(std::string what, long runs, std::string note) {
+        rows.push_back({std::move(what), runs, std::move(note)});
+        if (shown) shown(rows.back());
+    }
+};
+
+struct Phase {
+    std::string name;
+    std::function<void(Outcome&)> run;
+};
+
+std::string flat(std::string s) {
+    for (char& ch : s)
+        if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+    return s;
+}
+
+// A phase run in a child process hands its outcome back in a file.
+void save_outcome(const std::string& path, const Outcome& o, const Tally& t) {
+    std::ofstream f(path);
+    for (const auto& r : o.rows)
+        f << "row\t" << flat(r.what) << '\t' << r.runs << '\t' << flat(r.note) << '\n';
+    f << "unnamed\t" << o.unnamed << "\nmisnamed\t" << o.misnamed << '\n';
+    for (const auto& [check, n] : t.violations)
+        f << "violation\t" << flat(check) << '\t' << n << '\n';
+    for (const auto& e : t.examples) f << "example\t" << flat(e) << '\n';
+    f << "end\n";
+}
+
+bool load_outcome(const std::string& path, Outcome& o, Tally& t) {
+    std::ifstream f(path);
+    std::string line;
+    bool ended = false;
+    while (std::getline(f, line)) {
+        std::vector<std::string> v;
+        std::size_t from = 0;
+        for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+            v.push_back(line.substr(from, tab - from));
+        v.push_back(line.substr(from));
+        if (v[0] == "row" && v.size() == 4)
+            o.rows.push_back({v[1], std::stol(v[2]), v[3]});
+        else if (v[0] == "unnamed" && v.size() == 2)
+            o.unnamed += std::stol(v[1]);
+        else if (v[0] == "misnamed" && v.size() == 2)
+            o.misnamed += std::stol(v[1]);
+        else if (v[0] == "violation" && v.size() == 3)
+            t.violations[v[1]] += std::stol(v[2]);
+        else if (v[0] == "example" && v.size() == 2 && t.examples.size() < 200)
+            t.examples.push_back(v[1]);
+        else if (v[0] == "end")
+            ended = true;
+    }
+    return ended;
+}
+
+// Runs the phases, up to `jobs` at a time in child processes; each phase
+// has a temporary directory of its own, as a second user's runs would.
+Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
+                   const std::function<void(const Outcome::Row&)>& print) {
+    auto prepare = [&c](const Phase& p) {
+        c.tmp = c.work + "/tmp-" + p.name;
+        fs::create_directories(c.tmp);
+        ::setenv("TMPDIR", c.tmp.c_str(), 1);
+    };
+    Outcome all;
+    all.shown = print;
+    if (jobs <= 1) {
+        for (const auto& p : phases) {
+            prepare(p);
+            p.run(all);
+        }
+        return all;
+    }
+    const std::string outs = c.work + "/tmp-outcomes";
+    fs::create_directories(outs);
+    std::map<pid_t, std::string> running;
+    std::size_t next = 0;
+    while (next < phases.size() || !running.empty()) {
+        if (next < phases.size() && static_cast<int>(running.size()) < jobs) {
+            const Phase& p = phases[next++];
+            std::fflush(stdout);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                prepare(p);
+                Outcome o;
+                o.shown = print;
+                p.run(o);
+                save_outcome(outs + "/" + p.name, o, c.tally);
+                std::fflush(stdout);
+                ::_exit(0);
+            }
+            if (pid < 0)
+                c.tally.violation("harness", "phase " + p.name + ": fork failed");
+            else
+                running[pid] = p.name;
+            continue;
+        }
+        int st = 0;
+        const pid_t pid = ::wait(&st);
+        if (pid < 0) break;
+        auto it = running.find(pid);
+        if (it == running.end()) continue;
+        Outcome o;
+        if (!WIFEXITED(st) || WEXITSTATUS(st) != 0 ||
+            !load_outcome(outs + "/" + it->second, o, c.tally))
+            c.tally.violation("harness", "phase " + it->second + " ended without its outcome");
+        for (auto& r : o.rows) all.rows.push_back(std::move(r));
+        all.unnamed += o.unnamed;
+        all.misnamed += o.misnamed;
+        running.erase(it);
+    }
+    return all;
+}
+
 std::string mount_work(const std::string& dir, bool& mounted) {
     // A tmpfs keeps the campaign off the shared disk and its flushes cheap.
     mounted =
@@ -1368,6 +1497,7 @@ int main(int argc, char** argv) {
     std::string level = "quick";
     Campaign c;
     std::string dir = "/var/tmp";
+    int jobs = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--quick")
@@ -1388,16 +1518,24 @@ int main(int argc, char** argv) {
             c.onlyGood = std::string(argv[++i]) == "good";
             const std::string e = argv[++i];
             c.onlyErr = e == "EIO" ? EIO : e == "EACCES" ? EACCES : ENOSPC;
-        } else if (a == "--kills" && i + 1 < argc)
+        } else if (a == "--jobs" && i + 1 < argc)
+            jobs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--kills" && i + 1 < argc)
             size.killTrials = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr,
-                         "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] "
-                         "[--plant torn|temp|ini|log|again|outside]\n",
-                         argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] [--jobs N] "
+                "[--plant torn|temp|ini|log|again|outside]\n",
+                argv[0]);
             return 2;
         }
     }
+    // The long campaigns use every processor; the test command's runs one.
+    if (jobs == 0)
+        jobs = level == "quick"
+                   ? 1
+                   : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     std::string tmpl = dir + "/qm-torture-XXXXXX";
     if (!::mkdtemp(tmpl.data())) {
         std::perror("mkdtemp");
@@ -1406,72 +1544,82 @@ int main(int argc, char** argv) {
     c.work = tmpl;
     bool mounted = false;
     const std::string where = mount_work(c.work, mounted);
-    fs::create_directories(c.work + "/tmp");
-    // The runs keep their list files in a temporary directory of their own.
-    ::setenv("TMPDIR", (c.work + "/tmp").c_str(), 1);
     ::unsetenv("winbootdir");
     if (!c.plant.empty()) ::setenv("QM_TORTURE_PLANT", c.plant.c_str(), 1);
 
     const auto t0 = Clock::now();
-    std::printf("torture campaign (%s, seed %llu) in %s on %s\n", level.c_str(),
-                static_cast<unsigned long long>(c.seed), c.work.c_str(), where.c_str());
+    std::printf("torture campaign (%s, seed %llu, %d at a time) in %s on %s\n", level.c_str(),
+                static_cast<unsigned long long>(c.seed), jobs, c.work.c_str(), where.c_str());
     std::fflush(stdout);
 
-    struct Row {
-        std::string what;
-        long runs;
-        std::string note;
-    };
-    std::vector<Row> rows;
-    auto row = [&](std::string what, long runs, std::string note) {
-        std::printf("  %-44s %8ld   %s  (%.0f s)\n", what.c_str(), runs, note.c_str(), since(t0));
-        std::fflush(stdout);
-        rows.push_back({std::move(what), runs, std::move(note)});
-    };
-
+    // The phases, each on trees of its own, so that they can run side by side.
+    std::vector<Phase> phases;
     const bool one = c.onlyK != 0;
     if (!one && (c.plant.empty() || c.plant != "ini")) {
         for (bool move : {false, true}) {
-            const int trials = c.plant.empty() ? size.killTrials : 10;
-            KillStats ks = kill_trials(c, move, trials, size.killTree);
-            row(std::string("kill trials, ") + (move ? "move" : "copy") + " mode", ks.trials,
-                std::to_string(ks.killed) + " killed mid-run, " + std::to_string(ks.finished) +
-                    " ended first; " + std::to_string(size.killTree.files) + " files, " +
-                    std::to_string(size.killTree.levels) + " levels, up to " +
-                    std::to_string(size.killTree.big >> 20) + " MiB");
+            phases.push_back(
+                {move ? "kill-move" : "kill-copy", [&c, &size, move](Outcome& o) {
+                     const int trials = c.plant.empty() ? size.killTrials : 10;
+                     KillStats ks = kill_trials(c, move, trials, size.killTree);
+                     o.row(std::string("kill trials, ") + (move ? "move" : "copy") + " mode",
+                           ks.trials,
+                           std::to_string(ks.killed) + " killed mid-run, " +
+                               std::to_string(ks.finished) + " ended first; " +
+                               std::to_string(size.killTree.files) + " files, " +
+                               std::to_string(size.killTree.levels) + " levels, up to " +
+                               std::to_string(size.killTree.big >> 20) + " MiB");
+                 }});
         }
     }
     if (!one && (c.plant.empty() || c.plant == "ini")) {
-        const long e = edit_trials(c, c.plant.empty() ? size.editTrials : 40);
-        row("kill trials during batch edits", e, "add and remove, killed at random");
+        phases.push_back({"edit", [&c, &size](Outcome& o) {
+                              const long e = edit_trials(c, c.plant.empty() ? size.editTrials : 40);
+                              o.row("kill trials during batch edits", e,
+                                    "add and remove, killed at random");
+                          }});
     }
-    long unnamed = 0, misnamed = 0;
     if (c.plant.empty()) {
-        const std::vector<int> errs{ENOSPC, EIO, EACCES};
         for (bool move : {false, true}) {
             if (one && move != (c.onlyMove == 1)) continue;
-            FaultTree ft{c.work + "/fault", size.faultTree, c.seed + 11};
-            FaultStats f = fault_trials(c, move, ft, errs, size.allErrs, size.maxK);
-            unnamed += f.unnamed;
-            misnamed += f.misnamed;
-            row(std::string("faulted runs, ") + (move ? "move" : "copy") + " mode", f.runs,
-                "every call k of " +
-                    std::to_string(c.tally.counts[std::string("calls of a ") +
-                                                  (move ? "move" : "copy") + " run"]) +
-                    " (" + std::to_string(size.faultTree.files) + " files), once and for good, " +
-                    (size.allErrs ? "ENOSPC, EIO, EACCES each" : "ENOSPC/EIO/EACCES in turn") +
-                    "; " + std::to_string(f.harmless) + " harmless, " + std::to_string(f.named) +
-                    " named, " + std::to_string(f.misnamed) + " misnamed, " +
-                    std::to_string(f.unnamed) + " unnamed");
+            const std::string name = move ? "fault-move" : "fault-copy";
+            phases.push_back(
+                {name, [&c, &size, move, name](Outcome& o) {
+                     const std::vector<int> errs{ENOSPC, EIO, EACCES};
+                     FaultTree ft{c.work + "/" + name, size.faultTree, c.seed + 11};
+                     FaultStats f = fault_trials(c, move, ft, errs, size.allErrs, size.maxK);
+                     o.unnamed += f.unnamed;
+                     o.misnamed += f.misnamed;
+                     const std::string mode = move ? "move" : "copy";
+                     o.row("faulted runs, " + mode + " mode", f.runs,
+                           "every call k of " +
+                               std::to_string(c.tally.counts["calls of a " + mode + " run"]) +
+                               " (" + std::to_string(size.faultTree.files) +
+                               " files), once and for good, " +
+                               (size.allErrs ? "ENOSPC, EIO, EACCES each"
+                                             : "ENOSPC/EIO/EACCES in turn") +
+                               "; " + std::to_string(f.harmless) + " harmless, " +
+                               std::to_string(f.named) + " named, " + std::to_string(f.misnamed) +
+                               " misnamed, " + std::to_string(f.unnamed) + " unnamed");
+                 }});
         }
         if (!one) {
-            std::string note;
-            const long fr = full_disk(c, note);
-            row("full disk runs, move mode", fr, note);
-            row("sources changing during their copy", changing_sources(c),
-                "grows, shrinks, is replaced, is rewritten in place; copy and move mode");
+            phases.push_back({"disk", [&c](Outcome& o) {
+                                  std::string note;
+                                  const long fr = full_disk(c, note);
+                                  o.row("full disk runs, move mode", fr, note);
+                                  o.row("sources changing during their copy", changing_sources(c),
+                                        "grows, shrinks, is replaced, is rewritten in place; "
+                                        "copy and move mode");
+                              }});
         }
     }
+    auto print_row = [&](const Outcome::Row& r) {
+        std::printf("  %-44s %8ld   %s  (%.0f s)\n", r.what.c_str(), r.runs, r.note.c_str(),
+                    since(t0));
+        std::fflush(stdout);
+    };
+    const Outcome all = run_phases(c, phases, jobs, print_row);
+    const long unnamed = all.unnamed, misnamed = all.misnamed;
 
     long total = 0;
     std::printf("\nviolations:\n");
