@@ -8,6 +8,8 @@
 #
 #   bench/window.sh [FILES [DIRS [BIG-MiB]]]     default 20000 200 0
 #
+# REPEAT=N (default 3) runs each contestant N times on each phase; the table
+# shows the medians, and every time is printed below it.
 # SAME_ONLY=1 times the no-change run alone, on one target that cp -a made
 # (for trees too large to copy four times); MODES="shown" leaves out the
 # hidden window.
@@ -68,6 +70,7 @@ sync
 find "$root/src" -type f -exec cat {} + >/dev/null   # warm
 
 read -r -a modes <<<"${MODES:-shown hidden}"
+repeat=${REPEAT:-3}
 same_only=${SAME_ONLY:-0}
 for m in "${modes[@]}" headless; do
   mkdir -p "$root/p-$m" "$root/t-$m"
@@ -124,40 +127,64 @@ run_headless() {
   "$bench_bin" --replicate "$root/p-headless" "$root/src" "$root/t-headless" >"$root/tim-headless-$1"
 }
 
+# median V...: the middle of the values (the lower middle of an even count).
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
 declare -A T C
+# phase NAME "RSYNC-OPTIONS": each contestant on the same trees, REPEAT
+# times (default 3); the table takes the median of each.
 phase() {
-  local p=$1 rsync_opts
+  local p=$1 rsync_opts r m
   read -ra rsync_opts <<<"$2"
-  sync
-  T[$p,rsync]=$(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")
-  sync
-  # The windows take turns at going first, so that neither always meets
-  # the disk as the other left it.
-  local order=("${modes[@]}")
-  if (( ${#modes[@]} == 2 )) && [ "$p" = same ]; then order=("${modes[1]}" "${modes[0]}"); fi
-  for m in "${order[@]}"; do
-    run_program "$m" "$p"
-    T[$p,$m]=$(run_s "$root/tim-$m-$p")
+  local -A tv cv
+  for r in $(seq "$repeat"); do
+    # Work for this turn: empty targets for a first copy, 1 % of the files
+    # one byte longer for a changed run.
+    if [ "$p" = first ]; then
+      for m in rsync "${modes[@]}" headless; do rm -rf "$root/t-$m"; mkdir "$root/t-$m"; done
+    elif [ "$p" = changed ]; then
+      while read -r f; do printf x >>"$f"; done <"$root/changed"
+    fi
     sync
+    tv[rsync]+=" $(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")"
+    sync
+    # The windows take turns at going first, so that neither always meets
+    # the disk as the other left it.
+    local order=("${modes[@]}") flip=0
+    [ "$p" = same ] && flip=1
+    if (( ${#modes[@]} == 2 && (r + flip) % 2 == 0 )); then
+      order=("${modes[1]}" "${modes[0]}")
+    fi
+    for m in "${order[@]}"; do
+      run_program "$m" "$p"
+      tv[$m]+=" $(run_s "$root/tim-$m-$p")"
+      cv[$m]+=" $(field "$root/tim-$m-$p" run-s cpu-s)"
+      sync
+    done
+    run_headless "$p"
+    tv[headless]+=" $(awk '{ print $1 }' "$root/tim-headless-$p")"
+    cv[headless]+=" $(awk '{ print $5 }' "$root/tim-headless-$p")"
   done
-  run_headless "$p"
-  T[$p,headless]=$(awk '{ print $1 }' "$root/tim-headless-$p")
-  C[$p,headless]=$(awk '{ print $5 }' "$root/tim-headless-$p")
-  for m in "${modes[@]}"; do C[$p,$m]=$(field "$root/tim-$m-$p" run-s cpu-s); done
+  for m in rsync "${modes[@]}" headless; do
+    # shellcheck disable=SC2086
+    T[$p,$m]=$(median ${tv[$m]})
+    # shellcheck disable=SC2086
+    [ "$m" = rsync ] || C[$p,$m]=$(median ${cv[$m]})
+    R[$p,$m]=${tv[$m]# }
+  done
   T[$p,load]=$(cut -d' ' -f1 /proc/loadavg)
 }
+declare -A R
 
 phases=(first same changed)
 if [ "$same_only" = 1 ]; then
   phases=(same)
   phase same "-rt"
 else
+  find "$root/src" -type f | awk 'NR % 100 == 0' >"$root/changed"
+  changed=$(wc -l <"$root/changed")
   phase first "-rt --whole-file"
   phase same "-rt"
-  # 1 % of the files change: one byte longer, and a newer time.
-  find "$root/src" -type f | awk 'NR % 100 == 0' >"$root/changed"
-  while read -r f; do printf x >>"$f"; done <"$root/changed"
-  changed=$(wc -l <"$root/changed")
   phase changed "-rt"
 fi
 
@@ -168,7 +195,7 @@ done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%5.2fx", a / b; else print "  -  " }'; }
 echo
-echo "figures in seconds; the run's two-second pause per entry is not in them"
+echo "figures in seconds, medians of $repeat runs; the run's two-second pause per entry is not in them"
 printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s %-5s\n' "" "shown" "hidden" "headless" "rsync" \
   "shown/" "hidden/" "shown/" "load"
 printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s\n' "" "" "" "" "" "rsync" "shown" "headless"
@@ -184,6 +211,10 @@ for p in "${phases[@]}"; do
     "${T[$p,load]}"
 done
 echo "(rsync -rt --whole-file for the first copy, rsync -rt after)"
+echo "each run, in the order taken:"
+for p in "${phases[@]}"; do
+  for m in rsync "${modes[@]}" headless; do printf '  %-8s %-9s %s\n' "$p" "$m" "${R[$p,$m]}"; done
+done
 echo "processor time of the run (user + system, all threads), seconds:"
 for p in "${phases[@]}"; do
   printf '  %-20s shown %7.3f  hidden %7.3f  headless %7.3f\n' "$p" "${C[$p,shown]}" \

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStaticText>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -102,8 +103,8 @@ public:
         setUniformItemSizes(true);
     }
 
-    // Rebuilt only when its lines changed; during a run the list often
-    // comes back to lines it showed a frame ago.
+    // Only the lines that changed are touched; during a run the list often
+    // comes back to lines it showed a frame ago, or keeps its ancestors.
     void sync() {
         const auto& lines = list_.lines();
         int open = -1;
@@ -112,13 +113,24 @@ public:
         QSignalBlocker block(this);
         if (!sameLines(lines, open)) {
             setUpdatesEnabled(false);
-            clear();
-            int row = 0;
-            for (const auto& l : lines) {
-                auto* item = new QListWidgetItem(row <= open ? opened_ : closed_, q(l.label), this);
-                item->setData(kPathRole, q(l.path));
-                item->setData(kDepthRole, l.depth);
-                ++row;
+            const int n = static_cast<int>(lines.size());
+            while (count() > n) delete takeItem(count() - 1);
+            for (int row = 0; row < n; ++row) {
+                const auto& l = lines[static_cast<std::size_t>(row)];
+                const bool wasOpen = row <= shownOpen_;
+                if (row < static_cast<int>(shown_.size())) {
+                    const auto& was = shown_[static_cast<std::size_t>(row)];
+                    QListWidgetItem* it = item(row);
+                    if (was.label != l.label) it->setText(q(l.label));
+                    if (was.path != l.path) it->setData(kPathRole, q(l.path));
+                    if (was.depth != l.depth) it->setData(kDepthRole, l.depth);
+                    if (wasOpen != (row <= open)) it->setIcon(row <= open ? opened_ : closed_);
+                } else {
+                    auto* it =
+                        new QListWidgetItem(row <= open ? opened_ : closed_, q(l.label), this);
+                    it->setData(kPathRole, q(l.path));
+                    it->setData(kDepthRole, l.depth);
+                }
             }
             shown_ = lines;
             shownOpen_ = open;
@@ -166,6 +178,36 @@ private:
     const QIcon opened_, closed_;
     std::vector<ui::DirectoryList::Line> shown_;
     int shownOpen_ = -1;
+};
+
+// A frame whose caption sits on its top line, so that the controls the
+// layout puts near the top stay inside it. Drawn by hand: a style sheet
+// would route every control inside through the slow style-sheet style.
+class FrameBox : public QGroupBox {
+public:
+    FrameBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {
+        title_.setTextFormat(Qt::PlainText);
+        title_.setText(title);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QFontMetrics fm = fontMetrics();
+        const int line = fm.height() / 2;
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, line + 0.5, -0.5, -0.5), 2, 2);
+        const QSizeF size = title_.size();
+        const int left = 6, pad = 2;
+        p.fillRect(QRect(left, 0, static_cast<int>(size.width()) + 2 * pad, fm.height()),
+                   palette().window());
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawStaticText(left + pad, (fm.height() - static_cast<int>(size.height())) / 2, title_);
+    }
+
+private:
+    QStaticText title_;  // shaped once, not at every paint of a control inside
 };
 
 // A drive list; the drives are read again each time it opens, so that a
@@ -234,6 +276,10 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     form.Timer1.changed.connect(syncTimer);
     form.changed.connect([this] { syncWindow(); });
     syncWindow();
+    // A run turns the hourglass on and off for every directory it reads;
+    // the pointer follows at the frame rate like the controls.
+    syncPointer();
+    redraw_.follow(form.changed, [this] { syncPointer(); });
 
     frameTimer_.setSingleShot(true);
     connect(&frameTimer_, &QTimer::timeout, this, [this] { redraw_.frame(); });
@@ -312,6 +358,9 @@ void MainWindow::buildControls() {
         const auto& g = c.geometry();
         w->setGeometry(px(g.left), px(g.top), px(g.width), px(g.height));
         w->setObjectName(q(c.name()));
+        // Filled by itself, a control that changes is repainted alone, not
+        // with the frame and the controls behind it.
+        if (!dynamic_cast<ui::Frame*>(&c)) w->setAutoFillBackground(true);
         widgets_[c.name()] = w;
         follow(redraw_, c, w);
     };
@@ -321,13 +370,7 @@ void MainWindow::buildControls() {
 
     for (ui::Control* c : form_.controls()) {
         if (auto* f = dynamic_cast<ui::Frame*>(c)) {
-            auto* box = new QGroupBox(q(f->caption()), host(*c));
-            // The caption sits on the top line, so that the controls the
-            // layout puts near the top stay inside the frame.
-            box->setStyleSheet(
-                "QGroupBox { border: 1px solid palette(mid); border-radius: 2px;"
-                " margin-top: 0.5em; }"
-                "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }");
+            auto* box = new FrameBox(q(f->caption()), host(*c));
             containers[c->name()] = box;
             place(*c, box);
         } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
@@ -416,7 +459,13 @@ void MainWindow::buildControls() {
             auto sync = [p, w] {
                 if (w->minimum() != p->min() || w->maximum() != p->max())
                     w->setRange(p->min(), p->max());
-                if (w->value() != p->value()) w->setValue(p->value());
+                if (w->value() != p->value()) {
+                    // setValue repaints at once, outside the frame; with
+                    // updates off it only marks the bar for the frame's paint.
+                    w->setUpdatesEnabled(false);
+                    w->setValue(p->value());
+                    w->setUpdatesEnabled(true);
+                }
             };
             sync();
             redraw_.follow(p->changed, sync);
@@ -478,14 +527,16 @@ void MainWindow::buildControls() {
     setFixedSize(sizeHint());
 }
 
+void MainWindow::syncPointer() {
+    if (form_.mousePointer() == pointer_) return;
+    pointer_ = form_.mousePointer();
+    if (pointer_ == ui::MousePointer::Hourglass)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
+}
+
 void MainWindow::syncWindow() {
-    if (form_.mousePointer() != pointer_) {
-        pointer_ = form_.mousePointer();
-        if (pointer_ == ui::MousePointer::Hourglass)
-            setCursor(Qt::WaitCursor);
-        else
-            unsetCursor();
-    }
     if (form_.ended()) {
         close();
         return;

@@ -48,6 +48,7 @@ private:
     void buildControls();
     void buildMenus();
     void syncWindow();
+    void syncPointer();
 
     ui::Form1& form_;
     std::map<std::string, QWidget*> widgets_;

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <filesystem>
 
 #include "view/services.h"
 #include "view/window_fixture.h"
@@ -77,14 +78,22 @@ std::vector<std::string> differences(ui::Form1& form, view::MainWindow& w) {
             auto* list = qobject_cast<QListWidget*>(widget);
             QStringList shown, model;
             for (int i = 0; i < list->count(); ++i)
-                shown << list->item(i)->text() + "=" + list->item(i)->data(Qt::UserRole).toString();
+                shown << list->item(i)->text() + "=" +
+                             list->item(i)->data(Qt::UserRole).toString() + "@" +
+                             list->item(i)->data(Qt::UserRole + 1).toString();
             int open = -1;
             for (std::size_t i = 0; i < t->lines().size(); ++i) {
-                model << q(t->lines()[i].label) + "=" + q(t->lines()[i].path);
+                model << q(t->lines()[i].label) + "=" + q(t->lines()[i].path) + "@" +
+                             QString::number(t->lines()[i].depth);
                 if (t->lines()[i].open) open = static_cast<int>(i);
             }
             differ(n, shown.join("|"), model.join("|"));
             differ(n + " open line", QString::number(list->currentRow()), QString::number(open));
+            // An open folder down to the open line, a closed one below it.
+            for (int i = 0; i < list->count(); ++i)
+                if ((list->item(i)->icon().cacheKey() == list->item(0)->icon().cacheKey()) !=
+                    (i <= open))
+                    out.push_back(n + ": line " + std::to_string(i) + " has the wrong folder");
         }
         if (auto* d = dynamic_cast<ui::DriveList*>(c))
             differ(n, qobject_cast<QComboBox*>(widget)->currentText(), q(d->drive()));
@@ -200,10 +209,26 @@ TEST_F(DrawingTest, ADirectoryListReturningToItsLinesIsNotRebuilt) {
     (void)form->BronTree.setPath(prog / "src");
     w.drawNow();
     EXPECT_EQ(tree->item(tree->count() - 1), first);
-    // Opening the subdirectory keeps the paths but moves the open line.
+    // Opening the subdirectory keeps the paths but moves the open line;
+    // the lines that stay are the same items.
+    QListWidgetItem* root = tree->item(0);
     (void)form->BronTree.setPath(prog / "src/one");
     w.drawNow();
     EXPECT_EQ(tree->currentItem()->text(), "one");
+    EXPECT_EQ(tree->item(0), root);
+    EXPECT_EQ(tree->item(tree->count() - 1), first);
+    EXPECT_EQ(differences(*form, w), std::vector<std::string>());
+    // Up to the root and down elsewhere: fewer lines, then other ones.
+    mkdirs(prog / "src/two/deeper");
+    (void)form->BronTree.setPath(std::filesystem::path(prog.path()).root_path().string());
+    w.drawNow();
+    EXPECT_EQ(differences(*form, w), std::vector<std::string>());
+    (void)form->BronTree.setPath(prog / "src/two/deeper");
+    w.drawNow();
+    EXPECT_EQ(tree->item(0), root);
+    EXPECT_EQ(differences(*form, w), std::vector<std::string>());
+    (void)form->BronTree.setPath(prog / "src");
+    w.drawNow();
     EXPECT_EQ(differences(*form, w), std::vector<std::string>());
 }
 

@@ -338,9 +338,14 @@ TEST_F(WindowTest, TheProgressBarAndTheCountBoxesShowWhatTheRunSets) {
 TEST_F(WindowTest, TheHourglassShowsWhileTheModelAsksForIt) {
     auto& w = open();
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    // Drawn with the frame, as the controls are.
     form->setMousePointer(ui::MousePointer::Hourglass);
+    w.drawNow();
     EXPECT_EQ(w.cursor().shape(), Qt::WaitCursor);
     form->setMousePointer(ui::MousePointer::Default);
+    form->setMousePointer(ui::MousePointer::Hourglass);
+    form->setMousePointer(ui::MousePointer::Default);
+    w.drawNow();
     EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
 }
 
