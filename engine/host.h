@@ -35,8 +35,19 @@ struct FileStamp {
 // order listed_before gives. Never changed once made: a run keeps the one
 // it works through while the list reads again.
 struct FileListing {
-    std::vector<std::string> names;
-    std::vector<FileStamp> stamps;  // of each of names
+    // The files as the read found them, and the order they are listed in:
+    // the i-th file listed is entries[order[i]]. The read's own entries
+    // are kept, not copied: a directory of many files is held once.
+    std::vector<os::DirEntry> entries;
+    std::vector<std::uint32_t> order;
+
+    std::size_t size() const { return order.size(); }
+    const std::string& name(std::size_t i) const { return entries[order[i]].name; }
+    FileStamp stamp(std::size_t i) const {
+        const os::DirEntry& e = entries[order[i]];
+        return {e.size, e.mtime};
+    }
+    std::vector<std::string> names() const;
 };
 
 // The order of a file list: letters compared without their case, then the

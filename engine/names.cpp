@@ -6,6 +6,13 @@
 
 namespace qm::engine {
 
+std::vector<std::string> FileListing::names() const {
+    std::vector<std::string> out;
+    out.reserve(size());
+    for (std::size_t i = 0; i < size(); ++i) out.push_back(name(i));
+    return out;
+}
+
 bool listed_before(const std::string& a, const std::string& b) {
     auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     const std::size_t n = std::min(a.size(), b.size());

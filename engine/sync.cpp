@@ -192,16 +192,20 @@ void Engine::syncFiles() {
     // read; held here, so that a reread meanwhile changes nothing of them.
     const auto source = host_.fileListing(Side::source);
     const auto target = host_.fileListing(Side::target);
-    const std::vector<std::string>& files = source->names;
-    const std::vector<std::string>& targets = target->names;
+    const FileListing& files = *source;
+    const FileListing& targets = *target;
     // Both in listed_before order, so one pass through the target list finds
     // each name; a list in another order is looked up by a hash instead.
-    const bool merge = std::is_sorted(files.begin(), files.end(), listed_before) &&
-                       std::is_sorted(targets.begin(), targets.end(), listed_before);
+    auto sorted = [](const FileListing& l) {
+        for (std::size_t i = 1; i < l.size(); ++i)
+            if (listed_before(l.name(i), l.name(i - 1))) return false;
+        return true;
+    };
+    const bool merge = sorted(files) && sorted(targets);
     std::unordered_map<std::string_view, std::size_t> index;
     if (!merge) {
         index.reserve(targets.size());
-        for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets[i], i);
+        for (std::size_t i = 0; i < targets.size(); ++i) index.emplace(targets.name(i), i);
     }
     std::size_t cursor = 0;
     // The target file of that name, if there is one. Names are unique in a
@@ -211,8 +215,8 @@ void Engine::syncFiles() {
             auto t = index.find(name);
             return t == index.end() ? std::nullopt : std::optional(t->second);
         }
-        while (cursor < targets.size() && listed_before(targets[cursor], name)) ++cursor;
-        if (cursor < targets.size() && targets[cursor] == name) return cursor;
+        while (cursor < targets.size() && listed_before(targets.name(cursor), name)) ++cursor;
+        if (cursor < targets.size() && targets.name(cursor) == name) return cursor;
         return std::nullopt;
     };
 
@@ -225,12 +229,12 @@ void Engine::syncFiles() {
     int count = 0;
     for (int i = 0; i < n && !host_.ending(); ++i) {
         host_.setProgressValue(i);
-        const std::string& name = files[static_cast<std::size_t>(i)];
+        const std::string& name = files.name(static_cast<std::size_t>(i));
         if (is_temp_name(name) || (listsHere && is_list_file_name(name))) continue;
-        const FileStamp& src = source->stamps[static_cast<std::size_t>(i)];
+        const FileStamp src = files.stamp(static_cast<std::size_t>(i));
         const auto t = find(name);
         if (t) {
-            const FileStamp& dst = target->stamps[*t];
+            const FileStamp dst = targets.stamp(*t);
             if (dst.size == src.size && sameTime(src.mtime, dst.mtime)) {
                 yieldIfDue();
                 continue;
@@ -458,9 +462,10 @@ bool Engine::removeLeftovers() {
     auto& os = os::current();
     std::vector<std::string> stale;
     const auto listed = host_.fileListing(Side::target);
-    for (const auto* names : {&host_.hiddenFileNames(Side::target), &listed->names})
-        for (const auto& n : *names)
-            if (is_temp_name(n)) stale.push_back(n);
+    for (const auto& n : host_.hiddenFileNames(Side::target))
+        if (is_temp_name(n)) stale.push_back(n);
+    for (std::size_t i = 0; i < listed->size(); ++i)
+        if (is_temp_name(listed->name(i))) stale.push_back(listed->name(i));
     bool removed = false;
     for (const auto& n : stale) {
         auto d = os.remove_file(TargetPath + n);

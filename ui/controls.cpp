@@ -203,6 +203,8 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
             all[kept - 1] = std::move(e);
     }
     all.resize(kept);
+    // A directory of many subdirectories and few files keeps little.
+    if (kept < all.capacity() / 2) all.shrink_to_fit();
     // Sorted by position rather than by moving whole entries, in runs that
     // are then merged, each step a short one.
     constexpr std::size_t kRun = 4096;
@@ -226,14 +228,8 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
         }
     }
     auto made = std::make_shared<engine::FileListing>();
-    made->names.reserve(kept);
-    made->stamps.reserve(kept);
-    for (std::size_t i = 0; i < kept; ++i) {
-        auto& e = all[order[i]];
-        made->stamps.push_back({e.size, e.mtime});
-        made->names.push_back(std::move(e.name));
-        if (i % kRun == kRun - 1) pace();
-    }
+    made->entries = std::move(all);
+    made->order = std::move(order);
     listing_ = std::move(made);
     changed.emit();
 }

@@ -335,9 +335,9 @@ public:
     // when given, is called now and then while it is sorted.
     void show(os::Result<std::vector<os::DirEntry>> listing,
               const std::function<bool()>& between = {});
-    int listCount() const { return static_cast<int>(listing_->names.size()); }
-    const std::string& list(int i) const { return listing_->names[static_cast<std::size_t>(i)]; }
-    const std::vector<std::string>& files() const { return listing_->names; }
+    int listCount() const { return static_cast<int>(listing_->size()); }
+    const std::string& list(int i) const { return listing_->name(static_cast<std::size_t>(i)); }
+    std::vector<std::string> files() const { return listing_->names(); }
     // The names and their lengths and times, as the last read found them;
     // held by whoever still works through them after the next read.
     std::shared_ptr<const engine::FileListing> listing() const { return listing_; }

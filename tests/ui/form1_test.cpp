@@ -117,13 +117,13 @@ TEST_F(Form1Test, AFileListIsSortedAndAHeldListingOutlivesARereadOfItsDirectory)
     f.Brondir.setPath(prog / "many");
     auto held = f.Brondir.listing();
     std::sort(names.begin(), names.end(), engine::listed_before);
-    ASSERT_EQ(held->names, names);
-    ASSERT_EQ(held->stamps.size(), names.size());
+    ASSERT_EQ(held->names(), names);
+    ASSERT_EQ(held->size(), names.size());
     for (std::size_t i = 0; i < names.size(); i += 997) {
         auto st = os::current().stat(prog / ("many/" + names[i]));
         ASSERT_TRUE(st);
-        EXPECT_EQ(held->stamps[i].size, st->size) << names[i];
-        EXPECT_EQ(held->stamps[i].mtime.sec, st->mtime.sec) << names[i];
+        EXPECT_EQ(held->stamp(i).size, st->size) << names[i];
+        EXPECT_EQ(held->stamp(i).mtime.sec, st->mtime.sec) << names[i];
     }
 
     ASSERT_TRUE(os::current().remove_file(prog / ("many/" + names[0])));
@@ -132,10 +132,10 @@ TEST_F(Form1Test, AFileListIsSortedAndAHeldListingOutlivesARereadOfItsDirectory)
                    [&] { return ++paced, true; });
     EXPECT_EQ(f.Brondir.listCount(), 5999);
     EXPECT_GE(paced, 3) << "called while sorting";
-    EXPECT_EQ(held->names, names) << "the held listing is not changed";
+    EXPECT_EQ(held->names(), names) << "the held listing is not changed";
     f.Brondir.setPath(prog / "nowhere", false);
     EXPECT_EQ(f.Brondir.listCount(), 0) << "nothing of another path is kept";
-    EXPECT_EQ(held->names.size(), 6000u);
+    EXPECT_EQ(held->size(), 6000u);
 }
 
 TEST_F(Form1Test, ControlsAndMenusAreThoseOfTheWindowDescription) {
