@@ -114,6 +114,10 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     form.Timer1.changed.connect(syncTimer);
     form.changed.connect([this] { syncWindow(); });
     syncWindow();
+    // A run turns the hourglass on and off for every directory it reads;
+    // the pointer follows at the frame rate like the controls.
+    syncPointer();
+    redraw_.follow(form.changed, [this] { syncPointer(); });
 }
 
 MainWindow::~MainWindow() {
@@ -457,13 +461,18 @@ void MainWindow::command(int id, int code, HWND from) {
     }
 }
 
-void MainWindow::syncWindow() {
-    if (form_.ended()) return;  // the message loop ends; nothing more to show
+void MainWindow::syncPointer() {
+    if (form_.ended() || form_.mousePointer() == pointer_) return;
+    pointer_ = form_.mousePointer();
     POINT p{};
     ::GetCursorPos(&p);
     if (::WindowFromPoint(p) && ::GetAncestor(::WindowFromPoint(p), GA_ROOT) == hwnd_)
-        ::SetCursor(::LoadCursorW(
-            nullptr, form_.mousePointer() == ui::MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
+        ::SetCursor(
+            ::LoadCursorW(nullptr, pointer_ == ui::MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
+}
+
+void MainWindow::syncWindow() {
+    if (form_.ended()) return;  // the message loop ends; nothing more to show
     if (form_.minimized() != minimizedByModel_) {
         minimizedByModel_ = form_.minimized();
         if (minimizedByModel_)

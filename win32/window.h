@@ -72,6 +72,7 @@ private:
     void follow(ui::Control& c, HWND w);
     void command(int id, int code, HWND from);
     void syncWindow();
+    void syncPointer();
     void syncTree(Tree& t);
     void openTreeLine(Tree& t);
     void drawTreeLine(const DRAWITEMSTRUCT& d);
@@ -96,7 +97,9 @@ private:
     std::vector<ui::MenuItem*> items_;
     std::vector<Tree> trees_;
     ui::Redraw redraw_;
-    // What syncWindow last applied, so that it acts on changes only.
+    // What syncWindow and syncPointer last applied, so that they act on
+    // changes only.
+    ui::MousePointer pointer_ = ui::MousePointer::Default;
     bool shownByModel_ = false;
     bool minimizedByModel_ = false;
 };
