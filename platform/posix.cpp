@@ -178,23 +178,11 @@ public:
         if (!d) return std::unexpected(fail("read directory", dir));
         std::vector<DirEntry> out;
         const int dfd = ::dirfd(d);
-        // Counted first, which costs little beside the stats: a listing of
-        // many entries then never holds twice its size while it grows.
-        std::size_t count = 0;
-        errno = 0;
-        while (::readdir(d)) {
-            if (++count % 4096 == 0 && between && !between()) {
-                ::closedir(d);
-                return std::unexpected(cancelled("read directory", dir));
-            }
-        }
-        if (errno != 0) {
-            const int err = errno;
-            ::closedir(d);
-            return std::unexpected(fail("read directory", dir, err));
-        }
-        out.reserve(count);
-        ::rewinddir(d);
+        // A large directory is counted once its first entries are in: its
+        // listing then never holds twice its size while it grows. A small
+        // one, the common case, is read once.
+        constexpr std::size_t kCountFrom = 4096;
+        bool counted = false;
         errno = 0;
         while (dirent* e = ::readdir(d)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
@@ -202,11 +190,33 @@ public:
                 ::closedir(d);
                 return std::unexpected(cancelled("read directory", dir));
             }
+            // Taken before counting, which reuses the stream's buffer.
             DirEntry de;
             de.name = e->d_name;
-            if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN) {
+            const unsigned char type = e->d_type;
+            if (!counted && out.size() == kCountFrom) {
+                counted = true;
+                const long here = ::telldir(d);
+                std::size_t more = 1;
+                errno = 0;
+                while (::readdir(d)) {
+                    if (++more % 4096 == 0 && between && !between()) {
+                        ::closedir(d);
+                        return std::unexpected(cancelled("read directory", dir));
+                    }
+                }
+                if (errno != 0) {
+                    const int err = errno;
+                    ::closedir(d);
+                    return std::unexpected(fail("read directory", dir, err));
+                }
+                out.reserve(out.size() + more);
+                ::seekdir(d, here);
+                errno = 0;
+            }
+            if (type == DT_REG || type == DT_UNKNOWN) {
                 struct stat st {};
-                if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (::fstatat(dfd, de.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
                     errno = 0;  // gone since it was read
                     continue;
                 }
@@ -216,7 +226,7 @@ public:
                             static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
             } else {
                 // Only a file's length and time are of use: not worth a stat.
-                de.kind = e->d_type == DT_DIR ? Kind::dir : Kind::other;
+                de.kind = type == DT_DIR ? Kind::dir : Kind::other;
             }
             de.hidden = is_hidden_name(de.name);
             de.system = de.kind == Kind::other;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "support/tempdir.h"
@@ -98,6 +100,40 @@ TEST(Platform, DetailedListingGivesWhatStatGives) {
     auto missing = sys().list_dir_detailed(dir / "nothing", {});
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().code, os::Errc::not_found);
+}
+
+// A directory large enough to be counted part way through its read: every
+// entry once, with its own kind and length, the ones around the count too.
+TEST(Platform, DetailedListingOfALargeDirectoryHasEveryEntryOnce) {
+    TempDir dir;
+    std::map<std::string, std::uint64_t> files;
+    std::set<std::string> dirs;
+    for (int i = 0; i < 4500; ++i) {
+        // Long names: the read fills its buffer many times over.
+        const std::string name = std::string(80, 'n') + "-" + std::to_string(i);
+        if (i % 6 == 5) {
+            mkdirs(dir / name);
+            dirs.insert(name);
+        } else {
+            write(dir / name, std::string(static_cast<std::size_t>(i % 97), 'x'));
+            files[name] = static_cast<std::uint64_t>(i % 97);
+        }
+    }
+    auto list = sys().list_dir_detailed(dir.path(), {});
+    ASSERT_TRUE(list) << list.error().message();
+    EXPECT_EQ(list->size(), 4500u);
+    std::set<std::string> seen;
+    for (const auto& e : *list) {
+        EXPECT_TRUE(seen.insert(e.name).second) << e.name << " listed twice";
+        if (e.kind == os::Kind::file) {
+            ASSERT_TRUE(files.count(e.name)) << e.name;
+            EXPECT_EQ(e.size, files[e.name]) << e.name;
+        } else {
+            EXPECT_EQ(e.kind, os::Kind::dir) << e.name;
+            EXPECT_TRUE(dirs.count(e.name)) << e.name;
+        }
+    }
+    EXPECT_EQ(seen.size(), files.size() + dirs.size());
 }
 
 TEST(Platform, FlushingFilesKeepsThemAsTheyAre) {
