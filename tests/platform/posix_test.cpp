@@ -2,6 +2,7 @@
 // are never followed; hidden is a matter of the name.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,6 +133,32 @@ TEST(PosixSystem, VolumesAreMountPointsWithoutKernelFileSystems) {
     EXPECT_EQ(sys().volume_root("/"), "/");
     EXPECT_FALSE(sys().volume_ready("/no/such/mount/point"));
     EXPECT_EQ(os::placeholder_root(), "/");
+}
+
+// A volume whose root others may pass through but not list is ready: the
+// directories below it are theirs to use. Checked as a user other than
+// root, whom no permission stops.
+TEST(PosixSystem, AVolumeRootThatCannotBeListedIsReady) {
+    TempDir dir;
+    mkdirs(dir / "root/below");
+    write(dir / "not-a-directory", "x");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod((dir / "root").c_str(), 0711), 0);
+    auto ready_for_others = [&](const std::string& volume) {
+        if (::geteuid() != 0) return sys().volume_ready(volume);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            ::_exit(!dropped ? 2 : sys().volume_ready(volume) ? 0 : 1);
+        }
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 2) << "could not become another user";
+        return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+    };
+    EXPECT_TRUE(ready_for_others(dir / "root"));
+    EXPECT_FALSE(ready_for_others(dir / "not-a-directory"));
+    EXPECT_FALSE(ready_for_others(dir / "gone"));
 }
 
 mode_t mode_of(const std::string& path) {
