@@ -141,12 +141,25 @@ phase() {
     # Work for this turn: empty targets for a first copy, 1 % of the files
     # one byte longer for a changed run.
     if [ "$p" = first ]; then
-      for m in rsync "${modes[@]}" headless; do rm -rf "$root/t-$m"; mkdir "$root/t-$m"; done
+      # Earlier copies are moved aside, not deleted: for some minutes after
+      # it freed many inodes, a file system may make new files far more
+      # slowly (ext4 passes over recently freed ones), which would tax
+      # whichever run came next.
+      if (( r > 1 )); then
+        for m in rsync "${modes[@]}" headless; do
+          mv "$root/t-$m" "$root/old-$m-$r"
+          mkdir "$root/t-$m"
+        done
+      fi
     elif [ "$p" = changed ]; then
       while read -r f; do printf x >>"$f"; done <"$root/changed"
     fi
-    sync
-    tv[rsync]+=" $(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")"
+    # rsync goes first in odd turns and last in even ones: whoever comes
+    # after a run meets the disk as it left it.
+    if (( r % 2 == 1 )); then
+      sync
+      tv[rsync]+=" $(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")"
+    fi
     sync
     # The windows take turns at going first, so that neither always meets
     # the disk as the other left it.
@@ -164,6 +177,10 @@ phase() {
     run_headless "$p"
     tv[headless]+=" $(awk '{ print $1 }' "$root/tim-headless-$p")"
     cv[headless]+=" $(awk '{ print $5 }' "$root/tim-headless-$p")"
+    if (( r % 2 == 0 )); then
+      sync
+      tv[rsync]+=" $(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")"
+    fi
   done
   for m in rsync "${modes[@]}" headless; do
     # shellcheck disable=SC2086
