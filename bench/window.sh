@@ -48,7 +48,7 @@ elapsed() { echo "$(now) $1" | awk '{printf "%.3f", $1 - $2}'; }
 timed() { local t; t=$(now); "$@" >/dev/null; elapsed "$t"; }
 
 # A private X server with a notification area, so that "&Hide" hides.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$root/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$root/display" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$root/display" ] && break; sleep 0.1; done
 DISPLAY=":$(cat "$root/display")"

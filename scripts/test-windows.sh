@@ -40,7 +40,7 @@ if [ ! -f "$WINEPREFIX/.qm-ready-gui" ]; then
 fi
 
 # The window's tests need a display.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$build/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$build/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do
   [ -s "$build/display" ] || kill -0 "$xvfb" 2>/dev/null || break

@@ -4,7 +4,15 @@
 set -euo pipefail
 
 E2E_PIDS=()
+E2E_XVFB=
 cleanup() {
+  local status=$?
+  # A failed test says what became of its X server.
+  if ((status != 0)) && [ -n "$E2E_XVFB" ]; then
+    if kill -0 "$E2E_XVFB" 2>/dev/null; then echo "X server ${DISPLAY:-}: running" >&2
+    else echo "X server ${DISPLAY:-}: gone" >&2; fi
+    tail -5 "$E2E_DIR/xvfb.log" >&2 2>/dev/null || true
+  fi
   for p in "${E2E_PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
   for p in "${E2E_PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
   if [ -n "${E2E_DIR:-}" ]; then
@@ -22,9 +30,10 @@ E2E_DIR=$(mktemp -d)
 # does not come up.
 start_x() {
   command -v Xvfb >/dev/null || fail "Xvfb is not installed (scripts/setup.sh test installs it)"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$E2E_DIR/display" 2>"$E2E_DIR/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$E2E_DIR/display" 2>"$E2E_DIR/xvfb.log" &
   local xvfb=$!
   E2E_PIDS+=("$xvfb")
+  E2E_XVFB=$xvfb
   x_up() {
     kill -0 "$xvfb" 2>/dev/null || fail "the X server did not start: $(tail -3 "$E2E_DIR/xvfb.log")"
     [ -s "$E2E_DIR/display" ]

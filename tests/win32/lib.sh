@@ -29,7 +29,7 @@ start_x() {
   # that lost its display ends, and another one is started.
   for try in 1 2 3; do
     rm -f "$E2E_DIR/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$E2E_DIR/display" 2>"$E2E_DIR/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$E2E_DIR/display" 2>"$E2E_DIR/xvfb.log" &
     xvfb=$!
     E2E_PIDS+=("$xvfb")
     if wait_quietly 10 x_named_or_gone && x_named && wait_quietly 10 x_answers; then break; fi
