@@ -341,10 +341,16 @@ detail::TimeRule Engine::timeRule(const std::string& dir) {
     }
     // Stored and read back, as a copy's time is: a volume that cannot keep
     // a time shows here how it rounds it. Whatever fails leaves the rule
-    // exact, which never takes two times for one.
-    detail::TimeRule rule;
+    // exact, which never takes two times for one, for the rest of this
+    // directory: the probe is not tried again for each of its files.
+    const detail::TimeRule exact;
+    auto keepExact = [&] {
+        ruleDir_ = dir;
+        dirRule_ = exact;
+        return exact;
+    };
     const std::string probe = os::with_separator(dir) + detail::make_temp_name(random_);
-    if (!os.create_private(probe)) return rule;
+    if (!os.create_private(probe)) return keepExact();
     std::vector<os::FileTime> stored;
     for (const auto& t : detail::probe_times()) {
         if (!os.set_mtime(probe, t)) break;
@@ -355,12 +361,10 @@ detail::TimeRule Engine::timeRule(const std::string& dir) {
     if (auto d = os.remove_file(probe); !d)
         logFailure(probe + ": not removed: " + d.error().message());
     const auto learnt = detail::infer_rule(stored);
-    if (!learnt) return rule;
-    if (id) {
-        timeRules_[id->volume] = *learnt;
-        ruleDir_ = dir;
-        dirRule_ = *learnt;
-    }
+    if (!learnt) return keepExact();
+    if (id) timeRules_[id->volume] = *learnt;
+    ruleDir_ = dir;
+    dirRule_ = *learnt;
     return *learnt;
 }
 

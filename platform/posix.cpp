@@ -217,8 +217,14 @@ public:
             if (type == DT_REG || type == DT_UNKNOWN) {
                 struct stat st {};
                 if (::fstatat(dfd, de.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    errno = 0;  // gone since it was read
-                    continue;
+                    if (errno == ENOENT) {
+                        errno = 0;  // gone since it was read
+                        continue;
+                    }
+                    // Left out, the file would go unreplicated without a word.
+                    const int err = errno;
+                    ::closedir(d);
+                    return std::unexpected(fail("stat", join(dir, de.name), err));
                 }
                 de.kind = kind_of(st.st_mode);
                 de.size = static_cast<std::uint64_t>(st.st_size);

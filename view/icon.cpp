@@ -64,9 +64,14 @@ QPixmap drawn_icon(int size) {
     return pixmap;
 }
 
+// Drawn once: the application, its window and the tray all ask for it at
+// start-up. Kept to the end, never destroyed after the pixmap support.
 QIcon app_icon() {
-    QIcon icon;
-    for (int size : {256, 128, 64, 48, 32, 16}) icon.addPixmap(icon_pixmap(size));
+    static const QIcon& icon = *[] {
+        auto* made = new QIcon;
+        for (int size : {256, 128, 64, 48, 32, 16}) made->addPixmap(icon_pixmap(size));
+        return made;
+    }();
     return icon;
 }
 
