@@ -29,9 +29,19 @@ namespace {
 using namespace qm;
 using Clock = std::chrono::steady_clock;
 
+// Counts the pauses; with real set, also takes them, as the program does,
+// and measures how long they took.
 struct CountingSleeper : ui::Sleeper {
+    bool real = false;
     unsigned slept = 0;
-    void sleep_ms(unsigned ms) override { slept += ms; }
+    Clock::duration took{};
+    void sleep_ms(unsigned ms) override {
+        slept += ms;
+        if (!real) return;
+        const auto a = Clock::now();
+        os::current().sleep_ms(ms);
+        took += Clock::now() - a;
+    }
 };
 // The real program's pump does little when no event is pending.
 struct IdlePump : ui::EventPump {
@@ -64,14 +74,19 @@ long peak_kib() {
 }
 
 // Child: one batch run of source -> target through the window model.
-// Prints "seconds paused-ms peak-KiB yields cpu-seconds".
-int replicate_child(const std::string& prog, const std::string& src, const std::string& dst) {
+// Prints "seconds paused-ms peak-KiB yields cpu-seconds", the seconds
+// without the pauses. realPause: the pauses are taken, not only counted; a
+// machine may run the work after a pause of its processor more slowly, and
+// the program pauses.
+int replicate_child(const std::string& prog, const std::string& src, const std::string& dst,
+                    bool realPause) {
     ProgramDir pd(prog);
     os::ScopedOs use(pd);
     (void)os::current().write_file(
         os::join(prog, "BATCH.INI"),
         batch::join_lines({"[batch]", "Source:" + src, "Target:" + dst, "Subs:YES"}), false);
     CountingSleeper sleeper;
+    sleeper.real = realPause;
     IdlePump pump;
     ui::Services s;
     s.sleeper = &sleeper;
@@ -82,7 +97,7 @@ int replicate_child(const std::string& prog, const std::string& src, const std::
     const auto t = Clock::now();
     const std::clock_t cpu = std::clock();
     form.Timer1_Timer();
-    const double secs = since(t);
+    const double secs = since(t) - std::chrono::duration<double>(sleeper.took).count();
     std::printf("%.6f %u %ld %ld %.6f\n", secs, sleeper.slept, peak_kib(), pump.yields,
                 static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
     return 0;
@@ -135,8 +150,9 @@ void make_tree(const std::string& src, int files, int dirs) {
 
 int main(int argc, char** argv) {
     self_path = argv[0];
-    if (argc == 5 && std::string(argv[1]) == "--replicate")
-        return replicate_child(argv[2], argv[3], argv[4]);
+    if ((argc == 5 || argc == 6) && std::string(argv[1]) == "--replicate")
+        return replicate_child(argv[2], argv[3], argv[4],
+                               argc == 6 && std::string(argv[5]) == "--real-pause");
     // For bench/window.sh: the same trees, and the engine's figure on them.
     if (argc == 5 && std::string(argv[1]) == "--make-tree") {
         make_tree(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));

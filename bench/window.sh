@@ -3,7 +3,9 @@
 # the same trees in one run: a first copy, a run with nothing to do, and a
 # run after 1 % of the files changed; once with the window shown, once
 # hidden with "&Hide", and the engine alone (quillmere-bench, no window)
-# beside them. Also the start-up time to an exposed window, the peak memory
+# beside them: "headless" pauses as the program does, "no pause" skips the
+# pause (a processor that has idled through a pause may run the work after
+# it more slowly, so only the first is the same work as the program's). Also the start-up time to an exposed window, the peak memory
 # and the lateness of a 10 ms timer during each run.
 #
 #   bench/window.sh [FILES [DIRS [BIG-MiB]]]     default 20000 200 0
@@ -72,9 +74,9 @@ find "$root/src" -type f -exec cat {} + >/dev/null   # warm
 read -r -a modes <<<"${MODES:-shown hidden}"
 repeat=${REPEAT:-3}
 same_only=${SAME_ONLY:-0}
-for m in "${modes[@]}" headless; do
+for m in "${modes[@]}" headless bare; do
   mkdir -p "$root/p-$m" "$root/t-$m"
-  [ "$m" = headless ] || cp "$prog_bin" "$root/p-$m/quillmere"
+  [ "$m" = headless ] || [ "$m" = bare ] || cp "$prog_bin" "$root/p-$m/quillmere"
   printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\n' "$root/src" "$root/t-$m" \
     >"$root/p-$m/BATCH.INI"
 done
@@ -83,7 +85,7 @@ if [ "$same_only" = 1 ]; then
   # Nothing is written in a run with nothing to do: one target serves all.
   rmdir "$root/t-rsync"
   cp -a "$root/src" "$root/t-rsync"
-  for m in "${modes[@]}" headless; do
+  for m in "${modes[@]}" headless bare; do
     rmdir "$root/t-$m"
     ln -s "$root/t-rsync" "$root/t-$m"
   done
@@ -122,9 +124,12 @@ run_program() {
 field() { awk -v k="$2" '$1 == k { for (i = 2; i <= NF; i++) if ($i == "'"$3"'") { print $(i + 1); exit } }' "$1"; }
 run_s() { awk '$1 == "run-s" { print $2 }' "$1"; }
 
-# run_headless PHASE: the engine alone, in a child of quillmere-bench.
+# run_headless MODE PHASE: the engine alone, in a child of quillmere-bench;
+# MODE headless takes the pause, bare does not.
 run_headless() {
-  "$bench_bin" --replicate "$root/p-headless" "$root/src" "$root/t-headless" >"$root/tim-headless-$1"
+  local pause=()
+  [ "$1" = headless ] && pause=(--real-pause)
+  "$bench_bin" --replicate "$root/p-$1" "$root/src" "$root/t-$1" "${pause[@]}" >"$root/tim-$1-$2"
 }
 
 # median V...: the middle of the values (the lower middle of an even count).
@@ -146,7 +151,7 @@ phase() {
       # slowly (ext4 passes over recently freed ones), which would tax
       # whichever run came next.
       if (( r > 1 )); then
-        for m in rsync "${modes[@]}" headless; do
+        for m in rsync "${modes[@]}" headless bare; do
           mv "$root/t-$m" "$root/old-$m-$r"
           mkdir "$root/t-$m"
         done
@@ -174,15 +179,17 @@ phase() {
       cv[$m]+=" $(field "$root/tim-$m-$p" run-s cpu-s)"
       sync
     done
-    run_headless "$p"
-    tv[headless]+=" $(awk '{ print $1 }' "$root/tim-headless-$p")"
-    cv[headless]+=" $(awk '{ print $5 }' "$root/tim-headless-$p")"
+    for m in headless bare; do
+      run_headless "$m" "$p"
+      tv[$m]+=" $(awk '{ print $1 }' "$root/tim-$m-$p")"
+      cv[$m]+=" $(awk '{ print $5 }' "$root/tim-$m-$p")"
+    done
     if (( r % 2 == 0 )); then
       sync
       tv[rsync]+=" $(timed rsync "${rsync_opts[@]}" "$root/src/" "$root/t-rsync/")"
     fi
   done
-  for m in rsync "${modes[@]}" headless; do
+  for m in rsync "${modes[@]}" headless bare; do
     # shellcheck disable=SC2086
     T[$p,$m]=$(median ${tv[$m]})
     # shellcheck disable=SC2086
@@ -206,36 +213,36 @@ else
 fi
 
 equal=yes
-for m in rsync "${modes[@]}" headless; do
+for m in rsync "${modes[@]}" headless bare; do
   diff -r "$root/src" "$root/t-$m/" >/dev/null || equal="NO ($m)"
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%5.2fx", a / b; else print "  -  " }'; }
 echo
 echo "figures in seconds, medians of $repeat runs; the run's two-second pause per entry is not in them"
-printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s %-5s\n' "" "shown" "hidden" "headless" "rsync" \
-  "shown/" "hidden/" "shown/" "load"
-printf '%-22s %9s %9s %9s %9s  %-8s %-8s %-8s\n' "" "" "" "" "" "rsync" "shown" "headless"
+printf '%-22s %9s %9s %9s %9s %9s  %-8s %-8s %-8s %-5s\n' "" "shown" "hidden" "headless" "no pause" \
+  "rsync" "shown/" "hidden/" "shown/" "load"
+printf '%-22s %9s %9s %9s %9s %9s  %-8s %-8s %-8s\n' "" "" "" "" "" "" "rsync" "shown" "headless"
 for p in "${phases[@]}"; do
   case $p in
     first) label="first copy" ;;
     same) label="no-change run" ;;
     changed) label="1 % changed ($changed)" ;;
   esac
-  printf '%-22s %9.3f %9.3f %9.3f %9.3f  %-8s %-8s %-8s %s\n' "$label" "${T[$p,shown]}" \
-    "${T[$p,hidden]:-0}" "${T[$p,headless]}" "${T[$p,rsync]}" "$(ratio "${T[$p,shown]}" "${T[$p,rsync]}")" \
+  printf '%-22s %9.3f %9.3f %9.3f %9.3f %9.3f  %-8s %-8s %-8s %s\n' "$label" "${T[$p,shown]}" \
+    "${T[$p,hidden]:-0}" "${T[$p,headless]}" "${T[$p,bare]}" "${T[$p,rsync]}" "$(ratio "${T[$p,shown]}" "${T[$p,rsync]}")" \
     "$(ratio "${T[$p,hidden]:-0}" "${T[$p,shown]}")" "$(ratio "${T[$p,shown]}" "${T[$p,headless]}")" \
     "${T[$p,load]}"
 done
 echo "(rsync -rt --whole-file for the first copy, rsync -rt after)"
 echo "each run, in the order taken:"
 for p in "${phases[@]}"; do
-  for m in rsync "${modes[@]}" headless; do printf '  %-8s %-9s %s\n' "$p" "$m" "${R[$p,$m]}"; done
+  for m in rsync "${modes[@]}" headless bare; do printf '  %-8s %-9s %s\n' "$p" "$m" "${R[$p,$m]}"; done
 done
 echo "processor time of the run (user + system, all threads), seconds:"
 for p in "${phases[@]}"; do
-  printf '  %-20s shown %7.3f  hidden %7.3f  headless %7.3f\n' "$p" "${C[$p,shown]}" \
-    "${C[$p,hidden]:-0}" "${C[$p,headless]}"
+  printf '  %-20s shown %7.3f  hidden %7.3f  headless %7.3f  no pause %7.3f\n' "$p" \
+    "${C[$p,shown]}" "${C[$p,hidden]:-0}" "${C[$p,headless]}" "${C[$p,bare]}"
 done
 echo
 for p in "${phases[@]}"; do
