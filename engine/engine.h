@@ -82,6 +82,10 @@ private:
     // How the volume of dir stores times, learnt once a run by storing
     // a few times in a probe file there and reading them back.
     detail::TimeRule timeRule(const std::string& dir);
+    // listing.cpp
+    // Appends the lines held to the source list; false, with listFailed_
+    // set and the listing stopped, when that fails.
+    bool writeListBuffer();
     // The list file of this name, in the directory of the lists.
     std::string listPath(const std::string& name);
     // Takes the run's hold on the program's own list directory and, when
@@ -149,12 +153,17 @@ private:
     std::optional<os::Error> pairUnreadable_;
     // The list file could not be written during the current listing.
     std::optional<os::Error> listFailed_;
+    // Lines of the source list not yet written to its file.
+    std::string listBuffer_;
+    static constexpr std::size_t kListBlock = 64 * 1024;
     // The target root, left out of the source's listing.
     std::optional<os::FileId> excludeId_;
     // The list files this run made, removed at its end.
     std::vector<std::string> madeLists_;
-    // The directory of the list files of the current top-level call.
+    // The directory of the list files of the current top-level call, and
+    // its identity once looked up.
     std::string listDir_;
+    std::optional<os::Result<os::FileId>> listDirId_;
     // Held for the whole run, so that no other run takes this run's list
     // files for leftovers.
     std::shared_ptr<void> listHold_;

@@ -13,9 +13,27 @@ void Engine::ListDirectoryTree(const std::string& Root) {
     }
     host_.setBusyPointer(true);
     ListingActive = true;
+    listBuffer_.clear();
     ListDirectoryLevel(Root);
     ListingActive = false;
+    // Whatever the levels hold, also after a cancel; not after a failure,
+    // which has already stopped the entry.
+    if (!listFailed_ && !host_.ending()) writeListBuffer();
+    listBuffer_.clear();
     host_.setBusyPointer(false);
+}
+
+bool Engine::writeListBuffer() {
+    if (listBuffer_.empty()) return true;
+    auto w = os::current().append_file(listPath(SourceListName), listBuffer_);
+    listBuffer_.clear();
+    if (!w) {
+        // A shorter list would skip directories unseen: the entry stops.
+        listFailed_ = w.error();
+        ListingActive = false;
+        return false;
+    }
+    return true;
 }
 
 void Engine::ListDirectoryLevel(const std::string& Path) {
@@ -51,17 +69,14 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
             names.push_back(std::move(e.name));
         }
     }
-    const std::string list = listPath(SourceListName);
     for (const auto& n : names) {
         // A failure abandons every open level; a cancel only stops the
         // descent, so the open levels still write the names they hold.
         if (listFailed_ || host_.ending()) return;
-        if (auto w = os.append_file(list, Path + n + "\r\n"); !w) {
-            // A shorter list would skip directories unseen: the entry stops.
-            listFailed_ = w.error();
-            ListingActive = false;
-            return;
-        }
+        // Written in blocks: a write of its own for each directory would
+        // cost more than reading it.
+        listBuffer_ += Path + n + "\r\n";
+        if (listBuffer_.size() >= kListBlock && !writeListBuffer()) return;
         ListDirectoryLevel(os::with_separator(Path + n));
     }
 }

@@ -121,6 +121,7 @@ bool Engine::beginTopLevel() {
         return stop(SourcePath + ": not replicated, the directory list could not be written: " +
                     dir.error().message());
     listDir_ = *dir;
+    listDirId_.reset();
     SourceListName = detail::make_list_file_name(random_);
     TargetListName = detail::make_list_file_name(random_);
     // Made afresh and private: a name that is taken (by another instance,
@@ -182,7 +183,9 @@ void Engine::syncFiles() {
     }
     // Our list files are not the user's: never copy (or move) them.
     // When that cannot be told, names of list files are left alone.
-    const auto lid = os.identity(listDir_);
+    // The lists' directory stays for the whole entry: looked up once.
+    if (!listDirId_) listDirId_ = os.identity(listDir_);
+    const auto& lid = *listDirId_;
     const bool listsHere = !lid || *lid == *sid;
     if (!lid)
         logFailure(SourcePath +
@@ -553,14 +556,14 @@ void Engine::walk() {
                  (ss ? std::string("it is no longer a directory") : ss.error().message()));
             continue;
         }
-        if (!os.exists(T)) {
+        if (auto ts = os.stat(T); !ts && ts.error().code == os::Errc::not_found) {
             // As open as the source directory, never more.
             if (auto m = os.make_dir_like(T, S); !m) {
                 skip(S + ": skipped, " + m.error().message());
                 continue;
             }
             createdDirs_.push_back(T);
-        } else if (auto ts = os.stat(T); !ts) {
+        } else if (!ts) {
             skip(S + ": skipped, " + ts.error().message());
             continue;
         } else if (ts->kind != os::Kind::dir) {

@@ -103,12 +103,25 @@ TEST_F(ListingTest, ASecondRequestCancelsTheListingAndListsNothingItself) {
 }
 
 TEST_F(ListingTest, AFailureToWriteEndsTheListingAndKeepsTheLinesWritten) {
-    for (auto d : {"s/A/B/C", "s/A/B/D"}) mkdirs(data / d);
-    // The third line cannot be written.
+    // Long names, so that the list is written in more than one block.
+    const std::string longName(200, 'n');
+    for (int i = 0; i < 600; ++i) mkdirs(data / ("s/" + std::to_string(i) + longName + "/in"));
+    const auto full = listTree(data / "s");
+    ASSERT_EQ(full.size(), 1200u);
+
+    // The second write fails.
     eos.appendFault = Fault{"01234567.DIR"};
-    eos.appendFault->after = 2;
+    eos.appendFault->after = 1;
+    int levels = 0;  // one yield a level
+    pump.hook = [&] { ++levels; };
     const auto lines = listTree(data / "s");
-    EXPECT_EQ(lines, (std::vector<std::string>{data / "s/A", data / "s/A/B"}));
+    // What the first write took stays, as the start of the whole list;
+    // nothing after the failure is listed or written.
+    ASSERT_FALSE(lines.empty());
+    ASSERT_LT(lines.size(), full.size());
+    EXPECT_TRUE(std::equal(lines.begin(), lines.end(), full.begin()));
+    EXPECT_LT(levels, 1201) << "the listing went on after the failure";
+    EXPECT_FALSE(form->engine().ListingActive);
 }
 
 TEST_F(ListingTest, AnUnreadableDirectoryContributesNothingAndItsSiblingsAreListed) {
