@@ -376,6 +376,7 @@ void MainWindow::syncTree(Tree& t) {
 }
 
 void MainWindow::openTreeLine(Tree& t) {
+    if (!t.list->enabled()) return;  // disabled by the model, not yet drawn so
     const auto i = ::SendMessageW(t.hwnd, LB_GETCURSEL, 0, 0);
     if (i < 0 || static_cast<std::size_t>(i) >= t.shown.size()) return;
     // A directory that cannot be opened leaves the list where it was.
@@ -415,7 +416,8 @@ void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
 
 bool MainWindow::menuCommand(UINT id) {
     if (id < kFirstMenuId || id >= kFirstMenuId + items_.size()) return false;
-    items_[id - kFirstMenuId]->clicked.emit();
+    // Disabled by the model since the menu was last drawn: not the user's to choose.
+    if (ui::MenuItem* m = items_[id - kFirstMenuId]; m->enabled()) m->clicked.emit();
     // The user's action is drawn at once, whatever the frame rate.
     drawNow();
     return true;
@@ -431,11 +433,15 @@ void MainWindow::command(int id, int code, HWND from) {
     auto it = byId_.find(id);
     if (it == byId_.end()) return;
     ui::Control* c = it->second;
+    // A control the model has disabled (or hidden) may still be drawn
+    // enabled until the next frame: what the user does to it then is
+    // undone, not passed on.
+    const bool acts = c->enabled();
     if (auto* b = dynamic_cast<ui::Button*>(c)) {
-        if (code == BN_CLICKED) b->clicked.emit();
+        if (code == BN_CLICKED && acts && b->visible()) b->clicked.emit();
     } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
         if (code == BN_CLICKED) {
-            k->setValue(::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+            if (acts) k->setValue(::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
             // The model decides.
             ::SendMessageW(from, BM_SETCHECK, k->value() == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
         }
@@ -445,15 +451,21 @@ void MainWindow::command(int id, int code, HWND from) {
             d->refreshDrives();
         } else if (code == CBN_SELCHANGE) {
             const auto i = ::SendMessageW(from, CB_GETCURSEL, 0, 0);
-            if (i >= 0 && static_cast<std::size_t>(i) < d->drives().size())
+            if (!acts)
+                d->changed.emit();  // back to the model's drive
+            else if (i >= 0 && static_cast<std::size_t>(i) < d->drives().size())
                 d->setDrive(d->drives()[static_cast<std::size_t>(i)]);
         } else if (code == CBN_CLOSEUP) {
             // The model may have sprung back to another drive.
             d->changed.emit();
         }
     } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
-        if (code == LBN_SELCHANGE)
-            lb->setListIndex(static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
+        if (code == LBN_SELCHANGE) {
+            if (acts)
+                lb->setListIndex(static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
+            else
+                ::SendMessageW(from, LB_SETCURSEL, static_cast<WPARAM>(lb->listIndex()), 0);
+        }
     } else if (dynamic_cast<ui::DirectoryList*>(c)) {
         // Only opening a line changes the path; a highlighted line changes nothing.
         if (code == LBN_DBLCLK)
@@ -549,7 +561,8 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
                 auto it = byId_.find(::GetDlgCtrlID(w));
                 if (it != byId_.end())
                     if (auto* s = dynamic_cast<ui::Slider*>(it->second)) {
-                        s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
+                        if (s->enabled())
+                            s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
                         // The model may put it elsewhere.
                         ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
                         drawNow();

@@ -407,6 +407,46 @@ TEST_F(WindowTest, TheControlsOwnMessagesReachTheModel) {
     EXPECT_EQ(form->List1.listIndex(), 1);
 }
 
+TEST_F(WindowTest, AControlTheModelHasDisabledDoesNothingBeforeItIsDrawn) {
+    // Each disabled by the model within a frame, so still drawn enabled.
+    form->Command1.setEnabled(false);
+    ASSERT_TRUE(::IsWindowEnabled(w("Command1")));
+    command(w("Command1"), BN_CLICKED);
+    EXPECT_FALSE(form->Command5.enabled()) << "a choice of source started";
+    EXPECT_TRUE(form->Timer1.enabled());
+    EXPECT_FALSE(::IsWindowEnabled(w("Command1"))) << "the click draws the window";
+
+    form->Check2.setEnabled(false);
+    ASSERT_TRUE(::IsWindowEnabled(w("Check2")));
+    ::SendMessageW(w("Check2"), BM_CLICK, 0, 0);
+    EXPECT_EQ(form->Check2.value(), 0);
+    EXPECT_EQ(::SendMessageW(w("Check2"), BM_GETCHECK, 0, 0), BST_UNCHECKED) << "springs back";
+
+    form->List1.setEnabled(false);
+    HWND list = w("List1");
+    ASSERT_TRUE(::IsWindowEnabled(list));
+    const int index = form->List1.listIndex();
+    ::SendMessageW(list, LB_SETCURSEL, 2, 0);
+    command(list, LBN_SELCHANGE);
+    EXPECT_EQ(form->List1.listIndex(), index);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), index);
+
+    form->Slider1.setEnabled(false);
+    HWND slider = w("Slider1");
+    ASSERT_TRUE(::IsWindowEnabled(slider));
+    ::SendMessageW(slider, TBM_SETPOS, TRUE, 5);
+    ::SendMessageW(window->hwnd(), WM_HSCROLL, TB_ENDTRACK, reinterpret_cast<LPARAM>(slider));
+    EXPECT_EQ(form->Slider1.value(), 60);
+    EXPECT_EQ(::SendMessageW(slider, TBM_GETPOS, 0, 0), 60);
+
+    // A menu command: "Move files" stays as it was.
+    const bool moving = form->Movefiles.checked();
+    form->Movefiles.setEnabled(false);
+    menu("Movefiles");
+    EXPECT_EQ(form->Movefiles.checked(), moving);
+    expectShowsModel(*form, *window);
+}
+
 TEST_F(WindowTest, HideAndShowInterfaceFollowTheModel) {
     ::SendMessageW(w("Command3"), BM_CLICK, 0, 0);
     EXPECT_FALSE(form->visible());
