@@ -76,13 +76,21 @@ void Store::report(const std::string& what, const os::Error& e) {
     window_.notice("Information", what + "\r\n" + e.message());
 }
 
-std::optional<std::vector<std::string>> Store::ReadLines() {
+std::optional<std::vector<std::string>> Store::ReadLines(std::string* raw) {
     auto content = os::current().read_file(batchPath());
     if (!content) {
         report("The batch file " + batchPath() + " could not be read.", content.error());
         return std::nullopt;
     }
-    return split_lines(os::text_from_file(*content));
+    auto lines = split_lines(os::text_from_file(*content));
+    if (raw) *raw = std::move(*content);
+    return lines;
+}
+
+void Store::KeepWorkingCopy(const std::string& data) {
+    // Only a working copy: nothing reads it back, so it needs no flush, and
+    // the batch file it copies is whole whether or not this write works.
+    (void)os::current().write_file(newPath(), data, false);
 }
 
 bool Store::Replace(const std::vector<std::string>& lines, bool asked) {
@@ -150,7 +158,8 @@ void Store::CheckBatchFile() {
         if (!Replace({kHeader, "Source:" + root, "Target:" + root, "Subs:YES"})) return;
     }
 
-    auto read = ReadLines();
+    std::string held;
+    auto read = ReadLines(&held);
     if (!read) return;
     const std::vector<std::string>& old = *read;
 
@@ -190,7 +199,15 @@ void Store::CheckBatchFile() {
     }
     if (kept == 0) repaired = {kHeader, "Source:" + root, "Target:" + root, "Subs:NO"};
 
-    const bool written = Replace(repaired);
+    // A batch file that needs no repair, as at nearly every tick, is left
+    // as it is: replacing it with the same bytes would flush the disk every
+    // minute for nothing. batch.new still holds the batch as checked.
+    const std::string data = os::text_to_file(join_lines(repaired));
+    bool written = true;
+    if (data == held)
+        KeepWorkingCopy(data);
+    else
+        written = Replace(repaired);
     const bool entries_changed =
         written && !std::equal(old.begin() + (old.empty() ? 0 : 1), old.end(), repaired.begin() + 1,
                                repaired.end());

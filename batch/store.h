@@ -72,7 +72,10 @@ public:
     // the user asked for).
     bool Replace(const std::vector<std::string>& lines, bool asked = false);
     // The lines of BATCH.INI; nullopt (and the user told) when unreadable.
-    std::optional<std::vector<std::string>> ReadLines();
+    // raw: also the file's bytes as read.
+    std::optional<std::vector<std::string>> ReadLines(std::string* raw = nullptr);
+    // Writes batch.new with what the batch file already holds.
+    void KeepWorkingCopy(const std::string& data);
 
     std::string batchPath() const;
     // The name a replace writes: the file's own spelling where names ignore

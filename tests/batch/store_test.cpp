@@ -303,12 +303,16 @@ TEST_F(BatchStore, AFailedWriteLeavesTheBatchFileByteForByteAndSaysWhy) {
 // The replace itself stands; that it may not survive a power cut yet is
 // said once, not at every tick, and again after a flush has worked.
 TEST_F(BatchStore, AProgramDirectoryThatCannotBeFlushedIsToldOnce) {
-    writeIni({"[batch]", "Source:" + root(), "Target:" + root(), "Subs:NO"});
+    // A header to repair: every check replaces the file.
+    auto check = [&] {
+        writeIni({"[Batch]", "Source:" + root(), "Target:" + root(), "Subs:NO"});
+        store.CheckBatchFile();
+    };
     {
         FailingOs failing("flush", dir.path());
         os::ScopedOs use(failing);
-        store.CheckBatchFile();
-        store.CheckBatchFile();
+        check();
+        check();
     }
     ASSERT_EQ(window.notices.size(), 1u);
     EXPECT_EQ(window.notices[0].title, "Information");
@@ -317,11 +321,40 @@ TEST_F(BatchStore, AProgramDirectoryThatCannotBeFlushedIsToldOnce) {
     EXPECT_EQ(read(ini()),
               "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
     EXPECT_EQ(window.shown, 2);
-    store.CheckBatchFile();
+    check();
     FailingOs failing("flush", dir.path());
     os::ScopedOs use(failing);
-    store.CheckBatchFile();
+    check();
     EXPECT_EQ(window.notices.size(), 2u);
+}
+
+// At nearly every tick there is nothing to repair: the file is then not
+// replaced (no flush of the disk every minute), and batch.new still holds
+// the batch as checked.
+TEST_F(BatchStore, ABatchFileThatNeedsNoRepairIsLeftAsItIs) {
+    mkdirs(dir / "s");
+    writeIni({"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:NO"});
+    const std::string before = read(ini());
+    const auto id = os::native().identity(ini()).value();
+    {
+        FailingOs failing("flush", dir.path());  // a replace would say so
+        os::ScopedOs use(failing);
+        store.CheckBatchFile();
+        store.CheckBatchFile();
+    }
+    EXPECT_EQ(os::native().identity(ini()).value(), id) << "replaced";
+    EXPECT_EQ(read(ini()), before);
+    EXPECT_EQ(read(dir / "batch.new"), before);
+    EXPECT_TRUE(window.notices.empty());
+    EXPECT_EQ(window.shown, 2);
+
+    // Once a directory is gone, the next check repairs it as always.
+    ASSERT_TRUE(os::native().remove_dir(dir / "s"));
+    store.CheckBatchFile();
+    EXPECT_NE(os::native().identity(ini()).value(), id);
+    EXPECT_EQ(read(ini()),
+              "[batch]\r\nSource:" + root() + "\r\nTarget:" + root() + "\r\nSubs:NO\r\n");
+    EXPECT_EQ(read(dir / "batch.new"), read(ini()));
 }
 
 TEST_F(BatchStore, AFailedFirstStartWriteCreatesNothingAndSaysWhy) {

@@ -51,9 +51,10 @@ public:
         if (!notReady.empty() && on(d, notReady)) return std::unexpected(notReadyError(d));
         return EngineOs::list_dir_detailed(d, b);
     }
-    os::Status rename_replace(const std::string& f, const std::string& t) override {
-        auto r = EngineOs::rename_replace(f, t);
-        if (r && !vanish.empty() && t.ends_with("BATCH.INI")) {
+    // Gone just after the run's repair of the batch has found it there.
+    os::Status write_file(const std::string& p, std::string_view d, bool durable) override {
+        auto r = EngineOs::write_file(p, d, durable);
+        if (r && !vanish.empty() && p.ends_with("batch.new")) {
             remove_tree(vanish);
             vanish.clear();
         }

@@ -308,7 +308,8 @@ TEST_F(Form1Test, ATickWhileTheFirstStartBoxIsOpenIsDroppedAndStacksNoBox) {
 }
 
 TEST_F(Form1Test, ATickWhileABatchFileBoxIsOpenStacksNoSecondBox) {
-    write(prog / "BATCH.INI", "[batch]\r\nSource:" + os::placeholder_root() +
+    // A header to repair: every tick tries to rewrite the file.
+    write(prog / "BATCH.INI", "[Batch]\r\nSource:" + os::placeholder_root() +
                                   "\r\nTarget:" + os::placeholder_root() + "\r\nSubs:NO\r\n");
     NoWriteOs failing(prog.path());
     os::ScopedOs useFailing(failing);
