@@ -216,12 +216,17 @@ void Form1::showFirstEntry(const std::string& source, const std::string& target)
     // The drive before the tree: selecting a drive moves the tree to it.
     BronDrive.setDrive(source);
     Doeldrive.setDrive(target);
-    (void)BronTree.setPath(source);
-    (void)Doeltree.setPath(target);
     Text3.setText(source);
     Text4.setText(target);
-    BronTree.refresh();
-    Doeltree.refresh();
+    // Each tree opens its entry's directory as just read, refreshed: from
+    // the read its file list has just made, so that a directory of many
+    // subdirectories is read once at every tick, not three times. One that
+    // cannot be read leaves the tree where it was, read again.
+    for (Side side : {Side::source, Side::target}) {
+        if (openTreeAtFileList(side)) continue;
+        (void)tree(side).setPath(side == Side::source ? source : target);
+        tree(side).refresh();
+    }
 }
 
 void Form1::setSubsValue(const std::string& value) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "engine/engine.h"
@@ -277,6 +278,66 @@ private:
 };
 
 // Fails every write of batch.new, so every repair has to say so.
+// Counts the reads of each directory; reads of one directory can be made to fail.
+class ReadCountingOs : public ProgramDirOs {
+public:
+    using ProgramDirOs::ProgramDirOs;
+    os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
+        return count(d) ? inner_.list_dir(d) : std::unexpected(denied(d));
+    }
+    os::Result<std::vector<os::DirEntry>> list_dir_detailed(
+        const std::string& d, const std::function<bool()>& b) override {
+        return count(d) ? inner_.list_dir_detailed(d, b) : std::unexpected(denied(d));
+    }
+    std::map<std::string, int> reads;
+    std::string failing;
+
+private:
+    bool count(const std::string& d) {
+        ++reads[os::with_separator(d)];
+        return failing.empty() || os::with_separator(d) != os::with_separator(failing);
+    }
+    static os::Error denied(const std::string& d) {
+        return os::make_error(os::Errc::access, "read directory", d, "injected denial");
+    }
+};
+
+TEST_F(Form1Test, ShowingTheFirstEntryReadsEachOfItsDirectoriesOnce) {
+    mkdirs(prog / "src/b");
+    mkdirs(prog / "src/a");
+    mkdirs(prog / "dst/c");
+    write(prog / "BATCH.INI", "[batch]\r\nSource:" + (prog / "src") +
+                                  "\r\nTarget:" + (prog / "dst") + "\r\nSubs:NO\r\n");
+    ReadCountingOs counting(prog.path());
+    os::ScopedOs useCounting(counting);
+    auto& f = load();
+    const std::string src = os::with_separator(prog / "src");
+    const std::string dst = os::with_separator(prog / "dst");
+    EXPECT_EQ(counting.reads[src], 1);
+    EXPECT_EQ(counting.reads[dst], 1);
+    // The trees show what a read of their own would have shown.
+    ASSERT_GE(f.BronTree.lines().size(), 3u);
+    EXPECT_EQ(f.BronTree.path(), prog / "src");
+    EXPECT_TRUE(f.BronTree.lines()[f.BronTree.lines().size() - 3].open);
+    EXPECT_EQ(f.BronTree.lines()[f.BronTree.lines().size() - 2].label, "a");
+    EXPECT_EQ(f.BronTree.lines().back().label, "b");
+    EXPECT_EQ(f.Doeltree.path(), prog / "dst");
+    EXPECT_EQ(f.Doeltree.lines().back().label, "c");
+
+    // Each tick shows the entry again, with what is there now.
+    mkdirs(prog / "src/d");
+    f.Timer1_Timer();
+    EXPECT_EQ(counting.reads[src], 2);
+    EXPECT_EQ(f.BronTree.lines().back().label, "d");
+
+    // A directory that cannot be read leaves its tree where it was.
+    counting.failing = prog / "dst";
+    (void)f.Doeltree.setPath(prog.path());
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Doeltree.path(), prog.path());
+    EXPECT_TRUE(f.Doeldir.error());
+}
+
 class NoWriteOs : public ProgramDirOs {
 public:
     using ProgramDirOs::ProgramDirOs;
