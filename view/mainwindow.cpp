@@ -126,10 +126,13 @@ public:
                     if (was.depth != l.depth) it->setData(kDepthRole, l.depth);
                     if (wasOpen != (row <= open)) it->setIcon(row <= open ? opened_ : closed_);
                 } else {
-                    auto* it =
-                        new QListWidgetItem(row <= open ? opened_ : closed_, q(l.label), this);
+                    // Filled before it joins the list: a change to an item
+                    // in the list is told to the view, which for a list of
+                    // thousands of lines costs more than the item itself.
+                    auto* it = new QListWidgetItem(row <= open ? opened_ : closed_, q(l.label));
                     it->setData(kPathRole, q(l.path));
                     it->setData(kDepthRole, l.depth);
+                    addItem(it);
                 }
             }
             shown_ = lines;
