@@ -69,10 +69,10 @@ public:
     virtual void refreshFileList(Side side, const std::function<bool()>& between) = 0;
     // Both at once, the same way.
     virtual void refreshFileLists(const std::function<bool()>& between) = 0;
-    // The target directory of the walk's next pair: once both lists have
-    // read, the target list may read it ahead, while this pair is handled.
-    // Empty: nothing is next, and nothing read ahead may be used.
-    virtual void readTargetAhead(const std::string& path) = 0;
+    // The directories of the walk's next pair: once both lists have read,
+    // the lists may read them ahead, while this pair is handled. Empty:
+    // nothing is next, and nothing read ahead may be used.
+    virtual void readAhead(const std::string& source, const std::string& target) = 0;
     // What the file list last read; never null.
     virtual std::shared_ptr<const FileListing> fileListing(Side side) = 0;
     // The regular files that the list leaves out for being hidden.

@@ -534,7 +534,7 @@ void Engine::walk() {
     // Whatever ends the walk, nothing read ahead outlives it.
     struct Forget {
         Host& host;
-        ~Forget() { host.readTargetAhead({}); }
+        ~Forget() { host.readAhead({}, {}); }
     } forget{host_};
     // One line ahead, so that the next target can be read meanwhile.
     std::optional<std::string> line = lines.next();
@@ -574,7 +574,8 @@ void Engine::walk() {
         yieldNow();
         if (host_.ending()) return;
         pairUnreadable_.reset();
-        if (next && next->size() >= 2) host_.readTargetAhead(TargetRoot + next->substr(1));
+        if (next && next->size() >= 2)
+            host_.readAhead(SourceRoot + next->substr(1), TargetRoot + next->substr(1));
         pair_ = {S, T};
         SyncDirectory(true);
         if (host_.ending()) return;

@@ -272,47 +272,73 @@ void Form1::refreshFileList(Side side, const std::function<bool()>& between) {
 // The target is read on a second thread while the source is read here:
 // each side's reads wait on the disk or walk the kernel's caches on their
 // own, so the pair takes about as long as the longer of the two. The walk
-// names its next target, which that thread then reads while this pair is
-// handled.
+// names its next pair, whose two directories are then read on threads of
+// their own while this pair is handled.
 void Form1::refreshFileLists(const std::function<bool()>& between) {
+    FileList& source = fileList(Side::source);
     FileList& target = fileList(Side::target);
-    const std::string path = target.path();
-    const std::string next = std::exchange(nextTarget_, {});
-    const bool ahead = reader_ && !reader_->pending().empty() &&
-                       os::with_separator(reader_->pending()) == os::with_separator(path);
-    if (path.empty()) {
-        if (reader_) reader_->drop();
-        fileList(Side::source).refresh(between);
+    const std::string sourcePath = source.path();
+    const std::string targetPath = target.path();
+    const auto next = std::exchange(next_, {});
+    auto& sourceReader = readers_[0];
+    auto& targetReader = readers_[1];
+    auto pendingFor = [](const std::unique_ptr<BackgroundReader>& r, const std::string& path) {
+        return r && !path.empty() && !r->pending().empty() &&
+               os::with_separator(r->pending()) == os::with_separator(path);
+    };
+    const bool sourceAhead = pendingFor(sourceReader, sourcePath);
+    const bool targetAhead = pendingFor(targetReader, targetPath);
+    if (!sourceAhead && sourceReader) sourceReader->drop();
+    if (targetPath.empty()) {
+        if (targetReader) targetReader->drop();
+        source.refresh(between);
         target.refresh(between);
         return;
     }
-    if (!reader_) reader_ = std::make_unique<BackgroundReader>();
-    if (!ahead) reader_->start(path);
+    if (!targetReader) targetReader = std::make_unique<BackgroundReader>();
+    if (!targetAhead) targetReader->start(targetPath);
     bool stopped = false;
-    fileList(Side::source).refresh([&] {
-        if (between()) return true;
+    auto stop = [&] {
         stopped = true;
-        reader_->cancel();
-        return false;
-    });
-    while (!reader_->wait(20))
-        if (!stopped && !between()) {
-            stopped = true;
-            reader_->cancel();
-        }
-    auto listing = reader_->take();
+        targetReader->cancel();
+        if (sourceAhead) sourceReader->cancel();
+    };
+    auto await = [&](BackgroundReader& r) {
+        while (!r.wait(20))
+            if (!stopped && !between()) stop();
+        return r.take();
+    };
     // Read for the path it still shows, or read again; a read ahead that
     // failed may have come before the walk made the directory.
-    if (target.path() == path && (listing || !ahead))
-        target.show(std::move(listing), between);
-    else
-        target.refresh(between);
-    if (!stopped && !next.empty()) reader_->start(next);
+    auto showRead = [&](FileList& list, const std::string& path, bool ahead,
+                        os::Result<std::vector<os::DirEntry>> listing) {
+        if (list.path() == path && (listing || !ahead))
+            list.show(std::move(listing), between);
+        else
+            list.refresh(between);
+    };
+    if (sourceAhead) {
+        showRead(source, sourcePath, true, await(*sourceReader));
+    } else {
+        source.refresh([&] {
+            if (between()) return true;
+            stop();
+            return false;
+        });
+    }
+    showRead(target, targetPath, targetAhead, await(*targetReader));
+    if (stopped) return;
+    if (!next.second.empty()) targetReader->start(next.second);
+    if (!next.first.empty()) {
+        if (!sourceReader) sourceReader = std::make_unique<BackgroundReader>();
+        sourceReader->start(next.first);
+    }
 }
 
-void Form1::readTargetAhead(const std::string& path) {
-    nextTarget_ = path;
-    if (path.empty() && reader_) reader_->drop();
+void Form1::readAhead(const std::string& source, const std::string& target) {
+    next_ = {source, target};
+    if (source.empty() && readers_[0]) readers_[0]->drop();
+    if (target.empty() && readers_[1]) readers_[1]->drop();
 }
 
 std::shared_ptr<const engine::FileListing> Form1::fileListing(Side side) {

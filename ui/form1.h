@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/store.h"
@@ -140,7 +141,7 @@ public:
     void setFileListPath(engine::Side side, const std::string& path) override;
     void refreshFileList(engine::Side side, const std::function<bool()>& between) override;
     void refreshFileLists(const std::function<bool()>& between) override;
-    void readTargetAhead(const std::string& path) override;
+    void readAhead(const std::string& source, const std::string& target) override;
     std::shared_ptr<const engine::FileListing> fileListing(engine::Side side) override;
     const std::vector<std::string>& hiddenFileNames(engine::Side side) override;
     const std::optional<os::Error>& fileListError(engine::Side side) override;
@@ -188,8 +189,9 @@ private:
     Services services_;
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
-    std::unique_ptr<BackgroundReader> reader_;
-    std::string nextTarget_;  // to read ahead after the next pair's reads
+    std::unique_ptr<BackgroundReader> readers_[2];  // source, target
+    // The pair to read ahead after the next pair's reads: source, target.
+    std::pair<std::string, std::string> next_;
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

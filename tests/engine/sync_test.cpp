@@ -351,17 +351,19 @@ TEST_F(SyncTest, DuringTheWalkTheTreesShowWhatTheFileListsRead) {
     }
 }
 
-// The next pair's target is read while this pair is handled. That read
-// serves the next pair once; one left over when a walk ends is never used.
+// The next pair's directories are read while this pair is handled. Those
+// reads serve the next pair once; any left over when a walk ends are never
+// used.
 TEST_F(SyncTest, AReadAheadServesOnlyTheNextPair) {
     load({{"s", "t", "YES"}});
-    for (auto d : {"s/a", "s/b", "t/a"}) mkdirs(data / d);
+    for (auto d : {"s/a", "t/a"}) mkdirs(data / d);
+    file("s/b/one.txt", "one");
     file("t/b/old.txt", "old");
     std::mutex m;
     std::condition_variable cv;
     int aheadReads = 0;
     eos.afterListing = [&](const std::string& d) {
-        if (d != data / "t/b") return;
+        if (d != data / "t/b" && d != data / "s/b") return;
         std::lock_guard<std::mutex> lock(m);
         ++aheadReads;
         cv.notify_all();
@@ -372,24 +374,36 @@ TEST_F(SyncTest, AReadAheadServesOnlyTheNextPair) {
         form->refreshFileLists([] { return true; });
     };
     auto readAheadOfB = [&](int reads) {
-        form->readTargetAhead(data / "t/b");
+        form->readAhead(data / "s/b", data / "t/b");
         readPair("s/a", "t/a");
         std::unique_lock<std::mutex> lock(m);
         cv.wait(lock, [&] { return aheadReads == reads; });
     };
 
-    readAheadOfB(1);
+    readAheadOfB(2);
     eos.clearListed();
     readPair("s/b", "t/b");
+    EXPECT_EQ(form->Brondir.files(), std::vector<std::string>{"one.txt"});
     EXPECT_EQ(form->Doeldir.files(), std::vector<std::string>{"old.txt"});
-    EXPECT_EQ(eos.listedCopy(), std::vector<std::string>{"files " + (data / "s/b")});
+    EXPECT_EQ(eos.listedCopy(), std::vector<std::string>{});
 
-    readAheadOfB(2);
+    readAheadOfB(4);
     ASSERT_TRUE(os::native().remove_file(data / "t/b/old.txt"));
     file("t/b/new.txt", "new");
-    form->readTargetAhead({});
+    file("s/b/two.txt", "two");
+    form->readAhead({}, {});
     readPair("s/b", "t/b");
+    EXPECT_EQ(form->Brondir.files(), (std::vector<std::string>{"one.txt", "two.txt"}));
     EXPECT_EQ(form->Doeldir.files(), std::vector<std::string>{"new.txt"});
+
+    // Read ahead for a pair the walk then passes over: the next pair's
+    // lists are read afresh.
+    readAheadOfB(8);
+    file("s/c/three.txt", "three");
+    mkdirs(data / "t/c");
+    readPair("s/c", "t/c");
+    EXPECT_EQ(form->Brondir.files(), std::vector<std::string>{"three.txt"});
+    EXPECT_EQ(form->Doeldir.files(), std::vector<std::string>{});
 }
 
 TEST_F(SyncTest, ADirectoryCreatedInTheSourceDuringTheRunWaitsForTheNextRun) {
