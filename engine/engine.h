@@ -137,6 +137,8 @@ private:
     // together once either limit is reached, before a delete and at the end
     // of the entry.
     std::vector<std::string> unflushed_;
+    // The pair's directories, held open while its files are copied.
+    os::OpenDir sourceDir_, targetDir_;
     std::uint64_t unflushedBytes_ = 0;
     // Directories the entry created whose own entries in their parents are
     // not yet on disk: a moved file would go with them at a power cut.

@@ -173,6 +173,19 @@ void Engine::syncFiles() {
                    " is the same directory");
         return;
     }
+    // Copies are made by name in these, not down the whole path again.
+    auto sdir = os.open_dir(SourcePath);
+    auto tdir = sdir ? os.open_dir(TargetPath) : std::move(sdir);
+    if (!tdir) {
+        logFailure(SourcePath + ": not replicated: " + tdir.error().message());
+        return;
+    }
+    struct Close {
+        Engine& e;
+        ~Close() { e.sourceDir_ = e.targetDir_ = {}; }
+    } close{*this};
+    sourceDir_ = std::move(*sdir);
+    targetDir_ = std::move(*tdir);
     if (removeLeftovers()) {
         host_.refreshFileList(Side::target, betweenEntries());
         if (host_.ending()) return;
@@ -286,11 +299,12 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     // A copy whose source is about to be deleted is flushed on its own; the
     // others are flushed a batch at a time, which costs far less.
     const bool durable = host_.checked(Option::move);
-    std::string tmp;
+    std::string tmpName, tmp;
     os::Result<os::FileState> r;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        tmp = TargetPath + detail::make_temp_name(random_);
-        r = os.copy_file(src, tmp, progress, durable);
+        tmpName = detail::make_temp_name(random_);
+        tmp = TargetPath + tmpName;
+        r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, durable);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
@@ -306,7 +320,7 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
         logFailure(src + (changed ? ": skipped: " : ": not copied: ") + r.error().message());
         return std::nullopt;
     }
-    if (auto m = os.rename_replace(tmp, dst); !m) {
+    if (auto m = os.rename_in(targetDir_, tmpName, name); !m) {
         logFailure(src + ": not copied: " + m.error().message());
         removeTemporary(tmp);
         return std::nullopt;

@@ -32,6 +32,20 @@ Result<std::string> Os::read_part(const std::string& path, std::uint64_t offset,
     return all->substr(static_cast<std::size_t>(offset), max);
 }
 
+Result<OpenDir> Os::open_dir(const std::string& path) {
+    return OpenDir{with_separator(path), nullptr};
+}
+
+Result<FileState> Os::copy_file_in(const OpenDir& from, const std::string& from_name,
+                                   const OpenDir& to, const std::string& to_name,
+                                   const CopyProgress& progress, bool durable) {
+    return copy_file(from.path + from_name, to.path + to_name, progress, durable);
+}
+
+Status Os::rename_in(const OpenDir& dir, const std::string& from, const std::string& to) {
+    return rename_replace(dir.path + from, dir.path + to);
+}
+
 Error cancelled(std::string op, std::string path) {
     return make_error(Errc::cancelled, std::move(op), std::move(path), "cancelled");
 }

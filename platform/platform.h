@@ -111,6 +111,15 @@ struct LocalTime {
 // What a cancelled listing or copy fails with.
 [[nodiscard]] Error cancelled(std::string op, std::string path);
 
+// A directory held open while many of its files are copied: its entries
+// are reached without walking its whole path again, and it stays the
+// directory that was opened if its path comes to name another meanwhile.
+// A backend without such handles keeps only the path.
+struct OpenDir {
+    std::string path;                 // as opened, with a final separator
+    std::shared_ptr<const int> fd;    // POSIX: the open directory; closed with the last copy
+};
+
 // Called between chunks of a copy with the bytes done so far; returning
 // false cancels the copy.
 using CopyProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
@@ -195,6 +204,20 @@ public:
                                                       const std::string& to,
                                                       const CopyProgress& progress,
                                                       bool durable) = 0;
+    // Opens a directory, links in its path followed. The default keeps the
+    // path, which the two calls below then use.
+    [[nodiscard]] virtual Result<OpenDir> open_dir(const std::string& path);
+    // copy_file of the entry from_name of from into the new entry to_name
+    // of to; errors name the whole paths.
+    [[nodiscard]] virtual Result<FileState> copy_file_in(const OpenDir& from,
+                                                         const std::string& from_name,
+                                                         const OpenDir& to,
+                                                         const std::string& to_name,
+                                                         const CopyProgress& progress,
+                                                         bool durable);
+    // rename_replace of two entries of one directory.
+    [[nodiscard]] virtual Status rename_in(const OpenDir& dir, const std::string& from,
+                                           const std::string& to);
     // Flushes the contents of these files, and the directory entries that
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per

@@ -448,7 +448,40 @@ public:
 
     Result<FileState> copy_file(const std::string& from, const std::string& to,
                                 const CopyProgress& progress, bool durable) override {
-        Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        return copy_at(AT_FDCWD, from.c_str(), from, AT_FDCWD, to.c_str(), to, progress, durable);
+    }
+
+    Result<OpenDir> open_dir(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return std::unexpected(fail("open", path));
+        return OpenDir{with_separator(path), std::shared_ptr<const int>(new int(fd), [](const int* p) {
+                           ::close(*p);
+                           delete p;
+                       })};
+    }
+
+    Result<FileState> copy_file_in(const OpenDir& from, const std::string& from_name,
+                                   const OpenDir& to, const std::string& to_name,
+                                   const CopyProgress& progress, bool durable) override {
+        if (!from.fd || !to.fd)
+            return Os::copy_file_in(from, from_name, to, to_name, progress, durable);
+        return copy_at(*from.fd, from_name.c_str(), from.path + from_name, *to.fd,
+                       to_name.c_str(), to.path + to_name, progress, durable);
+    }
+
+    Status rename_in(const OpenDir& dir, const std::string& from, const std::string& to) override {
+        if (!dir.fd) return Os::rename_in(dir, from, to);
+        if (::renameat(*dir.fd, from.c_str(), *dir.fd, to.c_str()) != 0)
+            return std::unexpected(fail("rename", dir.path + from));
+        return {};
+    }
+
+    // A copy by names in open directories (or AT_FDCWD and whole paths);
+    // from and to are the whole paths that errors name.
+    static Result<FileState> copy_at(int from_dir, const char* from_name, const std::string& from,
+                                     int to_dir, const char* to_name, const std::string& to,
+                                     const CopyProgress& progress, bool durable) {
+        Fd in(::openat(from_dir, from_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (in.get() < 0) return std::unexpected(fail("open", from));
         struct stat st {};
         if (::fstat(in.get(), &st) != 0) return std::unexpected(fail("stat", from));
@@ -457,7 +490,8 @@ public:
         // Closed to others while it is written; then as open as the source
         // (not more: the umask only narrows, and the source's bits are
         // taken as they are).
-        Fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        Fd out(::openat(to_dir, to_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        0600));
         if (out.get() < 0) return std::unexpected(fail("create", to));
         const FileState before = state_of(st);
         auto r = copy_open(in.get(), out.get(), before.size, from, to, progress);
@@ -480,7 +514,7 @@ public:
         if (r && durable && ::fsync(out.get()) != 0) r = std::unexpected(fail("flush", to));
         if (r && out.close() != 0) r = std::unexpected(fail("close", to));
         if (!r) {
-            ::unlink(to.c_str());
+            ::unlinkat(to_dir, to_name, 0);
             return std::unexpected(r.error());
         }
         return before;

@@ -81,6 +81,51 @@ TEST(PosixLinks, SetMtimeOfALinkLeavesItsTargetAlone) {
     EXPECT_EQ(sys().stat(elsewhere / "real.txt")->mtime.sec, 1'500'000'000);
 }
 
+// Copies by name in directories held open go to the directories that were
+// opened, also after their paths came to name others; a name that is a
+// link is refused as a path is.
+TEST(PosixFiles, ACopyInOpenDirectoriesStaysInTheDirectoriesOpened) {
+    TempDir d;
+    ASSERT_TRUE(sys().make_dir(d / "src"));
+    ASSERT_TRUE(sys().make_dir(d / "dst"));
+    write(d / "src/a.txt", "alpha");
+    const os::FileTime t{1'000'000'000, 0};
+    ASSERT_TRUE(sys().set_mtime(d / "src/a.txt", t));
+    ASSERT_EQ(::symlink((d / "src/a.txt").c_str(), (d / "src/link").c_str()), 0);
+    auto from = sys().open_dir(d / "src");
+    auto to = sys().open_dir(d / "dst");
+    ASSERT_TRUE(from);
+    ASSERT_TRUE(to);
+    EXPECT_EQ(to->path, os::with_separator(d / "dst"));
+    ASSERT_EQ(::rename((d / "dst").c_str(), (d / "moved").c_str()), 0);
+    ASSERT_TRUE(sys().make_dir(d / "dst"));
+
+    auto copied = sys().copy_file_in(*from, "a.txt", *to, ".part", nullptr, false);
+    ASSERT_TRUE(copied) << copied.error().message();
+    EXPECT_EQ(copied->size, 5u);
+    ASSERT_TRUE(sys().rename_in(*to, ".part", "a.txt"));
+    EXPECT_EQ(read(d / "moved/a.txt"), "alpha");
+    EXPECT_EQ(sys().stat(d / "moved/a.txt")->mtime, t);
+    EXPECT_TRUE(sys().list_dir(d / "dst")->empty());
+
+    // Failures name whole paths and leave nothing behind.
+    auto gone = sys().copy_file_in(*from, "gone.txt", *to, ".p1", nullptr, false);
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().code, os::Errc::not_found);
+    EXPECT_EQ(gone.error().path, (d / "src") + "/gone.txt");
+    auto link = sys().copy_file_in(*from, "link", *to, ".p2", nullptr, false);
+    EXPECT_FALSE(link);
+    auto taken = sys().copy_file_in(*from, "a.txt", *to, "a.txt", nullptr, false);
+    ASSERT_FALSE(taken);
+    EXPECT_EQ(taken.error().code, os::Errc::exists);
+    EXPECT_EQ(read(d / "moved/a.txt"), "alpha");
+    auto renamed = sys().rename_in(*to, ".p1", "b.txt");
+    ASSERT_FALSE(renamed);
+    EXPECT_EQ(renamed.error().path, (d / "dst") + "/.p1");
+    EXPECT_EQ(sys().list_dir(d / "moved")->size(), 1u);
+    EXPECT_FALSE(sys().open_dir(d / "src/a.txt"));
+}
+
 TEST(PosixFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {
     TempDir t;
     const auto r = sys().probe(t / std::string(300, 'n'));
