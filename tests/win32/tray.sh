@@ -63,6 +63,7 @@ nothing_opened() { menu_closed && hidden; }
 # to take the icon; for Wine the pointer is then over no icon, and no move
 # or press reaches it. Moving the panel away and back makes Wine read its
 # place again.
+# shellcheck disable=SC2034  # set by the eval, only some are read
 settle_panel() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$tray_win")"
