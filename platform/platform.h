@@ -116,8 +116,8 @@ struct LocalTime {
 // directory that was opened if its path comes to name another meanwhile.
 // A backend without such handles keeps only the path.
 struct OpenDir {
-    std::string path;                 // as opened, with a final separator
-    std::shared_ptr<const int> fd;    // POSIX: the open directory; closed with the last copy
+    std::string path;               // as opened, with a final separator
+    std::shared_ptr<const int> fd;  // POSIX: the open directory; closed with the last copy
 };
 
 // Called between chunks of a copy with the bytes done so far; returning
@@ -209,12 +209,9 @@ public:
     [[nodiscard]] virtual Result<OpenDir> open_dir(const std::string& path);
     // copy_file of the entry from_name of from into the new entry to_name
     // of to; errors name the whole paths.
-    [[nodiscard]] virtual Result<FileState> copy_file_in(const OpenDir& from,
-                                                         const std::string& from_name,
-                                                         const OpenDir& to,
-                                                         const std::string& to_name,
-                                                         const CopyProgress& progress,
-                                                         bool durable);
+    [[nodiscard]] virtual Result<FileState> copy_file_in(
+        const OpenDir& from, const std::string& from_name, const OpenDir& to,
+        const std::string& to_name, const CopyProgress& progress, bool durable);
     // rename_replace of two entries of one directory.
     [[nodiscard]] virtual Status rename_in(const OpenDir& dir, const std::string& from,
                                            const std::string& to);

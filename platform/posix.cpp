@@ -454,7 +454,8 @@ public:
     Result<OpenDir> open_dir(const std::string& path) override {
         const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return std::unexpected(fail("open", path));
-        return OpenDir{with_separator(path), std::shared_ptr<const int>(new int(fd), [](const int* p) {
+        return OpenDir{with_separator(path),
+                       std::shared_ptr<const int>(new int(fd), [](const int* p) {
                            ::close(*p);
                            delete p;
                        })};
@@ -465,8 +466,8 @@ public:
                                    const CopyProgress& progress, bool durable) override {
         if (!from.fd || !to.fd)
             return Os::copy_file_in(from, from_name, to, to_name, progress, durable);
-        return copy_at(*from.fd, from_name.c_str(), from.path + from_name, *to.fd,
-                       to_name.c_str(), to.path + to_name, progress, durable);
+        return copy_at(*from.fd, from_name.c_str(), from.path + from_name, *to.fd, to_name.c_str(),
+                       to.path + to_name, progress, durable);
     }
 
     Status rename_in(const OpenDir& dir, const std::string& from, const std::string& to) override {
@@ -490,8 +491,8 @@ public:
         // Closed to others while it is written; then as open as the source
         // (not more: the umask only narrows, and the source's bits are
         // taken as they are).
-        Fd out(::openat(to_dir, to_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        0600));
+        Fd out(
+            ::openat(to_dir, to_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (out.get() < 0) return std::unexpected(fail("create", to));
         const FileState before = state_of(st);
         auto r = copy_open(in.get(), out.get(), before.size, from, to, progress);
