@@ -290,7 +290,9 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
     const bool targetAhead = pendingFor(targetReader, targetPath);
     if (!sourceAhead && sourceReader) sourceReader->drop();
     if (targetPath.empty()) {
-        if (targetReader) targetReader->drop();
+        // Nothing read ahead outlives a read that does not use it.
+        for (auto& r : readers_)
+            if (r) r->drop();
         source.refresh(between);
         target.refresh(between);
         return;

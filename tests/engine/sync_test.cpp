@@ -404,6 +404,16 @@ TEST_F(SyncTest, AReadAheadServesOnlyTheNextPair) {
     readPair("s/c", "t/c");
     EXPECT_EQ(form->Brondir.files(), std::vector<std::string>{"three.txt"});
     EXPECT_EQ(form->Doeldir.files(), std::vector<std::string>{});
+
+    // Read with no target, the pair leaves no read ahead behind for a
+    // later pair.
+    readAheadOfB(10);
+    form->Brondir.setPath(data / "s/b", false);
+    form->Doeldir.setPath({}, false);
+    form->refreshFileLists([] { return true; });
+    file("s/b/four.txt", "four");
+    readPair("s/b", "t/b");
+    EXPECT_EQ(form->Brondir.files(), (std::vector<std::string>{"four.txt", "one.txt", "two.txt"}));
 }
 
 TEST_F(SyncTest, ADirectoryCreatedInTheSourceDuringTheRunWaitsForTheNextRun) {
