@@ -173,19 +173,11 @@ void Engine::syncFiles() {
                    " is the same directory");
         return;
     }
-    // Copies are made by name in these, not down the whole path again.
-    auto sdir = os.open_dir(SourcePath);
-    auto tdir = sdir ? os.open_dir(TargetPath) : std::move(sdir);
-    if (!tdir) {
-        logFailure(SourcePath + ": not replicated: " + tdir.error().message());
-        return;
-    }
+    // The directories a copy opens are this pair's alone.
     struct Close {
         Engine& e;
         ~Close() { e.sourceDir_ = e.targetDir_ = {}; }
     } close{*this};
-    sourceDir_ = std::move(*sdir);
-    targetDir_ = std::move(*tdir);
     if (removeLeftovers()) {
         host_.refreshFileList(Side::target, betweenEntries());
         if (host_.ending()) return;
@@ -299,6 +291,18 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     // A copy whose source is about to be deleted is flushed on its own; the
     // others are flushed a batch at a time, which costs far less.
     const bool durable = host_.checked(Option::move);
+    // Copies are made by name in the pair's directories, opened at its
+    // first copy: a pair with nothing to copy opens nothing.
+    if (targetDir_.path.empty()) {
+        auto from = os.open_dir(SourcePath);
+        auto to = from ? os.open_dir(TargetPath) : std::move(from);
+        if (!to) {
+            logFailure(src + ": not copied: " + to.error().message());
+            return std::nullopt;
+        }
+        sourceDir_ = std::move(*from);
+        targetDir_ = std::move(*to);
+    }
     std::string tmpName, tmp;
     os::Result<os::FileState> r;
     for (int attempt = 0; attempt < 4; ++attempt) {
