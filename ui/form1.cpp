@@ -305,10 +305,14 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
         targetReader->cancel();
         if (sourceAhead) sourceReader->cancel();
     };
-    auto await = [&](BackgroundReader& r) {
+    // Each reader is handed its next directory as soon as its result is
+    // taken, so that it reads on while this one is sorted and shown.
+    auto await = [&](BackgroundReader& r, const std::string& then) {
         while (!r.wait(20))
             if (!stopped && !between()) stop();
-        return r.take();
+        auto listing = r.take();
+        if (!stopped && !then.empty()) r.start(then);
+        return listing;
     };
     // Read for the path it still shows, or read again; a read ahead that
     // failed may have come before the walk made the directory.
@@ -320,7 +324,7 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
             list.refresh(between);
     };
     if (sourceAhead) {
-        showRead(source, sourcePath, true, await(*sourceReader));
+        showRead(source, sourcePath, true, await(*sourceReader, next.first));
     } else {
         source.refresh([&] {
             if (between()) return true;
@@ -328,13 +332,10 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
             return false;
         });
     }
-    showRead(target, targetPath, targetAhead, await(*targetReader));
-    if (stopped) return;
-    if (!next.second.empty()) targetReader->start(next.second);
-    if (!next.first.empty()) {
-        if (!sourceReader) sourceReader = std::make_unique<BackgroundReader>();
-        sourceReader->start(next.first);
-    }
+    showRead(target, targetPath, targetAhead, await(*targetReader, next.second));
+    if (stopped || sourceAhead || next.first.empty()) return;
+    if (!sourceReader) sourceReader = std::make_unique<BackgroundReader>();
+    sourceReader->start(next.first);
 }
 
 void Form1::readAhead(const std::string& source, const std::string& target) {
