@@ -158,6 +158,9 @@ private:
     // Lines of the source list not yet written to its file.
     std::string listBuffer_;
     static constexpr std::size_t kListBlock = 64 * 1024;
+    // Pairs of the walk named to be read ahead: enough that the readers
+    // keep going while the window draws.
+    static constexpr std::size_t kReadAhead = 16;
     // The target root, left out of the source's listing.
     std::optional<os::FileId> excludeId_;
     // The list files this run made, removed at its end.

@@ -69,9 +69,10 @@ public:
     virtual void refreshFileList(Side side, const std::function<bool()>& between) = 0;
     // Both at once, the same way.
     virtual void refreshFileLists(const std::function<bool()>& between) = 0;
-    // The directories of the walk's next pair: once both lists have read,
-    // the lists may read them ahead, while this pair is handled. Empty:
-    // nothing is next, and nothing read ahead may be used.
+    // The directories of a pair the walk will come to, after those named
+    // before it: the lists may read them ahead while earlier pairs are
+    // handled. A pair read uses its own reads ahead and forgets those named
+    // before it. Empty: nothing read ahead may be used any more.
     virtual void readAhead(const std::string& source, const std::string& target) = 0;
     // What the file list last read; never null.
     virtual std::shared_ptr<const FileListing> fileListing(Side side) = 0;

@@ -8,6 +8,7 @@
 // entry. A source is deleted in move mode only once its copy is on disk and
 // checked, and only if it did not change meanwhile.
 #include <algorithm>
+#include <deque>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -554,12 +555,22 @@ void Engine::walk() {
         Host& host;
         ~Forget() { host.readAhead({}, {}); }
     } forget{host_};
-    // One line ahead, so that the next target can be read meanwhile.
-    std::optional<std::string> line = lines.next();
-    for (std::optional<std::string> next; line; line = std::move(next)) {
-        next = lines.next();
-        if (line->size() < 2) continue;
-        const std::string rel = line->substr(1);
+    // Lines taken ahead, so that their pairs can be read meanwhile.
+    std::deque<std::string> ahead;
+    auto fill = [&] {
+        while (ahead.size() < kReadAhead) {
+            auto next = lines.next();
+            if (!next) return;
+            if (next->size() >= 2)
+                host_.readAhead(SourceRoot + next->substr(1), TargetRoot + next->substr(1));
+            ahead.push_back(std::move(*next));
+        }
+    };
+    for (fill(); !ahead.empty(); fill()) {
+        const std::string line = std::move(ahead.front());
+        ahead.pop_front();
+        if (line.size() < 2) continue;
+        const std::string rel = line.substr(1);
         if (!skipped.empty() && rel.size() > skipped.size() &&
             rel.compare(0, skipped.size(), skipped) == 0 && rel[skipped.size()] == sep)
             continue;
@@ -592,8 +603,6 @@ void Engine::walk() {
         yieldNow();
         if (host_.ending()) return;
         pairUnreadable_.reset();
-        if (next && next->size() >= 2)
-            host_.readAhead(SourceRoot + next->substr(1), TargetRoot + next->substr(1));
         pair_ = {S, T};
         SyncDirectory(true);
         if (host_.ending()) return;

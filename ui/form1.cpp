@@ -269,26 +269,18 @@ void Form1::setFileListPath(Side side, const std::string& path) {
 void Form1::refreshFileList(Side side, const std::function<bool()>& between) {
     fileList(side).refresh(between);
 }
-// The target is read on a second thread while the source is read here:
-// each side's reads wait on the disk or walk the kernel's caches on their
-// own, so the pair takes about as long as the longer of the two. The walk
-// names its next pair, whose two directories are then read on threads of
-// their own while this pair is handled.
+// Each side's reads wait on the disk or walk the kernel's caches on their
+// own. The walk names the pairs it will come to, whose directories are then
+// read on two threads, one a side, while the window's thread handles the
+// pairs before them. A pair not named ahead has its target read on the
+// second thread while its source is read here.
 void Form1::refreshFileLists(const std::function<bool()>& between) {
     FileList& source = fileList(Side::source);
     FileList& target = fileList(Side::target);
     const std::string sourcePath = source.path();
     const std::string targetPath = target.path();
-    const auto next = std::exchange(next_, {});
     auto& sourceReader = readers_[0];
     auto& targetReader = readers_[1];
-    auto pendingFor = [](const std::unique_ptr<BackgroundReader>& r, const std::string& path) {
-        return r && !path.empty() && !r->pending().empty() &&
-               os::with_separator(r->pending()) == os::with_separator(path);
-    };
-    const bool sourceAhead = pendingFor(sourceReader, sourcePath);
-    const bool targetAhead = pendingFor(targetReader, targetPath);
-    if (!sourceAhead && sourceReader) sourceReader->drop();
     if (targetPath.empty()) {
         // Nothing read ahead outlives a read that does not use it.
         for (auto& r : readers_)
@@ -297,6 +289,10 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
         target.refresh(between);
         return;
     }
+    // Reads named ahead of this pair and passed over are forgotten here.
+    const bool sourceAhead =
+        sourceReader && !sourcePath.empty() && sourceReader->serves(sourcePath);
+    const bool targetAhead = targetReader && targetReader->serves(targetPath);
     if (!targetReader) targetReader = std::make_unique<BackgroundReader>();
     if (!targetAhead) targetReader->start(targetPath);
     bool stopped = false;
@@ -305,14 +301,10 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
         targetReader->cancel();
         if (sourceAhead) sourceReader->cancel();
     };
-    // Each reader is handed its next directory as soon as its result is
-    // taken, so that it reads on while this one is sorted and shown.
-    auto await = [&](BackgroundReader& r, const std::string& then) {
+    auto await = [&](BackgroundReader& r) {
         while (!r.wait(20))
             if (!stopped && !between()) stop();
-        auto listing = r.take();
-        if (!stopped && !then.empty()) r.start(then);
-        return listing;
+        return r.take();
     };
     // Read for the path it still shows, or read again; a read ahead that
     // failed may have come before the walk made the directory.
@@ -324,7 +316,7 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
             list.refresh(between);
     };
     if (sourceAhead) {
-        showRead(source, sourcePath, true, await(*sourceReader, next.first));
+        showRead(source, sourcePath, true, await(*sourceReader));
     } else {
         source.refresh([&] {
             if (between()) return true;
@@ -332,16 +324,19 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
             return false;
         });
     }
-    showRead(target, targetPath, targetAhead, await(*targetReader, next.second));
-    if (stopped || sourceAhead || next.first.empty()) return;
-    if (!sourceReader) sourceReader = std::make_unique<BackgroundReader>();
-    sourceReader->start(next.first);
+    showRead(target, targetPath, targetAhead, await(*targetReader));
 }
 
 void Form1::readAhead(const std::string& source, const std::string& target) {
-    next_ = {source, target};
-    if (source.empty() && readers_[0]) readers_[0]->drop();
-    if (target.empty() && readers_[1]) readers_[1]->drop();
+    if (source.empty() || target.empty()) {
+        for (auto& r : readers_)
+            if (r) r->drop();
+        return;
+    }
+    for (auto* r : {&readers_[0], &readers_[1]})
+        if (!*r) *r = std::make_unique<BackgroundReader>();
+    readers_[0]->queue(source);
+    readers_[1]->queue(target);
 }
 
 std::shared_ptr<const engine::FileListing> Form1::fileListing(Side side) {

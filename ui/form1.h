@@ -190,8 +190,6 @@ private:
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
     std::unique_ptr<BackgroundReader> readers_[2];  // source, target
-    // The pair to read ahead after the next pair's reads: source, target.
-    std::pair<std::string, std::string> next_;
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

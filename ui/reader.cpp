@@ -1,5 +1,6 @@
 #include "ui/reader.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace qm::ui {
@@ -8,72 +9,137 @@ BackgroundReader::~BackgroundReader() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         quit_ = true;
-        stop_ = true;
+        stopReading_ = true;
     }
-    cv_.notify_all();
+    work_.notify_all();
     if (thread_.joinable()) thread_.join();
+}
+
+// Reads cancelled serve nothing: a read asked for after them starts afresh.
+void BackgroundReader::forgetIfCancelled(std::unique_lock<std::mutex>& lock) {
+    if (!cancelAll_) return;
+    done_.wait(lock, [this] { return !reading_.has_value(); });
+    jobs_.clear();
+    heldEntries_ = 0;
+    cancelAll_ = false;
+}
+
+void BackgroundReader::queue(const std::string& path) {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        forgetIfCancelled(lock);
+        // The Os installed now, on the window's thread: the reading thread
+        // never looks at what is installed, which only this thread changes.
+        jobs_.push_back(Job{nextId_++, path, &os::current(), std::nullopt, 0});
+    }
+    // Made on first use: a window that never runs a batch needs none.
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    work_.notify_one();
 }
 
 void BackgroundReader::start(const std::string& path) {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        stop_ = true;
-        job_.reset();
-        cv_.wait(lock, [this] { return !busy_; });
-        job_ = path;
-        // The Os installed now, on the window's thread: the reading thread
-        // never looks at what is installed, which only this thread changes.
-        jobOs_ = &os::current();
-        result_.reset();
-        stop_ = false;
+        forgetIfCancelled(lock);
+        jobs_.push_front(Job{nextId_++, path, &os::current(), std::nullopt, 0});
     }
-    pending_ = path;
-    // Made on first use: a window that never runs a batch needs none.
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    cv_.notify_all();
+    work_.notify_one();
 }
 
-void BackgroundReader::drop() {
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        stop_ = true;
-        job_.reset();
-        cv_.wait(lock, [this] { return !busy_; });
-        result_.reset();
-    }
-    pending_.clear();
+bool BackgroundReader::serves(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelAll_) return false;
+    const std::string wanted = os::with_separator(path);
+    auto it = std::find_if(jobs_.begin(), jobs_.end(),
+                           [&](const Job& j) { return os::with_separator(j.path) == wanted; });
+    if (it == jobs_.end()) return false;
+    for (auto n = it - jobs_.begin(); n > 0; --n) forgetFront();
+    // Room held by those forgotten may let the next read start.
+    work_.notify_one();
+    return true;
+}
+
+void BackgroundReader::forgetFront() {
+    Job& front = jobs_.front();
+    if (front.result)
+        heldEntries_ -= front.entries;
+    else if (reading_ == front.id)
+        stopReading_ = true;  // its result, when it comes, finds no job
+    jobs_.pop_front();
 }
 
 bool BackgroundReader::wait(unsigned ms) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(ms),
-                        [this] { return result_.has_value(); });
+    return done_.wait_for(lock, std::chrono::milliseconds(ms),
+                          [this] { return !jobs_.empty() && jobs_.front().result.has_value(); });
+}
+
+void BackgroundReader::cancel() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelAll_ = true;
+        stopReading_ = true;
+    }
+    work_.notify_one();
+}
+
+void BackgroundReader::drop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cancelAll_ = true;
+    stopReading_ = true;
+    forgetIfCancelled(lock);
 }
 
 os::Result<std::vector<os::DirEntry>> BackgroundReader::take() {
     std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [this] { return result_.has_value(); });
-    auto r = std::move(*result_);
-    result_.reset();
-    pending_.clear();
+    done_.wait(lock, [this] { return !jobs_.empty() && jobs_.front().result.has_value(); });
+    auto r = std::move(*jobs_.front().result);
+    forgetFront();
+    lock.unlock();
+    work_.notify_one();
     return r;
+}
+
+BackgroundReader::Job* BackgroundReader::nextToRead() {
+    for (std::size_t i = 0; i < jobs_.size(); ++i) {
+        if (jobs_[i].result) continue;
+        // The first asked for is always read; those after it while the
+        // results waiting hold little.
+        if (i == 0 || heldEntries_ < held_) return &jobs_[i];
+        return nullptr;
+    }
+    return nullptr;
 }
 
 void BackgroundReader::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        cv_.wait(lock, [this] { return quit_ || job_.has_value(); });
+        Job* job = nullptr;
+        work_.wait(lock, [&] { return quit_ || (job = nextToRead()) != nullptr; });
         if (quit_) return;
-        const std::string path = std::move(*job_);
-        os::Os& os = *jobOs_;
-        job_.reset();
-        busy_ = true;
+        const std::uint64_t id = job->id;
+        const std::string path = job->path;
+        os::Os& os = *job->os;
+        const bool cancelled = cancelAll_;
+        reading_ = id;
+        stopReading_ = cancelled;
         lock.unlock();
-        auto r = os.list_dir_detailed(path, [this] { return !stop_.load(); });
+        os::Result<std::vector<os::DirEntry>> r =
+            cancelled ? std::unexpected(os::cancelled("read directory", path))
+                      : os.list_dir_detailed(path, [this] { return !stopReading_.load(); });
         lock.lock();
-        busy_ = false;
-        result_ = std::move(r);
-        cv_.notify_all();
+        reading_.reset();
+        for (auto& j : jobs_) {
+            if (j.id != id) continue;
+            // Counted as read: the result may be moved out before it is
+            // forgotten.
+            j.entries = r ? std::max<std::size_t>(1, r->size()) : 1;
+            heldEntries_ += j.entries;
+            j.result = std::move(r);
+            break;
+        }
+        done_.notify_all();
     }
 }
 

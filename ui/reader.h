@@ -1,9 +1,15 @@
-// Reads one directory's listing on a thread of its own, so that the
-// window's thread can read another meanwhile.
+// Reads directories' listings on a thread of its own, in the order they
+// were queued, so that the window's thread can do other work meanwhile.
+// Reads go on while earlier results wait to be taken, up to a bound on the
+// entries held, so that a run never waits for the thread to be handed its
+// next directory.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,38 +22,57 @@ namespace qm::ui {
 
 class BackgroundReader {
 public:
-    BackgroundReader() = default;
+    // Listings read and not yet taken hold at most about this many
+    // entries, besides the one asked for first.
+    static constexpr std::size_t kHeldEntries = 8192;
+
+    explicit BackgroundReader(std::size_t heldEntries = kHeldEntries) : held_(heldEntries) {}
     ~BackgroundReader();
     BackgroundReader(const BackgroundReader&) = delete;
     BackgroundReader& operator=(const BackgroundReader&) = delete;
 
-    // Starts reading path with list_dir_detailed; one read at a time, so a
-    // read still going is cancelled and its result dropped first.
+    // Reads path with list_dir_detailed after those queued before it.
+    void queue(const std::string& path);
+    // Reads path before anything queued that is not being read yet.
     void start(const std::string& path);
-    // Whether the read has finished, after waiting at most ms.
+    // Whether path is queued and not cancelled; if so, the reads queued
+    // before it are forgotten and its own comes first. Those after it stay.
+    bool serves(const std::string& path);
+    // Whether the first read has finished, after waiting at most ms.
     bool wait(unsigned ms);
-    // Asks the read to stop early; it then fails as cancelled.
-    void cancel() { stop_ = true; }
-    // The path of the read started and not yet taken; empty for none.
-    const std::string& pending() const { return pending_; }
-    // Cancels the pending read, waits for it to end and forgets it: once
-    // dropped, a read touches nothing (its Os, its callbacks) any more.
+    // Asks every read queued to stop early; each then fails as cancelled.
+    void cancel();
+    // Cancels every read, waits for the one going to end and forgets them
+    // all: once dropped, a read touches nothing (its Os, its callbacks).
     void drop();
-    // The result of the finished read.
+    // The result of the first read, once it has finished.
     os::Result<std::vector<os::DirEntry>> take();
 
 private:
+    struct Job {
+        std::uint64_t id;
+        std::string path;
+        os::Os* os;  // what it is read with
+        std::optional<os::Result<std::vector<os::DirEntry>>> result;
+        std::size_t entries;  // what the result holds
+    };
     void run();
+    // The next job to read, if the bound allows; null for none.
+    Job* nextToRead();
+    void forgetFront();
+    void forgetIfCancelled(std::unique_lock<std::mutex>& lock);
 
+    const std::size_t held_;
     std::thread thread_;
     std::mutex mutex_;
-    std::condition_variable cv_;
-    std::optional<std::string> job_;
-    os::Os* jobOs_ = nullptr;  // what job_ is read with
-    std::string pending_;      // the window's thread's own
-    std::optional<os::Result<std::vector<os::DirEntry>>> result_;
-    std::atomic<bool> stop_{false};
-    bool busy_ = false;  // a read is going
+    std::condition_variable work_;  // for the reading thread
+    std::condition_variable done_;  // for the window's thread
+    std::deque<Job> jobs_;
+    std::uint64_t nextId_ = 0;
+    std::optional<std::uint64_t> reading_;  // the job being read
+    std::size_t heldEntries_ = 0;           // in results not yet taken
+    std::atomic<bool> stopReading_{false};  // the job being read stops
+    bool cancelAll_ = false;                // until dropped
     bool quit_ = false;
 };
 

@@ -1,6 +1,7 @@
 // One directory pair: what is copied, what is left, what the window shows,
 // confirmation, and the walk through the subdirectories.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -351,10 +352,10 @@ TEST_F(SyncTest, DuringTheWalkTheTreesShowWhatTheFileListsRead) {
     }
 }
 
-// The next pair's directories are read while this pair is handled. Those
-// reads serve the next pair once; any left over when a walk ends are never
-// used.
-TEST_F(SyncTest, AReadAheadServesOnlyTheNextPair) {
+// The directories of the pairs named ahead are read while this pair is
+// handled. Those reads serve their pairs once, in order; any passed over or
+// left over when a walk ends are never used.
+TEST_F(SyncTest, ReadsAheadServeOnlyThePairsNamed) {
     load({{"s", "t", "YES"}});
     for (auto d : {"s/a", "t/a"}) mkdirs(data / d);
     file("s/b/one.txt", "one");
@@ -414,6 +415,38 @@ TEST_F(SyncTest, AReadAheadServesOnlyTheNextPair) {
     file("s/b/four.txt", "four");
     readPair("s/b", "t/b");
     EXPECT_EQ(form->Brondir.files(), (std::vector<std::string>{"four.txt", "one.txt", "two.txt"}));
+
+    // Two pairs named ahead serve both, in turn, without reading again;
+    // one named before the pair read is forgotten.
+    form->readAhead(data / "s/b", data / "t/b");
+    form->readAhead(data / "s/c", data / "t/c");
+    readPair("s/c", "t/c");
+    file("s/b/five.txt", "five");
+    int before = 0;
+    {
+        // Any read of the forgotten pair came before the reads of c.
+        std::lock_guard<std::mutex> lock(m);
+        before = aheadReads;
+    }
+    form->readAhead(data / "s/a", data / "t/a");
+    form->readAhead(data / "s/b", data / "t/b");
+    {
+        // In order: a's directories are read before b's.
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(
+            cv.wait_for(lock, std::chrono::seconds(10), [&] { return aheadReads == before + 2; }));
+    }
+    file("s/a/six.txt", "six");
+    file("s/b/seven.txt", "seven");
+    eos.clearListed();
+    readPair("s/a", "t/a");
+    EXPECT_EQ(form->Brondir.files(), std::vector<std::string>{});
+    readPair("s/b", "t/b");
+    EXPECT_EQ(form->Brondir.files(),
+              (std::vector<std::string>{"five.txt", "four.txt", "one.txt", "two.txt"}));
+    EXPECT_EQ(eos.listedCopy(), std::vector<std::string>{});
+    readPair("s/b", "t/b");
+    EXPECT_EQ(form->Brondir.files().size(), 5u) << "a read ahead served twice";
 }
 
 TEST_F(SyncTest, ADirectoryCreatedInTheSourceDuringTheRunWaitsForTheNextRun) {
