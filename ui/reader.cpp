@@ -30,7 +30,7 @@ void BackgroundReader::queue(const std::string& path) {
         forgetIfCancelled(lock);
         // The Os installed now, on the window's thread: the reading thread
         // never looks at what is installed, which only this thread changes.
-        jobs_.push_back(Job{nextId_++, path, &os::current(), std::nullopt, 0});
+        jobs_.push_back(Job{nextId_++, path, &os::current(), std::nullopt, 0, true});
     }
     // Made on first use: a window that never runs a batch needs none.
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
@@ -41,7 +41,7 @@ void BackgroundReader::start(const std::string& path) {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         forgetIfCancelled(lock);
-        jobs_.push_front(Job{nextId_++, path, &os::current(), std::nullopt, 0});
+        jobs_.push_front(Job{nextId_++, path, &os::current(), std::nullopt, 0, false});
     }
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     work_.notify_one();
@@ -112,6 +112,21 @@ BackgroundReader::Job* BackgroundReader::nextToRead() {
     return nullptr;
 }
 
+os::Result<std::vector<os::DirEntry>> BackgroundReader::read(os::Os& os, const std::string& path,
+                                                             bool ahead, bool cancelled) {
+    if (cancelled) return std::unexpected(os::cancelled("read directory", path));
+    // A pair named ahead has not been looked at yet: the walk passes over
+    // one whose directory is a link, and so does its read.
+    if (ahead) {
+        auto st = os.stat(path);
+        if (!st) return std::unexpected(st.error());
+        if (st->kind != os::Kind::dir)
+            return std::unexpected(
+                os::make_error(os::Errc::not_dir, "read directory", path, "not a directory"));
+    }
+    return os.list_dir_detailed(path, [this] { return !stopReading_.load(); });
+}
+
 void BackgroundReader::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -124,10 +139,9 @@ void BackgroundReader::run() {
         const bool cancelled = cancelAll_;
         reading_ = id;
         stopReading_ = cancelled;
+        const bool ahead = job->ahead;
         lock.unlock();
-        os::Result<std::vector<os::DirEntry>> r =
-            cancelled ? std::unexpected(os::cancelled("read directory", path))
-                      : os.list_dir_detailed(path, [this] { return !stopReading_.load(); });
+        os::Result<std::vector<os::DirEntry>> r = read(os, path, ahead, cancelled);
         lock.lock();
         reading_.reset();
         for (auto& j : jobs_) {

@@ -31,7 +31,8 @@ public:
     BackgroundReader(const BackgroundReader&) = delete;
     BackgroundReader& operator=(const BackgroundReader&) = delete;
 
-    // Reads path with list_dir_detailed after those queued before it.
+    // Reads path with list_dir_detailed after those queued before it; one
+    // that is a link, or no directory, fails unread.
     void queue(const std::string& path);
     // Reads path before anything queued that is not being read yet.
     void start(const std::string& path);
@@ -55,8 +56,11 @@ private:
         os::Os* os;  // what it is read with
         std::optional<os::Result<std::vector<os::DirEntry>>> result;
         std::size_t entries;  // what the result holds
+        bool ahead;           // queued: never read through a link
     };
     void run();
+    os::Result<std::vector<os::DirEntry>> read(os::Os& os, const std::string& path, bool ahead,
+                                               bool cancelled);
     // The next job to read, if the bound allows; null for none.
     Job* nextToRead();
     void forgetFront();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -122,6 +123,31 @@ TEST_F(ReaderTest, ReadsComeInTheOrderQueuedAndThosePassedOverAreForgotten) {
     }();
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().code, os::Errc::not_found);
+}
+
+// A pair named ahead has not been looked at: a link there is never read
+// through, nor a file read as a directory. A read started is of a pair
+// looked at, whose root may be a link.
+TEST_F(ReaderTest, AReadQueuedOfALinkOrAFileFailsUnread) {
+    test::write(tmp / "file", "x");
+    std::vector<std::string> queued{tmp / "file"};
+#ifndef _WIN32
+    std::filesystem::create_directory_symlink(dirs[1], tmp / "link");
+    queued.push_back(tmp / "link");
+#endif
+    BackgroundReader r;
+    for (const auto& q : queued) {
+        r.queue(q);
+        ASSERT_TRUE(r.serves(q));
+        const auto read = r.take();
+        ASSERT_FALSE(read) << q;
+        EXPECT_EQ(read.error().code, os::Errc::not_dir) << q;
+    }
+    EXPECT_EQ(eos.reads(), std::vector<std::string>{});
+#ifndef _WIN32
+    r.start(tmp / "link");
+    EXPECT_EQ(namesOf(r.take()).size(), 20u);
+#endif
 }
 
 TEST_F(ReaderTest, ReadsAheadOnlyWhileTheResultsWaitingHoldLittle) {
