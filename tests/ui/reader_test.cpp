@@ -96,7 +96,7 @@ TEST_F(ReaderTest, ReadsComeInTheOrderQueuedAndThosePassedOverAreForgotten) {
     r.queue(dirs[2]);
     EXPECT_FALSE(r.serves(tmp / "elsewhere"));
     // Also spelt with a final separator.
-    ASSERT_TRUE(r.serves(dirs[1] + "/"));
+    ASSERT_TRUE(r.serves(dirs[1] + os::separator()));
     EXPECT_EQ(namesOf(r.take()).size(), 20u);
     EXPECT_FALSE(r.serves(dirs[0])) << "passed over, and forgotten";
     ASSERT_TRUE(r.serves(dirs[2]));
