@@ -25,24 +25,27 @@ void BackgroundReader::forgetIfCancelled(std::unique_lock<std::mutex>& lock) {
 }
 
 void BackgroundReader::queue(const std::string& path) {
+    add(path, true);
+}
+
+void BackgroundReader::start(const std::string& path) {
+    add(path, false);
+}
+
+// Queued at the back as a pair named ahead, or started at the front.
+void BackgroundReader::add(const std::string& path, bool ahead) {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         forgetIfCancelled(lock);
         // The Os installed now, on the window's thread: the reading thread
         // never looks at what is installed, which only this thread changes.
-        jobs_.push_back(Job{nextId_++, path, &os::current(), std::nullopt, 0, true});
+        Job job{nextId_++, path, &os::current(), std::nullopt, 0, ahead};
+        if (ahead)
+            jobs_.push_back(std::move(job));
+        else
+            jobs_.push_front(std::move(job));
     }
     // Made on first use: a window that never runs a batch needs none.
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    work_.notify_one();
-}
-
-void BackgroundReader::start(const std::string& path) {
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        forgetIfCancelled(lock);
-        jobs_.push_front(Job{nextId_++, path, &os::current(), std::nullopt, 0, false});
-    }
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     work_.notify_one();
 }

@@ -58,6 +58,7 @@ private:
         std::size_t entries;  // what the result holds
         bool ahead;           // queued: never read through a link
     };
+    void add(const std::string& path, bool ahead);
     void run();
     os::Result<std::vector<os::DirEntry>> read(os::Os& os, const std::string& path, bool ahead,
                                                bool cancelled);
