@@ -109,7 +109,7 @@ private:
     void deleteMoved(const std::string& name, const os::FileState& copied);
     bool removeLeftovers();
     // Removes a temporary copy of ours; one that stays is logged.
-    void removeTemporary(const std::string& path);
+    void removeTemporary(const std::string& name);
     void walk();
     // Makes the target list (TargetListName) from the source list.
     bool makeTargetList(const std::string& sourceList);

@@ -304,18 +304,17 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
         sourceDir_ = std::move(*from);
         targetDir_ = std::move(*to);
     }
-    std::string tmpName, tmp;
+    std::string tmpName;
     os::Result<os::FileState> r;
     for (int attempt = 0; attempt < 4; ++attempt) {
         tmpName = detail::make_temp_name(random_);
-        tmp = TargetPath + tmpName;
         r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, durable);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
         // The copy removes its temporary file; one it could not is ours,
         // unless the name was taken to begin with.
-        if (r.error().code != os::Errc::exists && os.exists(tmp)) removeTemporary(tmp);
+        if (r.error().code != os::Errc::exists) removeTemporary(tmpName);
         if (host_.ending()) return std::nullopt;
         // Gone, or no longer a plain file, since the directory was read.
         const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||
@@ -327,7 +326,7 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     }
     if (auto m = os.rename_in(targetDir_, tmpName, name); !m) {
         logFailure(src + ": not copied: " + m.error().message());
-        removeTemporary(tmp);
+        removeTemporary(tmpName);
         return std::nullopt;
     }
     // Its directory entry, at least, is not on disk yet.
@@ -336,9 +335,12 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     return *r;
 }
 
-void Engine::removeTemporary(const std::string& path) {
-    if (auto d = os::current().remove_file(path); !d && d.error().code != os::Errc::not_found)
-        logFailure(path + ": temporary copy not removed: " + d.error().message());
+// In the directory the copy was made in, also if its path has come to name
+// another meanwhile.
+void Engine::removeTemporary(const std::string& name) {
+    if (auto d = os::current().remove_in(targetDir_, name);
+        !d && d.error().code != os::Errc::not_found)
+        logFailure(targetDir_.path + name + ": temporary copy not removed: " + d.error().message());
 }
 
 bool Engine::sameTime(const os::FileTime& source, const os::FileTime& target) {

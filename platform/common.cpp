@@ -46,6 +46,10 @@ Status Os::rename_in(const OpenDir& dir, const std::string& from, const std::str
     return rename_replace(dir.path + from, dir.path + to);
 }
 
+Status Os::remove_in(const OpenDir& dir, const std::string& name) {
+    return remove_file(dir.path + name);
+}
+
 Error cancelled(std::string op, std::string path) {
     return make_error(Errc::cancelled, std::move(op), std::move(path), "cancelled");
 }

@@ -215,6 +215,8 @@ public:
     // rename_replace of two entries of one directory.
     [[nodiscard]] virtual Status rename_in(const OpenDir& dir, const std::string& from,
                                            const std::string& to);
+    // remove_file of an entry of the directory.
+    [[nodiscard]] virtual Status remove_in(const OpenDir& dir, const std::string& name);
     // Flushes the contents of these files, and the directory entries that
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per

@@ -477,6 +477,13 @@ public:
         return {};
     }
 
+    Status remove_in(const OpenDir& dir, const std::string& name) override {
+        if (!dir.fd) return Os::remove_in(dir, name);
+        if (::unlinkat(*dir.fd, name.c_str(), 0) != 0)
+            return std::unexpected(fail("delete", dir.path + name));
+        return {};
+    }
+
     // A copy by names in open directories (or AT_FDCWD and whole paths);
     // from and to are the whole paths that errors name.
     static Result<FileState> copy_at(int from_dir, const char* from_name, const std::string& from,

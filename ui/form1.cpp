@@ -283,8 +283,7 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
     auto& targetReader = readers_[1];
     if (targetPath.empty()) {
         // Nothing read ahead outlives a read that does not use it.
-        for (auto& r : readers_)
-            if (r) r->drop();
+        dropReadsAhead();
         source.refresh(between);
         target.refresh(between);
         return;
@@ -327,12 +326,13 @@ void Form1::refreshFileLists(const std::function<bool()>& between) {
     showRead(target, targetPath, targetAhead, await(*targetReader));
 }
 
+void Form1::dropReadsAhead() {
+    for (auto& r : readers_)
+        if (r) r->drop();
+}
+
 void Form1::readAhead(const std::string& source, const std::string& target) {
-    if (source.empty() || target.empty()) {
-        for (auto& r : readers_)
-            if (r) r->drop();
-        return;
-    }
+    if (source.empty() || target.empty()) return dropReadsAhead();
     for (auto* r : {&readers_[0], &readers_[1]})
         if (!*r) *r = std::make_unique<BackgroundReader>();
     readers_[0]->queue(source);

@@ -190,6 +190,7 @@ private:
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
     std::unique_ptr<BackgroundReader> readers_[2];  // source, target
+    void dropReadsAhead();
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;
