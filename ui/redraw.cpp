@@ -16,7 +16,7 @@ void Redraw::touch(std::size_t i) {
     dirty_.push_back(i);
     // A part changed while a frame draws is drawn by that frame if its turn
     // is still to come, else by the next one.
-    if (armed_ || drawing_) return;
+    if (armed_ || drawing_ || held_) return;
     armed_ = true;
     // The first change after a quiet spell is drawn at once; a stream of
     // changes at most once a frame.
@@ -29,6 +29,7 @@ void Redraw::touch(std::size_t i) {
 void Redraw::frame() {
     if (drawing_) return;
     armed_ = false;
+    if (held_) return;
     last_ = now();
     if (dirty_.empty()) return;
     drawing_ = true;
@@ -47,6 +48,13 @@ void Redraw::frame() {
         armed_ = true;
         schedule(static_cast<int>(frame_.count()));
     }
+}
+
+void Redraw::hold(bool on) {
+    held_ = on;
+    if (on || armed_ || dirty_.empty()) return;
+    armed_ = true;
+    if (schedule) schedule(0);
 }
 
 }  // namespace qm::ui

@@ -37,6 +37,10 @@ public:
     std::function<void(int)> schedule;
     // Draws every part changed since the last frame, in the order followed.
     void frame();
+    // While held (its window hidden, say) changes are kept and nothing is
+    // drawn; the end of the hold asks for a frame that draws them all.
+    void hold(bool on);
+    bool held() const { return held_; }
     // Something changed that is not drawn yet.
     bool pending() const { return !dirty_.empty(); }
     // Frames drawn so far, and parts drawn in them.
@@ -56,6 +60,7 @@ private:
     std::vector<std::size_t> dirty_;
     bool armed_ = false;
     bool drawing_ = false;
+    bool held_ = false;
     Clock::time_point last_{};
     long frames_ = 0;
     long draws_ = 0;

@@ -553,9 +553,16 @@ void MainWindow::syncWindow() {
     }
     if (form_.visible() != shownByModel_) {
         shownByModel_ = form_.visible();
-        if (!shownByModel_)
+        // Hidden (in the notification area, mostly) it draws nothing, and
+        // shows what the model holds once it is shown again.
+        if (!shownByModel_) {
             hide();
-        else if (minimizedByModel_)
+            redraw_.hold(true);
+            return;
+        }
+        redraw_.hold(false);
+        drawNow();
+        if (minimizedByModel_)
             showMinimized();
         else
             show();

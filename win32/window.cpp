@@ -494,10 +494,14 @@ void MainWindow::syncWindow() {
     }
     if (form_.visible() != shownByModel_) {
         shownByModel_ = form_.visible();
+        // Hidden (in the notification area, mostly) it draws nothing, and
+        // shows what the model holds once it is shown again.
         if (!shownByModel_) {
             ::ShowWindow(hwnd_, SW_HIDE);
+            redraw_.hold(true);
         } else {
-            drawNow();  // shown with what the model holds
+            redraw_.hold(false);
+            drawNow();
             ::ShowWindow(hwnd_, minimizedByModel_ ? SW_SHOWMINIMIZED : SW_SHOW);
             ::UpdateWindow(hwnd_);
         }

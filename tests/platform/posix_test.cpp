@@ -124,6 +124,15 @@ TEST(PosixFiles, ACopyInOpenDirectoriesStaysInTheDirectoriesOpened) {
     EXPECT_EQ(renamed.error().path, (d / "dst") + "/.p1");
     EXPECT_EQ(sys().list_dir(d / "moved")->size(), 1u);
     EXPECT_FALSE(sys().open_dir(d / "src/a.txt"));
+
+    // A removal, too, is made in the directory opened, never at its old path.
+    write(d / "dst/a.txt", "other");
+    ASSERT_TRUE(sys().remove_in(*to, "a.txt"));
+    EXPECT_TRUE(sys().list_dir(d / "moved")->empty());
+    EXPECT_EQ(read(d / "dst/a.txt"), "other");
+    auto again = sys().remove_in(*to, "a.txt");
+    ASSERT_FALSE(again);
+    EXPECT_EQ(again.error().code, os::Errc::not_found);
 }
 
 TEST(PosixFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {

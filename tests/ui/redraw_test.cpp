@@ -114,5 +114,34 @@ TEST_F(RedrawTest, TouchRedrawsAPartTheViewKnowsIsOutOfStep) {
     EXPECT_EQ(redraw.parts(), 2u);
 }
 
+TEST_F(RedrawTest, AHeldRedrawDrawsNothingUntilReleasedThenTheLatestStateOnce) {
+    bar.setValue(1);
+    ASSERT_EQ(asked.size(), 1u);
+    redraw.hold(true);
+    // A frame already asked for draws nothing while held, and nothing new
+    // is asked for however much changes.
+    redraw.frame();
+    for (int i = 2; i < 500; ++i) bar.setValue(i);
+    label.setCaption("BUSY...");
+    t += 1s;
+    redraw.frame();
+    EXPECT_TRUE(shownValue.empty());
+    EXPECT_TRUE(shownLabel.empty());
+    EXPECT_EQ(asked.size(), 1u);
+    EXPECT_EQ(redraw.frames(), 0);
+    EXPECT_TRUE(redraw.pending());
+    // Released: one frame asked for at once, drawing each part once.
+    redraw.hold(false);
+    EXPECT_EQ(asked, std::vector<int>({0, 0}));
+    redraw.frame();
+    EXPECT_EQ(shownValue, std::vector<int>({499}));
+    EXPECT_EQ(shownLabel, std::vector<std::string>({"BUSY..."}));
+    EXPECT_FALSE(redraw.pending());
+    // Held and released with nothing changed: no frame asked for.
+    redraw.hold(true);
+    redraw.hold(false);
+    EXPECT_EQ(asked.size(), 2u);
+}
+
 }  // namespace
 }  // namespace qm::ui

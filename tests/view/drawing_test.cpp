@@ -171,6 +171,43 @@ TEST_F(DrawingTest, AfterARunFullOfChangesTheWindowShowsTheModel) {
     EXPECT_TRUE(bar->isHidden());
 }
 
+// In the notification area the window draws nothing, a whole run long;
+// shown again, it shows the model at once.
+TEST_F(DrawingTest, AHiddenWindowDrawsNothingAndShowsTheModelWhenShownAgain) {
+    struct Area : ui::Tray {
+        bool add(const std::string&) override { return true; }
+        bool available() override { return true; }
+        void popup() override {}
+    } area;
+    makeBatch();
+    auto& w = open(0, &area);
+    const QString before = widget<QLabel>("Label1")->text();
+    QTest::mouseClick(w.widgetOf("Command3"), Qt::LeftButton);
+    ASSERT_FALSE(w.isVisible());
+    const long frames = w.redraw().frames();
+    bool ran = false;
+    QStringList labelsShown;
+    form->Label1.changed.connect([&] {
+        ran = ran || form->Label1.caption() == "BUSY...";
+        labelsShown << widget<QLabel>("Label1")->text();
+    });
+    pump.hook = [] { QApplication::processEvents(); };
+    window->setTickInterval(10);
+    form->Slider1.setValue(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran && !form->running(); }, 60000));
+    form->Timer1.setEnabled(false);
+    QTest::qWait(100);
+    EXPECT_EQ(read(prog / "t1/a/b/f7.txt"), "s1/a/b");
+    EXPECT_EQ(w.redraw().frames(), frames);
+    EXPECT_TRUE(w.redraw().pending());
+    for (const auto& l : labelsShown) EXPECT_EQ(l, before);
+    EXPECT_FALSE(differences(*form, w).empty());
+
+    form->mShow_Click();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(differences(*form, w), std::vector<std::string>());
+}
+
 TEST_F(DrawingTest, AChangeTheUserDidNotCauseIsDrawnByTheNextFrame) {
     auto& w = open();
     auto* label = widget<QLabel>("Label1");

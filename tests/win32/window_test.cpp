@@ -451,8 +451,14 @@ TEST_F(WindowTest, HideAndShowInterfaceFollowTheModel) {
     ::SendMessageW(w("Command3"), BM_CLICK, 0, 0);
     EXPECT_FALSE(form->visible());
     EXPECT_FALSE(::IsWindowVisible(window->hwnd()));
+    // Hidden, it draws nothing, even when asked; shown, all it missed.
+    form->Label1.setCaption("while hidden");
+    window->drawNow();
+    EXPECT_NE(textOf(w("Label1")), "while hidden");
     EXPECT_TRUE(window->menuCommand(window->menuId("mShow")));
     EXPECT_TRUE(::IsWindowVisible(window->hwnd()));
+    EXPECT_EQ(textOf(w("Label1")), "while hidden");
+    expectShowsModel(*form, *window);
     EXPECT_FALSE(window->menuCommand(12345));
 }
 
