@@ -270,19 +270,35 @@ echo "targets equal to the source: $equal"
 
 if (( big_mib > 0 )); then
   rm -rf "$root/t-"* "$root/src"
-  mkdir -p "$root/p-shown"
-  mkdir -p "$root/big" "$root/t-shown" "$root/t-cp"
+  mkdir -p "$root/p-shown" "$root/big"
   head -c "${big_mib}M" /dev/urandom >"$root/big/big.bin"
   sync
   cat "$root/big/big.bin" >/dev/null
   printf '[batch]\r\nSource:%s\r\nTarget:%s\r\nSubs:YES\r\n' "$root/big" "$root/t-shown" \
     >"$root/p-shown/BATCH.INI"
-  run_program shown big
-  ours=$(run_s "$root/tim-shown-big")
-  # The program flushes its copy before the run ends; so does this.
-  sync
-  theirs=$(timed sh -c "cp '$root/big/big.bin' '$root/t-cp/big.bin' && sync")
-  printf '\none file of %d MiB: shown %.3f s, cp && sync %.3f s: throughput %s of cp && sync\n' \
-    "$big_mib" "$ours" "$theirs" "$(ratio "$theirs" "$ours")"
+  # Each copy goes first in turn: the one after meets the disk as the one
+  # before left it. The program flushes its copy before its run ends; cp
+  # is followed by sync for the same.
+  ours_all=() theirs_all=()
+  for r in $(seq "$repeat"); do
+    rm -rf "$root/t-shown" "$root/t-cp"
+    mkdir "$root/t-shown" "$root/t-cp"
+    sync
+    for who in $( (( r % 2 == 1 )) && echo "ours cp" || echo "cp ours"); do
+      if [ "$who" = ours ]; then
+        run_program shown big
+        ours_all+=("$(run_s "$root/tim-shown-big")")
+      else
+        theirs_all+=("$(timed sh -c "cp '$root/big/big.bin' '$root/t-cp/big.bin' && sync")")
+      fi
+      sync
+    done
+  done
+  ours=$(median "${ours_all[@]}")
+  theirs=$(median "${theirs_all[@]}")
+  cmp -s "$root/big/big.bin" "$root/t-shown/big.bin" || echo "the copy of the big file differs" >&2
+  printf '\none file of %d MiB, medians of %d: shown %.3f s, cp && sync %.3f s: throughput %s of cp && sync\n' \
+    "$big_mib" "$repeat" "$ours" "$theirs" "$(ratio "$theirs" "$ours")"
+  printf '  shown %s\n  cp    %s\n' "${ours_all[*]}" "${theirs_all[*]}"
 fi
 echo "load after: $(uptime | sed 's/.*load average/load average/')"
