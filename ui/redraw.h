@@ -40,7 +40,6 @@ public:
     // While held (its window hidden, say) changes are kept and nothing is
     // drawn; the end of the hold asks for a frame that draws them all.
     void hold(bool on);
-    bool held() const { return held_; }
     // Something changed that is not drawn yet.
     bool pending() const { return !dirty_.empty(); }
     // Frames drawn so far, and parts drawn in them.
