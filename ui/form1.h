@@ -180,6 +180,7 @@ private:
         ~BoxOpen() { --n; }
     };
     void driveChange(DriveList& drive, DirectoryList& tree);
+    void dropReadsAhead();
     DirectoryList& tree(engine::Side s) { return s == engine::Side::source ? BronTree : Doeltree; }
     FileList& fileList(engine::Side s) { return s == engine::Side::source ? Brondir : Doeldir; }
     DriveList& driveList(engine::Side s) {
@@ -190,7 +191,6 @@ private:
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
     std::unique_ptr<BackgroundReader> readers_[2];  // source, target
-    void dropReadsAhead();
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

@@ -1,5 +1,5 @@
 // Scripted stand-ins for the services Form1 takes: message boxes with
-// queued answers, an event pump with a hook, a sleeper and a clock that do
+// queued answers, a notification area, an event pump with a hook, a sleeper and a clock that do
 // not wait, and an Os whose program directory is a test's directory.
 #pragma once
 
@@ -65,6 +65,21 @@ class FakeClock : public ui::Clock {
 public:
     os::LocalTime now() override { return time; }
     os::LocalTime time{2026, 3, 4, 5, 6, 7, 0};
+};
+
+// A notification area that takes the icon (unless shown is cleared) and
+// counts the popups asked for.
+class FakeTray : public ui::Tray {
+public:
+    bool add(const std::string& t) override {
+        tip = t;
+        return shown;
+    }
+    bool available() override { return shown; }
+    void popup() override { ++popups; }
+    bool shown = true;
+    std::string tip;
+    int popups = 0;
 };
 
 class FakeApp : public ui::Application {

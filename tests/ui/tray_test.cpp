@@ -10,19 +10,6 @@
 namespace qm::test {
 namespace {
 
-class FakeTray : public ui::Tray {
-public:
-    bool add(const std::string& t) override {
-        tip = t;
-        return shown;
-    }
-    bool available() override { return shown; }
-    void popup() override { ++popups; }
-    bool shown = true;
-    std::string tip;
-    int popups = 0;
-};
-
 class TrayTest : public ::testing::Test, protected FakeServices {
 protected:
     TrayTest() : prog_os(prog.path()), use(prog_os) {}

@@ -174,11 +174,7 @@ TEST_F(DrawingTest, AfterARunFullOfChangesTheWindowShowsTheModel) {
 // In the notification area the window draws nothing, a whole run long;
 // shown again, it shows the model at once.
 TEST_F(DrawingTest, AHiddenWindowDrawsNothingAndShowsTheModelWhenShownAgain) {
-    struct Area : ui::Tray {
-        bool add(const std::string&) override { return true; }
-        bool available() override { return true; }
-        void popup() override {}
-    } area;
+    FakeTray area;
     makeBatch();
     auto& w = open(0, &area);
     const QString before = widget<QLabel>("Label1")->text();

@@ -149,14 +149,6 @@ struct ProgressSpy {
     HWND bar;
 };
 
-class FakeTray : public ui::Tray {
-public:
-    bool add(const std::string&) override { return true; }
-    bool available() override { return true; }
-    void popup() override { ++popups; }
-    int popups = 0;
-};
-
 class WindowTest : public ::testing::Test, protected FakeServices {
 protected:
     WindowTest() : prog_os(prog.path()), use(prog_os) {
