@@ -20,9 +20,12 @@
 
 namespace qm::engine {
 
+class ListAhead;
+
 class Engine {
 public:
     explicit Engine(Host& host);
+    ~Engine();
 
     // Program-wide values shared by the steps of a run.
     std::string SourcePath, TargetPath;
@@ -155,6 +158,8 @@ private:
     std::optional<os::Error> pairUnreadable_;
     // The list file could not be written during the current listing.
     std::optional<os::Error> listFailed_;
+    // Lists the levels of the tree ahead while a listing runs.
+    std::unique_ptr<ListAhead> ahead_;
     // Lines of the source list not yet written to its file.
     std::string listBuffer_;
     static constexpr std::size_t kListBlock = 64 * 1024;

@@ -1,9 +1,14 @@
 // The source tree's subdirectories, in pre-order, into the source list file.
+#include <memory>
 #include <vector>
 
+#include "engine/ahead.h"
 #include "engine/engine.h"
 
 namespace qm::engine {
+
+Engine::Engine(Host& host) : host_(host) {}
+Engine::~Engine() = default;
 
 void Engine::ListDirectoryTree(const std::string& Root) {
     // A second request while a listing runs cancels it and lists nothing.
@@ -14,7 +19,13 @@ void Engine::ListDirectoryTree(const std::string& Root) {
     host_.setBusyPointer(true);
     ListingActive = true;
     listBuffer_.clear();
-    ListDirectoryLevel(Root);
+    {
+        // A helper lists the levels to come while this thread lists one;
+        // gone, with its thread, when the listing ends however it ends.
+        ahead_ = std::make_unique<ListAhead>(os::current());
+        ListDirectoryLevel(Root);
+        ahead_.reset();
+    }
     ListingActive = false;
     // Whatever the levels hold, also after a cancel; not after a failure,
     // which has already stopped the entry.
@@ -43,7 +54,7 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
     auto& os = os::current();
     std::vector<std::string> names;
     {
-        auto entries = os.list_dir(Path);
+        auto entries = ahead_ ? ahead_->take(Path) : os.list_dir(Path);
         if (!entries) {
             // Contributes nothing; its siblings are still listed.
             logFailure(Path + ": not listed: " + entries.error().message());
@@ -68,6 +79,14 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
             }
             names.push_back(std::move(e.name));
         }
+    }
+    // The first is listed here next; the helper takes the others.
+    if (ahead_ && names.size() > 1) {
+        std::vector<std::string> later;
+        later.reserve(names.size() - 1);
+        for (std::size_t i = 1; i < names.size(); ++i)
+            later.push_back(os::with_separator(Path + names[i]));
+        ahead_->want(later);
     }
     for (const auto& n : names) {
         // A failure abandons every open level; a cancel only stops the

@@ -11,8 +11,6 @@ namespace {
 constexpr auto kYieldEvery = std::chrono::milliseconds(30);
 }  // namespace
 
-Engine::Engine(Host& host) : host_(host) {}
-
 os::Result<std::string> Engine::listDirectory() {
     auto& os = os::current();
     // An unset winbootdir would put the lists into the root of the drive,
