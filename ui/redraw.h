@@ -17,8 +17,9 @@ namespace qm::ui {
 class Redraw {
 public:
     using Clock = std::chrono::steady_clock;
-    // 40 ms: 25 frames a second, more than a person reads.
-    static constexpr std::chrono::milliseconds kFrame{40};
+    // 50 ms: 20 frames a second, as often as a person reads a number or
+    // a path; each frame costs the thread that runs the batch its time.
+    static constexpr std::chrono::milliseconds kFrame{50};
 
     explicit Redraw(std::chrono::milliseconds frame = kFrame) : frame_(frame) {}
     Redraw(const Redraw&) = delete;

@@ -22,6 +22,9 @@
 #include <QStaticText>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -87,6 +90,27 @@ private:
         return index.data(kDepthRole).toInt() * o.fontMetrics.averageCharWidth() * 2;
     }
 };
+
+// A run rewrites a count box for every directory, mostly one number or
+// one path of it: only the lines that changed are replaced. Setting the
+// whole text would lay the box out anew and repaint its scroll bars.
+void setLines(QPlainTextEdit* w, const QString& text) {
+    const QStringList lines = text.split('\n');
+    QTextDocument* doc = w->document();
+    if (doc->blockCount() != lines.size()) {
+        w->setPlainText(text);
+        return;
+    }
+    QTextBlock b = doc->begin();
+    for (const QString& line : lines) {
+        if (b.text() != line) {
+            QTextCursor cursor(b);
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.insertText(line);
+        }
+        b = b.next();
+    }
+}
 
 // A directory list: the open directory's ancestors, itself and its
 // subdirectories. Only opening a line (double-click, Enter) changes the
@@ -402,6 +426,7 @@ void MainWindow::buildControls() {
             if (x->multiline()) {
                 auto* w = new QPlainTextEdit(host(*c));
                 w->setReadOnly(true);
+                w->setUndoRedoEnabled(false);  // written in place, never undone
                 w->setLineWrapMode(QPlainTextEdit::NoWrap);
                 w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 auto sync = [x, w, shown = std::make_shared<std::string>()] {
@@ -409,7 +434,7 @@ void MainWindow::buildControls() {
                     *shown = x->text();
                     QString s = q(x->text());
                     s.replace("\r\n", "\n");
-                    w->setPlainText(s);
+                    setLines(w, s);
                 };
                 sync();
                 redraw_.follow(x->changed, sync);

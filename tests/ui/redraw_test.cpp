@@ -22,7 +22,7 @@ protected:
     }
 
     Redraw::Clock::time_point t = Redraw::Clock::time_point{} + 1h;
-    Redraw redraw;
+    Redraw redraw{40ms};  // a frame every 40 ms, whatever the views use
     Label label{"Label1", "Form1", {}, 0};
     ProgressBar bar{"ProgressBar1", "Form1", {}, 0};
     std::vector<int> asked;

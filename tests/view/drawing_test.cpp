@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QSlider>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -212,6 +213,32 @@ TEST_F(DrawingTest, AChangeTheUserDidNotCauseIsDrawnByTheNextFrame) {
     form->Text1.setText("3 File(s)\r\n/x/");
     EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == "second"; }, 1000));
     EXPECT_EQ(widget<QPlainTextEdit>("Text1")->toPlainText(), "3 File(s)\n/x/");
+    EXPECT_EQ(differences(*form, w), std::vector<std::string>());
+}
+
+TEST_F(DrawingTest, ACountBoxRewrittenLineByLineShowsEachTextAndKeepsNoHistory) {
+    auto& w = open();
+    auto* box = widget<QPlainTextEdit>("Text1");
+    const std::vector<std::pair<std::string, QString>> texts = {
+        {"3 File(s)\r\n/x/", "3 File(s)\n/x/"},
+        {"12 File(s)\r\n/x/", "12 File(s)\n/x/"},
+        {"12 File(s)\r\n/a/much/longer/path/", "12 File(s)\n/a/much/longer/path/"},
+        {"0 File(s)\r\n/", "0 File(s)\n/"},
+        {"", ""},
+        {"one line", "one line"},
+        {"a\r\nb\r\nc", "a\nb\nc"},
+        {"a\r\n\r\nc", "a\n\nc"},
+    };
+    for (int round = 0; round < 50; ++round) {
+        for (const auto& [text, shown] : texts) {
+            form->Text1.setText(text);
+            w.drawNow();
+            ASSERT_EQ(box->toPlainText(), shown) << text;
+            ASSERT_EQ(box->document()->blockCount(), shown.count('\n') + 1) << text;
+        }
+    }
+    // A run rewrites the box thousands of times: nothing of that is kept.
+    EXPECT_EQ(box->document()->availableUndoSteps(), 0);
     EXPECT_EQ(differences(*form, w), std::vector<std::string>());
 }
 

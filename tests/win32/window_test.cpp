@@ -559,7 +559,7 @@ TEST_F(WindowTest, ARunFullOfChangesIsDrawnAtAHumanRateAndEndsShowingTheModel) {
     EXPECT_FALSE(window->redraw().pending());
     EXPECT_EQ(textOf(w("Text3")), data / "s");
     // Every file moved the bar; it was drawn at most once a frame, frames
-    // came at most 25 times a second, and that was a fraction of the moves.
+    // came at most once a frame period, and that was a fraction of the moves.
     const long frames = window->redraw().frames() - framesBefore;
     EXPECT_GE(changes, kDirs * kFiles);
     EXPECT_GT(ProgressSpy::positions, 0) << "nothing was drawn while the run went on";
