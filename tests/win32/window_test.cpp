@@ -559,13 +559,14 @@ TEST_F(WindowTest, ARunFullOfChangesIsDrawnAtAHumanRateAndEndsShowingTheModel) {
     EXPECT_FALSE(window->redraw().pending());
     EXPECT_EQ(textOf(w("Text3")), data / "s");
     // Every file moved the bar; it was drawn at most once a frame, frames
-    // came at most once a frame period, and that was a fraction of the moves.
+    // came at most once a frame period, and fewer than the moves. How much
+    // fewer depends on how fast the disk makes files.
     const long frames = window->redraw().frames() - framesBefore;
     EXPECT_GE(changes, kDirs * kFiles);
     EXPECT_GT(ProgressSpy::positions, 0) << "nothing was drawn while the run went on";
     EXPECT_LE(ProgressSpy::positions, frames);
     EXPECT_LE(frames, took / ui::Redraw::kFrame + 2);
-    EXPECT_LE(ProgressSpy::positions * 4, changes)
+    EXPECT_LT(ProgressSpy::positions, changes)
         << ProgressSpy::positions << " positions drawn for " << changes << " changes";
 
     // Nothing is left to draw: a while later the window is as it was.
