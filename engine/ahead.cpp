@@ -19,8 +19,7 @@ ListAhead::Listing subdirectories(os::Os& os, const std::string& path) {
 
 }  // namespace
 
-ListAhead::ListAhead(os::Os& os, std::size_t held)
-    : os_(os), held_(std::max<std::size_t>(held, 1)), helper_([this] { run(); }) {}
+ListAhead::ListAhead(os::Os& os) : os_(os), helper_([this] { run(); }) {}
 
 ListAhead::~ListAhead() {
     {
@@ -58,7 +57,7 @@ ListAhead::Listing ListAhead::take(const std::string& path) {
 void ListAhead::run() {
     std::unique_lock<std::mutex> lock(m_);
     for (;;) {
-        cv_.wait(lock, [&] { return stop_ || (!queued_.empty() && done_.size() < held_); });
+        cv_.wait(lock, [&] { return stop_ || (!queued_.empty() && done_.size() < kHeld); });
         if (stop_) return;
         // The one needed last: the walk lists from the front, and the
         // two meet somewhere in between without waiting for each other.

@@ -23,8 +23,11 @@ public:
     // costs little however many files it has.
     using Listing = os::Result<std::vector<os::DirEntry>>;
 
-    // At most held listings wait for the walk; the helper rests meanwhile.
-    explicit ListAhead(os::Os& os, std::size_t held = 4096);
+    // At most this many listings wait for the walk; the helper rests
+    // meanwhile.
+    static constexpr std::size_t kHeld = 4096;
+
+    explicit ListAhead(os::Os& os);
     // Stops the helper, once the listing it is making is done.
     ~ListAhead();
     ListAhead(const ListAhead&) = delete;
@@ -41,7 +44,6 @@ private:
     void run();
 
     os::Os& os_;
-    const std::size_t held_;
     std::mutex m_;
     std::condition_variable cv_;
     std::deque<std::string> queued_;
