@@ -32,16 +32,24 @@ start_trayer() {
   wait_for 5 "trayer shows no panel" panel
 }
 # Waits for the icon in trayer's panel and sets icon, ix, iy (its centre).
+# The icon's window may show before trayer has docked it: only a centre
+# inside the panel is where a click reaches it.
 find_icon() {
   # shellcheck disable=SC2034  # set by the eval, only some are read
   local X Y WIDTH HEIGHT SCREEN WINDOW
-  icon_shown() {
+  icon_docked() {
     icon=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -vxF "$win" | head -n 1 || true)
-    [ -n "$icon" ]
+    [ -n "$icon" ] || return 1
+    local panel px py pw ph
+    panel=$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n 1 || true)
+    [ -n "$panel" ] || return 1
+    eval "$(xdotool getwindowgeometry --shell "$panel")"
+    px=$X py=$Y pw=$WIDTH ph=$HEIGHT
+    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    ix=$(( X + WIDTH / 2 )); iy=$(( Y + HEIGHT / 2 ))
+    (( ix >= px && ix < px + pw && iy >= py && iy < py + ph ))
   }
-  wait_for "${1:-5}" "no icon in the notification area" icon_shown
-  eval "$(xdotool getwindowgeometry --shell "$icon")"
-  ix=$(( X + WIDTH / 2 )); iy=$(( Y + HEIGHT / 2 ))
+  wait_for "${1:-5}" "no icon in the notification area" icon_docked
 }
 hide() {
   click_at "$win" 10800 5880                            # &Hide
