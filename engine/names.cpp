@@ -16,8 +16,15 @@ std::vector<std::string> FileListing::names() const {
 bool listed_before(const std::string& a, const std::string& b) {
     auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     const std::size_t n = std::min(a.size(), b.size());
+    const char* pa = a.data();
+    const char* pb = b.data();
+    // Bytes alike are alike folded: fold only where they differ. Names in
+    // one directory often share long beginnings, and sorting a large one
+    // compares them millions of times.
     for (std::size_t i = 0; i < n; ++i) {
-        const char ca = fold(a[i]), cb = fold(b[i]);
+        i = static_cast<std::size_t>(std::mismatch(pa + i, pa + n, pb + i).first - pa);
+        if (i == n) break;
+        const char ca = fold(pa[i]), cb = fold(pb[i]);
         if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
     }
     if (a.size() != b.size()) return a.size() < b.size();

@@ -176,54 +176,48 @@ public:
                                                     const std::function<bool()>& between) override {
         DIR* d = ::opendir(dir.c_str());
         if (!d) return std::unexpected(fail("read directory", dir));
-        std::vector<DirEntry> out;
+        struct Close {
+            DIR* d;
+            ~Close() { ::closedir(d); }
+        } close{d};
         const int dfd = ::dirfd(d);
-        // A large directory is counted once its first entries are in: its
-        // listing then never holds twice its size while it grows. A small
-        // one, the common case, is read once.
-        constexpr std::size_t kCountFrom = 4096;
-        bool counted = false;
+        // The names first, packed one after another: the entries are then
+        // made at their final count, so a large directory never holds its
+        // listing twice while it grows, and is read once.
+        std::string names;
+        std::vector<unsigned char> types;
+        // A directory's length holds its names on the usual file systems:
+        // the buffer is then made once, at its size.
+        if (struct stat st{}; ::fstat(dfd, &st) == 0 && st.st_size > 0)
+            names.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), 64u << 20));
         errno = 0;
         while (dirent* e = ::readdir(d)) {
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-            if (between && !between()) {
-                ::closedir(d);
+            if (types.size() % 4096 == 4095 && between && !between())
                 return std::unexpected(cancelled("read directory", dir));
-            }
-            // Taken before counting, which reuses the stream's buffer.
+            names.append(e->d_name, std::strlen(e->d_name) + 1);
+            types.push_back(e->d_type);
+            errno = 0;
+        }
+        if (const int err = errno; err != 0)
+            return std::unexpected(fail("read directory", dir, err));
+        std::vector<DirEntry> out;
+        out.reserve(types.size());
+        const char* name = names.c_str();
+        for (const unsigned char type : types) {
+            const char* next = name + std::strlen(name) + 1;
+            if (between && !between()) return std::unexpected(cancelled("read directory", dir));
             DirEntry de;
-            de.name = e->d_name;
-            const unsigned char type = e->d_type;
-            if (!counted && out.size() == kCountFrom) {
-                counted = true;
-                const long here = ::telldir(d);
-                std::size_t more = 1;
-                errno = 0;
-                while (::readdir(d)) {
-                    if (++more % 4096 == 0 && between && !between()) {
-                        ::closedir(d);
-                        return std::unexpected(cancelled("read directory", dir));
-                    }
-                }
-                if (errno != 0) {
-                    const int err = errno;
-                    ::closedir(d);
-                    return std::unexpected(fail("read directory", dir, err));
-                }
-                out.reserve(out.size() + more);
-                ::seekdir(d, here);
-                errno = 0;
-            }
+            de.name = name;
             if (type == DT_REG || type == DT_UNKNOWN) {
                 struct stat st {};
-                if (::fstatat(dfd, de.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    if (errno == ENOENT) {
-                        errno = 0;  // gone since it was read
+                if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    if (errno == ENOENT) {  // gone since it was read
+                        name = next;
                         continue;
                     }
                     // Left out, the file would go unreplicated without a word.
                     const int err = errno;
-                    ::closedir(d);
                     return std::unexpected(fail("stat", join(dir, de.name), err));
                 }
                 de.kind = kind_of(st.st_mode);
@@ -237,11 +231,8 @@ public:
             de.hidden = is_hidden_name(de.name);
             de.system = de.kind == Kind::other;
             out.push_back(std::move(de));
-            errno = 0;
+            name = next;
         }
-        const int err = errno;
-        ::closedir(d);
-        if (err != 0) return std::unexpected(fail("read directory", dir, err));
         return out;
     }
 

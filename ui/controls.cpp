@@ -205,33 +205,89 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
     all.resize(kept);
     // A directory of many subdirectories and few files keeps little.
     if (kept < all.capacity() / 2) all.shrink_to_fit();
-    // Sorted by position rather than by moving whole entries, in runs that
-    // are then merged, each step a short one.
-    constexpr std::size_t kRun = 4096;
-    std::vector<std::uint32_t> order(kept);
-    for (std::size_t i = 0; i < kept; ++i) order[i] = static_cast<std::uint32_t>(i);
-    auto before = [&all](std::uint32_t a, std::uint32_t b) {
-        return less_name(all[a].name, all[b].name);
-    };
-    for (std::size_t b = 0; b < kept; b += kRun) {
-        std::sort(order.begin() + static_cast<std::ptrdiff_t>(b),
-                  order.begin() + static_cast<std::ptrdiff_t>(std::min(kept, b + kRun)), before);
-        pace();
-    }
-    for (std::size_t width = kRun; width < kept; width *= 2) {
-        for (std::size_t b = 0; b + width < kept; b += 2 * width) {
-            const auto first = order.begin() + static_cast<std::ptrdiff_t>(b);
-            std::inplace_merge(
-                first, first + static_cast<std::ptrdiff_t>(width),
-                order.begin() + static_cast<std::ptrdiff_t>(std::min(kept, b + 2 * width)), before);
-            pace();
-        }
-    }
+    std::vector<std::uint32_t> order = listed_order(all, pace);
     auto made = std::make_shared<engine::FileListing>();
     made->entries = std::move(all);
     made->order = std::move(order);
     listing_ = std::move(made);
     changed.emit();
+}
+
+namespace {
+
+// A name's first eight bytes folded as listed_before folds them, the
+// first the highest: keys that differ order their names the same way, as
+// no name holds a zero byte to tie with the padding of a shorter one.
+std::uint64_t listed_key(const std::string& name) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+        key = key << 8 | c;
+    }
+    return key;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& all,
+                                        const std::function<void()>& pace) {
+    const std::size_t n = all.size();
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
+    // A listing put in order on the reading thread needs one look.
+    auto slow = [&all](std::uint32_t a, std::uint32_t b) {
+        return less_name(all[a].name, all[b].name);
+    };
+    if (std::is_sorted(order.begin(), order.end(), slow)) return order;
+    // Most comparisons are settled by the first eight letters, folded, as
+    // one number: a small array to look in, not every entry.
+    std::vector<std::uint64_t> keys(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = listed_key(all[i].name);
+    auto before = [&](std::uint32_t a, std::uint32_t b) {
+        if (keys[a] != keys[b]) return keys[a] < keys[b];
+        return less_name(all[a].name, all[b].name);
+    };
+    // Sorted by position rather than by moving whole entries, in runs that
+    // are then merged, each step a short one.
+    constexpr std::size_t kRun = 4096;
+    auto step = [&] {
+        if (pace) pace();
+    };
+    for (std::size_t b = 0; b < n; b += kRun) {
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(b),
+                  order.begin() + static_cast<std::ptrdiff_t>(std::min(n, b + kRun)), before);
+        step();
+    }
+    for (std::size_t width = kRun; width < n; width *= 2) {
+        for (std::size_t b = 0; b + width < n; b += 2 * width) {
+            const auto first = order.begin() + static_cast<std::ptrdiff_t>(b);
+            std::inplace_merge(
+                first, first + static_cast<std::ptrdiff_t>(width),
+                order.begin() + static_cast<std::ptrdiff_t>(std::min(n, b + 2 * width)), before);
+            step();
+        }
+    }
+    return order;
+}
+
+void put_in_listed_order(std::vector<os::DirEntry>& entries) {
+    std::vector<std::uint32_t> order = listed_order(entries);
+    // Each cycle of the permutation moved round once: no second copy of
+    // the entries is ever held. A place done points at itself.
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (order[start] == start) continue;
+        os::DirEntry held = std::move(entries[start]);
+        std::size_t at = start;
+        while (order[at] != start) {
+            const std::size_t from = order[at];
+            entries[at] = std::move(entries[from]);
+            order[at] = static_cast<std::uint32_t>(at);
+            at = from;
+        }
+        entries[at] = std::move(held);
+        order[at] = static_cast<std::uint32_t>(at);
+    }
 }
 
 }  // namespace qm::ui

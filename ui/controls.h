@@ -2,6 +2,7 @@
 // writes, and a change signal the view listens to. No toolkit here.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -359,6 +360,13 @@ private:
     std::vector<std::string> subdirs_;
     std::optional<os::Error> error_;
 };
+
+// The positions of entries in file-list order (engine::listed_before);
+// pace, when given, is called now and then while a long one is sorted.
+std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& entries,
+                                        const std::function<void()>& pace = {});
+// Entries moved into file-list order, for a list to show as they are.
+void put_in_listed_order(std::vector<os::DirEntry>& entries);
 
 // Whether name matches a file pattern with * and ? ("*.*" matches every name).
 bool matches_pattern(const std::string& name, const std::string& pattern);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "ui/controls.h"
+
 namespace qm::ui {
 
 BackgroundReader::~BackgroundReader() {
@@ -127,7 +129,10 @@ os::Result<std::vector<os::DirEntry>> BackgroundReader::read(os::Os& os, const s
             return std::unexpected(
                 os::make_error(os::Errc::not_dir, "read directory", path, "not a directory"));
     }
-    return os.list_dir_detailed(path, [this] { return !stopReading_.load(); });
+    auto listing = os.list_dir_detailed(path, [this] { return !stopReading_.load(); });
+    // Sorted here, beside the window's thread: the list then only checks it.
+    if (listing) put_in_listed_order(*listing);
+    return listing;
 }
 
 void BackgroundReader::run() {

@@ -14,6 +14,40 @@ namespace {
 
 using SyncTest = EngineTest;
 
+// The order source and target lists are matched in: letters without their
+// case first, then the shorter, then byte by byte. Pairs that share long
+// beginnings, differ only in case, or in bytes around the letters.
+TEST(ListOrder, NamesAreOrderedByFoldedLettersThenLengthThenBytes) {
+    auto plain = [](const std::string& a, const std::string& b) {
+        auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : int{c}; };
+        for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+            const int ca = fold(static_cast<unsigned char>(a[i]));
+            const int cb = fold(static_cast<unsigned char>(b[i]));
+            if (ca != cb) return ca < cb;
+        }
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    };
+    const std::string letters = "aAzZ@[`{_0\xe9";
+    std::uint32_t seed = 7;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u, seed >> 8; };
+    auto name = [&](const std::string& start) {
+        std::string n = start;
+        for (auto k = next() % 6; k > 0; --k) n += letters[next() % letters.size()];
+        return n;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const std::string start = i % 2 ? "A long shared beginning " : "";
+        const std::string a = name(start), b = name(start);
+        ASSERT_EQ(engine::listed_before(a, b), plain(a, b)) << a << " | " << b;
+        ASSERT_EQ(engine::listed_before(b, a), plain(b, a)) << b << " | " << a;
+    }
+    EXPECT_TRUE(engine::listed_before("abc", "ABCD"));
+    EXPECT_TRUE(engine::listed_before("ABC", "abc"));
+    EXPECT_FALSE(engine::listed_before("abc", "ABC"));
+    EXPECT_TRUE(engine::listed_before("a_", "Ab"));
+    EXPECT_FALSE(engine::listed_before("same", "same"));
+}
+
 TEST_F(SyncTest, CopiesWhatDiffersByNameLengthOrTimeAndLeavesTheRest) {
     load({{"s", "t", "NO"}});
     file("s/new.txt", "new");

@@ -102,8 +102,8 @@ TEST(Platform, DetailedListingGivesWhatStatGives) {
     EXPECT_EQ(missing.error().code, os::Errc::not_found);
 }
 
-// A directory large enough to be counted part way through its read: every
-// entry once, with its own kind and length, the ones around the count too.
+// A large directory, its names read in full before their entries are made:
+// every entry once, with its own kind and length.
 TEST(Platform, DetailedListingOfALargeDirectoryHasEveryEntryOnce) {
     TempDir dir;
     std::map<std::string, std::uint64_t> files;

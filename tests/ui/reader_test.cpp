@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/host.h"
 #include "support/forwarding_os.h"
 #include "support/tempdir.h"
+#include "ui/controls.h"
 
 namespace qm::ui {
 namespace {
@@ -200,6 +202,90 @@ TEST_F(ReaderTest, CancelledReadsServeNothingAndDroppedOnesTouchNothingAfter) {
         ASSERT_TRUE(r.serves(dirs[3]));
         EXPECT_EQ(namesOf(r.take()).size(), 40u);
     }
+}
+
+// The thread hands its listing over in list order, each entry whole, and a
+// list shown from it holds what a read on the window's thread holds.
+TEST_F(ReaderTest, AListingComesInListOrderAndShowsAsAReadHereWould) {
+    const std::string dir = tmp / "mixed";
+    test::mkdirs(dir);
+    std::vector<std::string> names;
+    for (int i = 0; i < 700; ++i) {
+        // Shared beginnings longer than eight letters, case apart, and
+        // names shorter than eight.
+        std::string n = i % 4 == 0   ? "Report 2024-" + std::to_string(i)
+                        : i % 4 == 1 ? "report 2024-" + std::to_string(i) + ".TXT"
+                        : i % 4 == 2 ? "r" + std::to_string(i % 50)
+                                     : "R" + std::to_string(i) + "_x";
+        if (std::find(names.begin(), names.end(), n) != names.end()) continue;
+        names.push_back(n);
+        test::write(dir + "/" + n, std::string(n.size() % 13, 'z'));
+    }
+    test::mkdirs(dir + "/Report sub");
+    BackgroundReader r;
+    r.start(dir);
+    auto listing = r.take();
+    ASSERT_TRUE(listing) << listing.error().message();
+    ASSERT_EQ(listing->size(), names.size() + 1);
+    for (std::size_t i = 1; i < listing->size(); ++i)
+        ASSERT_TRUE(engine::listed_before((*listing)[i - 1].name, (*listing)[i].name))
+            << (*listing)[i - 1].name << " | " << (*listing)[i].name;
+    for (const auto& e : *listing) {
+        if (e.name == "Report sub") {
+            EXPECT_EQ(e.kind, os::Kind::dir);
+            continue;
+        }
+        EXPECT_EQ(e.kind, os::Kind::file) << e.name;
+        EXPECT_EQ(e.size, e.name.size() % 13) << e.name;
+    }
+
+    FileList there("there", "Form1", {}, -1), here("here", "Form1", {}, -1);
+    there.setPath(dir, false);
+    there.show(std::move(listing));
+    here.setPath(dir);
+    std::sort(names.begin(), names.end(), engine::listed_before);
+    EXPECT_EQ(there.files(), names);
+    EXPECT_EQ(here.files(), names);
+    EXPECT_EQ(there.subdirectories(), std::vector<std::string>{"Report sub"});
+    for (int i = 0; i < there.listCount(); ++i)
+        EXPECT_EQ(there.listing()->stamp(static_cast<std::size_t>(i)).size,
+                  here.listing()->stamp(static_cast<std::size_t>(i)).size);
+}
+
+// Any entries, put in list order where they lie: each keeps its own length
+// and time, and the order is the one listed_before gives.
+TEST(ListedOrder, EntriesAreMovedIntoOrderWhole) {
+    std::vector<os::DirEntry> entries;
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+    const std::string letters = "aAbB_[z~.0\xc3\xa9 ";
+    for (int i = 0; i < 5000; ++i) {
+        os::DirEntry e;
+        e.name = i % 3 ? "common-prefix-" : "";
+        const auto len = 1 + next() % 9;
+        for (std::uint32_t k = 0; k < len; ++k) e.name += letters[next() % letters.size()];
+        e.name += std::to_string(i);  // unique
+        e.size = std::hash<std::string>{}(e.name);
+        e.mtime = {static_cast<std::int64_t>(e.name.size()), static_cast<std::int32_t>(i)};
+        entries.push_back(e);
+    }
+    auto expected = entries;
+    std::sort(expected.begin(), expected.end(),
+              [](const auto& a, const auto& b) { return engine::listed_before(a.name, b.name); });
+    const auto order = listed_order(entries);
+    ASSERT_EQ(order.size(), entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        ASSERT_EQ(entries[order[i]].name, expected[i].name) << i;
+    put_in_listed_order(entries);
+    ASSERT_EQ(entries.size(), expected.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(entries[i].name, expected[i].name) << i;
+        EXPECT_EQ(entries[i].size, std::hash<std::string>{}(entries[i].name));
+        EXPECT_EQ(entries[i].mtime, expected[i].mtime);
+    }
+    // Already in order: the order found is every place as it is.
+    const auto again = listed_order(entries);
+    for (std::size_t i = 0; i < again.size(); ++i) ASSERT_EQ(again[i], i);
 }
 
 }  // namespace
