@@ -35,18 +35,13 @@ struct FileStamp {
 // order listed_before gives. Never changed once made: a run keeps the one
 // it works through while the list reads again.
 struct FileListing {
-    // The files as the read found them, and the order they are listed in:
-    // the i-th file listed is entries[order[i]]. The read's own entries
-    // are kept, not copied: a directory of many files is held once.
+    // The read's own entries, moved into list order rather than copied: a
+    // directory of many files is held once.
     std::vector<os::DirEntry> entries;
-    std::vector<std::uint32_t> order;
 
-    std::size_t size() const { return order.size(); }
-    const std::string& name(std::size_t i) const { return entries[order[i]].name; }
-    FileStamp stamp(std::size_t i) const {
-        const os::DirEntry& e = entries[order[i]];
-        return {e.size, e.mtime};
-    }
+    std::size_t size() const { return entries.size(); }
+    const std::string& name(std::size_t i) const { return entries[i].name; }
+    FileStamp stamp(std::size_t i) const { return {entries[i].size, entries[i].mtime}; }
     std::vector<std::string> names() const;
 };
 

@@ -205,10 +205,9 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
     all.resize(kept);
     // A directory of many subdirectories and few files keeps little.
     if (kept < all.capacity() / 2) all.shrink_to_fit();
-    std::vector<std::uint32_t> order = listed_order(all, pace);
+    put_in_listed_order(all, pace);
     auto made = std::make_shared<engine::FileListing>();
     made->entries = std::move(all);
-    made->order = std::move(order);
     listing_ = std::move(made);
     changed.emit();
 }
@@ -228,18 +227,12 @@ std::uint64_t listed_key(const std::string& name) {
     return key;
 }
 
-}  // namespace
-
+// The positions of entries in list order.
 std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& all,
                                         const std::function<void()>& pace) {
     const std::size_t n = all.size();
     std::vector<std::uint32_t> order(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
-    // A listing put in order on the reading thread needs one look.
-    auto slow = [&all](std::uint32_t a, std::uint32_t b) {
-        return less_name(all[a].name, all[b].name);
-    };
-    if (std::is_sorted(order.begin(), order.end(), slow)) return order;
     // Most comparisons are settled by the first eight letters, folded, as
     // one number: a small array to look in, not every entry.
     std::vector<std::uint64_t> keys(n);
@@ -271,8 +264,14 @@ std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& all,
     return order;
 }
 
-void put_in_listed_order(std::vector<os::DirEntry>& entries) {
-    std::vector<std::uint32_t> order = listed_order(entries);
+}  // namespace
+
+void put_in_listed_order(std::vector<os::DirEntry>& entries, const std::function<void()>& pace) {
+    // A listing put in order on the reading thread needs one look.
+    if (std::is_sorted(entries.begin(), entries.end(),
+                       [](const auto& a, const auto& b) { return less_name(a.name, b.name); }))
+        return;
+    std::vector<std::uint32_t> order = listed_order(entries, pace);
     // Each cycle of the permutation moved round once: no second copy of
     // the entries is ever held. A place done points at itself.
     for (std::size_t start = 0; start < order.size(); ++start) {

@@ -361,12 +361,10 @@ private:
     std::optional<os::Error> error_;
 };
 
-// The positions of entries in file-list order (engine::listed_before);
-// pace, when given, is called now and then while a long one is sorted.
-std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& entries,
-                                        const std::function<void()>& pace = {});
-// Entries moved into file-list order, for a list to show as they are.
-void put_in_listed_order(std::vector<os::DirEntry>& entries);
+// Entries moved into file-list order (engine::listed_before) where they
+// lie; pace, when given, is called now and then while a long one is sorted.
+void put_in_listed_order(std::vector<os::DirEntry>& entries,
+                         const std::function<void()>& pace = {});
 
 // Whether name matches a file pattern with * and ? ("*.*" matches every name).
 bool matches_pattern(const std::string& name, const std::string& pattern);
