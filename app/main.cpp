@@ -2,6 +2,10 @@
 // load has returned; from then on the timer and the user drive it.
 #include <QApplication>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "app/benchaid.h"
 #include "tray/systray.h"
 #include "ui/form1.h"
@@ -11,6 +15,11 @@
 #include "view/services.h"
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // A run's large buffers (the listing of a big directory) go back to
+    // the system when freed, rather than the heap growing to hold them.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
     qm::app::BenchAid bench;
     QApplication app(argc, argv);
     qm::view::prepare(app);

@@ -19,6 +19,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "batch/store.h"
 #include "platform/platform.h"
 #include "support/forwarding_os.h"
@@ -149,6 +153,9 @@ void make_tree(const std::string& src, int files, int dirs) {
 }
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // as the program does
+#endif
     self_path = argv[0];
     if ((argc == 5 || argc == 6) && std::string(argv[1]) == "--replicate")
         return replicate_child(argv[2], argv[3], argv[4],
