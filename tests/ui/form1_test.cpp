@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 
 #include "engine/engine.h"
 #include "support/fakes.h"
@@ -129,8 +130,11 @@ TEST_F(Form1Test, AFileListIsSortedAndAHeldListingOutlivesARereadOfItsDirectory)
 
     ASSERT_TRUE(os::current().remove_file(prog / ("many/" + names[0])));
     int paced = 0;
-    f.Brondir.show(os::current().list_dir_detailed(prog / "many", {}),
-                   [&] { return ++paced, true; });
+    auto reread = os::current().list_dir_detailed(prog / "many", {});
+    ASSERT_TRUE(reread);
+    // In no order, as a system may give it (some give it sorted).
+    std::shuffle(reread->begin(), reread->end(), std::mt19937(1));
+    f.Brondir.show(std::move(reread), [&] { return ++paced, true; });
     EXPECT_EQ(f.Brondir.listCount(), 5999);
     EXPECT_GE(paced, 3) << "called while sorting";
     EXPECT_EQ(held->names(), names) << "the held listing is not changed";
