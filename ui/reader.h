@@ -46,7 +46,7 @@ public:
     // Cancels every read, waits for the one going to end and forgets them
     // all: once dropped, a read touches nothing (its Os, its callbacks).
     void drop();
-    // The result of the first read, once it has finished.
+    // The result of the first read, once it has finished, in list order.
     os::Result<std::vector<os::DirEntry>> take();
 
 private:
