@@ -54,9 +54,14 @@ find_icon() {
 hide() {
   click_at "$win" 10800 5880                            # &Hide
 }
-# Right press on the icon: a menu opens and touches the pointer.
+# Right press on the icon: a menu opens and touches the pointer. The hand
+# rests on the icon before pressing, as a hand does: a press in the very
+# instant the pointer arrives sometimes has the toolkit open the menu and
+# close it again at once.
 open_menu() {
-  xdotool mousemove "$ix" "$iy" mousedown 3
+  xdotool mousemove "$ix" "$iy"
+  sleep 0.3
+  xdotool mousedown 3
   wait_for 5 "the right button opened no menu ($1)" some_other
   xdotool mouseup 3
   menu=$(others | head -n 1)
