@@ -48,6 +48,10 @@ struct FileListing {
 // The order of a file list: letters compared without their case, then the
 // shorter first, then byte by byte, so that no two names are equivalent.
 bool listed_before(const std::string& a, const std::string& b);
+// A name's first eight bytes, folded as listed_before folds them, as one
+// number: where two keys differ, they order their names as listed_before
+// does (no name holds a zero byte to tie with a shorter one's padding).
+std::uint64_t listed_key(const std::string& name);
 
 class Host {
 public:

@@ -13,8 +13,15 @@ std::vector<std::string> FileListing::names() const {
     return out;
 }
 
+namespace {
+
+char fold(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
 bool listed_before(const std::string& a, const std::string& b) {
-    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     const std::size_t n = std::min(a.size(), b.size());
     const char* pa = a.data();
     const char* pb = b.data();
@@ -29,6 +36,13 @@ bool listed_before(const std::string& a, const std::string& b) {
     }
     if (a.size() != b.size()) return a.size() < b.size();
     return a < b;
+}
+
+std::uint64_t listed_key(const std::string& name) {
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        key = key << 8 | static_cast<unsigned char>(i < name.size() ? fold(name[i]) : '\0');
+    return key;
 }
 
 }  // namespace qm::engine

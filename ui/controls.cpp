@@ -214,19 +214,6 @@ void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
 
 namespace {
 
-// A name's first eight bytes folded as listed_before folds them, the
-// first the highest: keys that differ order their names the same way, as
-// no name holds a zero byte to tie with the padding of a shorter one.
-std::uint64_t listed_key(const std::string& name) {
-    std::uint64_t key = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-        key = key << 8 | c;
-    }
-    return key;
-}
-
 // The positions of entries in list order.
 std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& all,
                                         const std::function<void()>& pace) {
@@ -236,7 +223,7 @@ std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& all,
     // Most comparisons are settled by the first eight letters, folded, as
     // one number: a small array to look in, not every entry.
     std::vector<std::uint64_t> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = listed_key(all[i].name);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = engine::listed_key(all[i].name);
     auto before = [&](std::uint32_t a, std::uint32_t b) {
         if (keys[a] != keys[b]) return keys[a] < keys[b];
         return less_name(all[a].name, all[b].name);
