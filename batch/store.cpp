@@ -164,10 +164,11 @@ void Store::CheckBatchFile() {
     const std::vector<std::string>& old = *read;
 
     // Repair: the header is rewritten whatever it held; an entry is kept
-    // unless one of its directories is surely gone. Each entry is judged
-    // alone. A passing failure (no permission, an I/O error, a network
-    // that does not answer) keeps the entry: the run then logs why it was
-    // not replicated.
+    // unless one of its directories is surely gone from a volume that is
+    // there. Each entry is judged alone. A passing failure (no permission,
+    // an I/O error, a network that does not answer) keeps the entry, and
+    // so does a drive that is unplugged, not mounted or not ready: the run
+    // then logs why it was not replicated.
     auto present = [&](const std::string& line) {
         std::string head = line.substr(0, 4);
         for (auto& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -176,7 +177,7 @@ void Store::CheckBatchFile() {
         const std::string p = path_of(line);
         if (p.empty()) return false;
         auto here = os.probe(p);
-        return !here || *here;
+        return !here || *here || !os.volume_mounted(p);
     };
 
     std::vector<std::string> repaired{kHeader};

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/host.h"
@@ -21,6 +22,12 @@
 namespace qm::engine {
 
 class ListAhead;
+
+struct FileIdHash {
+    std::size_t operator()(const os::FileId& id) const {
+        return std::hash<std::uint64_t>()(id.index * 0x9E3779B97F4A7C15ULL ^ id.volume);
+    }
+};
 
 class Engine {
 public:
@@ -76,15 +83,23 @@ private:
     void syncFiles();
     // The version of the source that was copied; none when it was not.
     // replacing: the target has a file of that name.
+    // folds: the target volume takes names that differ in case for one.
     std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size,
-                                         bool replacing);
+                                         bool replacing, bool folds);
+    // Opens the pair's directories for its copies, once; false (logged for
+    // name) when they cannot be opened.
+    bool openPair(const std::string& name);
+    // The directory path (SourcePath, TargetPath or one below the roots)
+    // opened from its side's root without following a link below it.
+    os::Result<os::OpenDir> openBelowRoot(Side side, const std::string& path);
     // Whether a target file's time is the one its volume stores for the
     // source's: the same second, or, on a volume that cannot store that
     // second, the one it rounds it to.
     bool sameTime(const os::FileTime& source, const os::FileTime& target);
-    // How the volume of dir stores times, learnt once a run by storing
-    // a few times in a probe file there and reading them back.
-    detail::TimeRule timeRule(const std::string& dir);
+    // How the volume of dir stores times and whether it folds case, learnt
+    // once a run by storing a few times in a probe file there and reading
+    // them back, and by looking the probe up in other capitals.
+    detail::VolumeRule volumeRule(const std::string& dir);
     // listing.cpp
     // Appends the lines held to the source list; false, with listFailed_
     // set and the listing stopped, when that fails.
@@ -109,7 +124,8 @@ private:
     std::vector<std::string> takeUnflushed();
     // Yields when due while a file list is read; false once the program ends.
     std::function<bool()> betweenEntries();
-    void deleteMoved(const std::string& name, const os::FileState& copied);
+    // copied: the version of the source copied; made: the copy.
+    void deleteMoved(const std::string& name, const os::FileState& copied, const os::FileId& made);
     bool removeLeftovers();
     // Removes a temporary copy of ours; one that stays is logged.
     void removeTemporary(const std::string& name);
@@ -142,6 +158,14 @@ private:
     std::vector<std::string> unflushed_;
     // The pair's directories, held open while its files are copied.
     os::OpenDir sourceDir_, targetDir_;
+    // The entry's roots, opened when first needed; every directory of the
+    // entry is opened from them without following a link.
+    os::OpenDir sourceRootDir_, targetRootDir_;
+    // The copies this pair wrote: on a volume that folds case, a name that
+    // leads to one of them came from another source name.
+    std::vector<os::FileId> madeHere_;
+    // Each copied file's copy, by name, until its source is deleted.
+    os::FileId lastMade_;
     std::uint64_t unflushedBytes_ = 0;
     // Directories the entry created whose own entries in their parents are
     // not yet on disk: a moved file would go with them at a power cut.
@@ -168,6 +192,13 @@ private:
     static constexpr std::size_t kReadAhead = 16;
     // The target root, left out of the source's listing.
     std::optional<os::FileId> excludeId_;
+    // The source directories of the entry as listed, its root among them:
+    // a target directory that is one of them is never written.
+    std::unordered_set<os::FileId, FileIdHash> sourceDirIds_;
+    // The target directories the walk has replicated into: a second source
+    // directory that comes to one of them (its name folded, say) would
+    // overwrite the first one's copies.
+    std::unordered_set<os::FileId, FileIdHash> walkTargetIds_;
     // The list files this run made, removed at its end.
     std::vector<std::string> madeLists_;
     // The directory of the list files of the current top-level call, and
@@ -178,9 +209,9 @@ private:
     // files for leftovers.
     std::shared_ptr<void> listHold_;
     // Time rules learnt during this run, by volume.
-    std::unordered_map<std::uint64_t, detail::TimeRule> timeRules_;
+    std::unordered_map<std::uint64_t, detail::VolumeRule> volumeRules_;
     std::string ruleDir_;  // the directory dirRule_ was last looked up for
-    detail::TimeRule dirRule_;
+    detail::VolumeRule dirRule_;
     std::chrono::steady_clock::time_point lastYield_{};
     // Why the log could not be written, until that is told; after that
     // nothing more is told until the log has been written again.

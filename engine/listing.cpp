@@ -76,6 +76,7 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
                     continue;
                 }
                 if (*id == *excludeId_) continue;
+                sourceDirIds_.insert(*id);
             }
             names.push_back(std::move(e.name));
         }

@@ -168,3 +168,70 @@ std::optional<std::string> LineReader::next() {
 }
 
 }  // namespace qm::engine::detail
+
+namespace qm::engine::detail {
+
+namespace {
+
+char32_t fold_point(char32_t c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+    // Latin Extended-A: pairs, the capital first, shifted by one at 0x139.
+    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c | 1;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c & 1 ? c + 1 : c;
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;  // Greek
+    if (c >= 0x410 && c <= 0x42F) return c + 0x20;                // Cyrillic
+    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+    if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;  // full-width Latin
+    return c;
+}
+
+void put_point(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::string fold_case(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        const auto b = static_cast<unsigned char>(name[i]);
+        auto cont = [&](std::size_t k) {
+            return i + k < name.size() && (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
+        };
+        // Two- and three-byte sequences hold every letter folded here; the
+        // rest is kept byte for byte.
+        if (b >= 0xC2 && b < 0xE0 && cont(1)) {
+            const char32_t c = (b & 0x1Fu) << 6 | (static_cast<unsigned char>(name[i + 1]) & 0x3Fu);
+            put_point(out, fold_point(c));
+            i += 2;
+        } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2)) {
+            const char32_t c = (b & 0x0Fu) << 12 |
+                               (static_cast<unsigned char>(name[i + 1]) & 0x3Fu) << 6 |
+                               (static_cast<unsigned char>(name[i + 2]) & 0x3Fu);
+            if (c < 0x800) {
+                out.append(name.substr(i, 3));
+            } else {
+                put_point(out, fold_point(c));
+            }
+            i += 3;
+        } else {
+            out += static_cast<char>(b < 0x80 ? fold_point(b) : b);
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace qm::engine::detail

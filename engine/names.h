@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -23,6 +24,12 @@ std::string make_temp_name(os::Random& random);
 // Leading and trailing blanks removed.
 std::string trim_blanks(const std::string& s);
 
+// A name as a volume that ignores case may take it: letters of the Latin,
+// Greek and Cyrillic alphabets lower-cased, anything else as it is. Errs
+// towards folding more than a volume does: two names taken for one stay
+// apart on the target, never overwrite each other.
+std::string fold_case(std::string_view name);
+
 // How a volume stores a modification time, as far as whole seconds go:
 // rounded down, up or to the nearest multiple of step seconds. Exact
 // volumes store {1, down}: the second the time falls in.
@@ -31,6 +38,13 @@ struct TimeRule {
     int step = 1;
     Round round = Round::down;
     friend bool operator==(const TimeRule&, const TimeRule&) = default;
+};
+// What a run learns of a target volume by writing a probe file there:
+// how it stores times, and whether it takes two names that differ only in
+// case for one.
+struct VolumeRule {
+    TimeRule time;
+    bool folds = false;
 };
 // The second a volume with this rule stores for t.
 std::int64_t stored_second(const TimeRule& rule, os::FileTime t);

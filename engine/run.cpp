@@ -15,7 +15,7 @@ void Engine::RunBatch() {
         ~Running() { flag = false; }
     } running(running_);
     // Volumes may have been changed since the last run.
-    timeRules_.clear();
+    volumeRules_.clear();
     ruleDir_.clear();
     holdListDirectory();
     lastYield_ = std::chrono::steady_clock::now();

@@ -66,6 +66,7 @@ void Engine::SyncDirectory(bool Nested) {
         flushOrLog();
         // Tried for the whole entry; one that still fails has been logged.
         createdDirs_.clear();
+        sourceRootDir_ = targetRootDir_ = {};
     }
     if (ended) return;
     host_.setProgressVisible(false);
@@ -77,7 +78,9 @@ void Engine::syncEntry(const Pair& pair) {
 }
 
 // A drive that is not ready may still answer from a cache; the drive
-// selectors would not open it, and neither does a run.
+// selectors would not open it, and neither does a run. Nor does it
+// replicate onto the empty directory a volume is mounted on when the
+// volume is not there: the copies would fill the disk below it.
 std::optional<os::Error> Engine::driveNotReady(const Pair& pair) {
     auto& os = os::current();
     for (const std::string* path : {&pair.source, &pair.target}) {
@@ -85,6 +88,9 @@ std::optional<os::Error> Engine::driveNotReady(const Pair& pair) {
         if (!os.volume_ready(volume))
             return os::make_error(os::Errc::io, "open drive", *path,
                                   "the drive " + volume + " is not ready");
+        if (!os.volume_mounted(*path))
+            return os::make_error(os::Errc::io, "open drive", *path,
+                                  "its volume is not there (not mounted, or unplugged)");
     }
     return std::nullopt;
 }
@@ -116,6 +122,9 @@ bool Engine::beginTopLevel() {
         return stop(SourcePath + ": not replicated, the target " + TargetPath +
                     " is the same directory");
     excludeId_ = *tid;
+    sourceDirIds_ = {*sid};
+    walkTargetIds_ = {*tid};
+    sourceRootDir_ = targetRootDir_ = {};
 
     auto dir = listDirectory();
     if (!dir)
@@ -166,10 +175,12 @@ void Engine::syncFiles() {
         logFailure(SourcePath + ": not replicated: " + sid.error().message());
         return;
     }
-    if (auto tid = os.identity(TargetPath); !tid) {
+    const auto tid = os.identity(TargetPath);
+    if (!tid) {
         logFailure(SourcePath + ": not replicated: " + tid.error().message());
         return;
-    } else if (*sid == *tid) {
+    }
+    if (*sid == *tid) {
         logFailure(SourcePath + ": not replicated, the target " + TargetPath +
                    " is the same directory");
         return;
@@ -177,7 +188,10 @@ void Engine::syncFiles() {
     // The directories a copy opens are this pair's alone.
     struct Close {
         Engine& e;
-        ~Close() { e.sourceDir_ = e.targetDir_ = {}; }
+        ~Close() {
+            e.sourceDir_ = e.targetDir_ = {};
+            e.madeHere_.clear();
+        }
     } close{*this};
     if (removeLeftovers()) {
         host_.refreshFileList(Side::target, betweenEntries());
@@ -235,16 +249,52 @@ void Engine::syncFiles() {
     host_.setProgressRange(0, n == 0 ? 1 : n);
     host_.setProgressVisible(true);
 
+    // On a target that takes names differing in case for one, the first of
+    // such names in list order is replicated, and the others are named in
+    // the log: copied, they would overwrite it, and moved, be lost with it.
+    // Learnt at the first name that is not up to date.
+    std::optional<bool> folds;
+    std::unordered_map<std::string, std::size_t> firstOfFold;
+    std::unordered_map<std::string, std::size_t> targetOfFold;
+    auto targetFolds = [&] {
+        if (folds) return *folds;
+        folds = volumeRule(TargetPath).folds;
+        if (*folds) {
+            for (std::size_t i = 0; i < files.size(); ++i)
+                firstOfFold.try_emplace(detail::fold_case(files.name(i)), i);
+            for (std::size_t j = 0; j < targets.size(); ++j)
+                targetOfFold.try_emplace(detail::fold_case(targets.name(j)), j);
+        }
+        return *folds;
+    };
+
     int count = 0;
     for (int i = 0; i < n && !host_.ending(); ++i) {
         host_.setProgressValue(i);
         const std::string& name = files.name(static_cast<std::size_t>(i));
         if (is_temp_name(name) || (listsHere && is_list_file_name(name))) continue;
         const FileStamp src = files.stamp(static_cast<std::size_t>(i));
-        const auto t = find(name);
-        if (t) {
-            const FileStamp dst = targets.stamp(*t);
-            if (dst.size == src.size && sameTime(src.mtime, dst.mtime)) {
+        auto t = find(name);
+        auto upToDate = [&](std::size_t at) {
+            const FileStamp dst = targets.stamp(at);
+            return dst.size == src.size && sameTime(src.mtime, dst.mtime);
+        };
+        if (t && upToDate(*t)) {
+            yieldIfDue();
+            continue;
+        }
+        if (targetFolds()) {
+            const std::string key = detail::fold_case(name);
+            if (const std::size_t first = firstOfFold.at(key);
+                first != static_cast<std::size_t>(i)) {
+                logFailure(SourcePath + name +
+                           ": not replicated, on the target it would be the same file as " +
+                           SourcePath + files.name(first));
+                continue;
+            }
+            if (!t)
+                if (auto f = targetOfFold.find(key); f != targetOfFold.end()) t = f->second;
+            if (t && upToDate(*t)) {
                 yieldIfDue();
                 continue;
             }
@@ -256,12 +306,12 @@ void Engine::syncFiles() {
             if (host_.ending()) break;
         }
         if (!yes && host_.checked(Option::confirm)) continue;
-        const auto copied = copyOne(name, src.size, t.has_value());
+        const auto copied = copyOne(name, src.size, t.has_value(), folds.value_or(false));
         if (copied) ++count;
         yieldNow();
         if (host_.ending()) break;
         if (copied && host_.checked(Option::move))
-            deleteMoved(name, *copied);
+            deleteMoved(name, *copied, lastMade_);
         else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
             flushBehind();
     }
@@ -271,17 +321,64 @@ void Engine::syncFiles() {
         WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
 }
 
+os::Result<os::OpenDir> Engine::openBelowRoot(Side side, const std::string& path) {
+    auto& os = os::current();
+    os::OpenDir& root = side == Side::source ? sourceRootDir_ : targetRootDir_;
+    const std::string& rootPath = side == Side::source ? SourceRoot : TargetRoot;
+    if (!root.fd && root.path.empty()) {
+        // The root as the entry names it, links in its path and all.
+        auto r = os.open_dir(rootPath);
+        if (!r) return r;
+        root = std::move(*r);
+    }
+    std::string rel = path.size() > rootPath.size() ? path.substr(rootPath.size()) : std::string();
+    while (!rel.empty() && rel.back() == os::separator()) rel.pop_back();
+    return os.open_dir_below(root, rel);
+}
+
+bool Engine::openPair(const std::string& name) {
+    // Copies are made by name in the pair's directories, opened at its
+    // first copy: a pair with nothing to copy opens nothing.
+    if (!targetDir_.path.empty()) return true;
+    auto from = openBelowRoot(Side::source, SourcePath);
+    auto to = from ? openBelowRoot(Side::target, TargetPath) : std::move(from);
+    if (!to) {
+        logFailure(SourcePath + name + ": not copied: " + to.error().message());
+        return false;
+    }
+    sourceDir_ = std::move(*from);
+    targetDir_ = std::move(*to);
+    return true;
+}
+
 std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint64_t size,
-                                             bool replacing) {
+                                             bool replacing, bool folds) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
-    // A target the user made read-only stays as it is, whoever runs this.
-    if (replacing) {
-        if (auto t = os.stat(dst); t && t->kind == os::Kind::file && t->read_only) {
+    if (!openPair(name)) return std::nullopt;
+    // A target the user made read-only stays as it is, whoever runs this;
+    // so does one that cannot be looked at. Where names fold, the target
+    // may hold the name in other capitals, and a copy this pair made from
+    // another name must not be overwritten.
+    if (replacing || folds) {
+        auto t = os.stat_in(targetDir_, name);
+        if (!t && t.error().code != os::Errc::not_found) {
+            logFailure(src + ": not copied, its target " + dst +
+                       " could not be checked: " + t.error().message());
+            return std::nullopt;
+        }
+        if (t && t->kind == os::Kind::file && t->read_only) {
             logFailure(src + ": not copied, its target " + dst + " is read-only");
             return std::nullopt;
         }
+        if (t && folds)
+            if (auto id = os.file_state_in(targetDir_, name);
+                id && std::find(madeHere_.begin(), madeHere_.end(), id->id) != madeHere_.end()) {
+                logFailure(src + ": not replicated, its target " + dst +
+                           " was copied from another name in this run");
+                return std::nullopt;
+            }
     }
     // The window stays responsive during a large copy; the program's end
     // cancels it, and the copy then removes its temporary file.
@@ -292,23 +389,11 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     // A copy whose source is about to be deleted is flushed on its own; the
     // others are flushed a batch at a time, which costs far less.
     const bool durable = host_.checked(Option::move);
-    // Copies are made by name in the pair's directories, opened at its
-    // first copy: a pair with nothing to copy opens nothing.
-    if (targetDir_.path.empty()) {
-        auto from = os.open_dir(SourcePath);
-        auto to = from ? os.open_dir(TargetPath) : std::move(from);
-        if (!to) {
-            logFailure(src + ": not copied: " + to.error().message());
-            return std::nullopt;
-        }
-        sourceDir_ = std::move(*from);
-        targetDir_ = std::move(*to);
-    }
     std::string tmpName;
     os::Result<os::FileState> r;
     for (int attempt = 0; attempt < 4; ++attempt) {
         tmpName = detail::make_temp_name(random_);
-        r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, durable);
+        r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, durable, &lastMade_);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
@@ -329,6 +414,7 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
         removeTemporary(tmpName);
         return std::nullopt;
     }
+    if (folds) madeHere_.push_back(lastMade_);
     // Its directory entry, at least, is not on disk yet.
     unflushed_.push_back(dst);
     if (!durable) unflushedBytes_ += size;
@@ -348,16 +434,16 @@ bool Engine::sameTime(const os::FileTime& source, const os::FileTime& target) {
     // No volume rounds by more than two seconds; anything further is a
     // different time, and no probe is needed to say so.
     if (target.sec - source.sec > 2 || source.sec - target.sec > 2) return false;
-    return detail::stored_second(timeRule(TargetPath), source) == target.sec;
+    return detail::stored_second(volumeRule(TargetPath).time, source) == target.sec;
 }
 
-detail::TimeRule Engine::timeRule(const std::string& dir) {
+detail::VolumeRule Engine::volumeRule(const std::string& dir) {
     auto& os = os::current();
     // Files of one directory come one after another: one look-up for all.
     if (dir == ruleDir_) return dirRule_;
     const auto id = os.identity(dir);
     if (id) {
-        if (auto r = timeRules_.find(id->volume); r != timeRules_.end()) {
+        if (auto r = volumeRules_.find(id->volume); r != volumeRules_.end()) {
             ruleDir_ = dir;
             dirRule_ = r->second;
             return dirRule_;
@@ -366,15 +452,26 @@ detail::TimeRule Engine::timeRule(const std::string& dir) {
     // Stored and read back, as a copy's time is: a volume that cannot keep
     // a time shows here how it rounds it. Whatever fails leaves the rule
     // exact, which never takes two times for one, for the rest of this
-    // directory: the probe is not tried again for each of its files.
-    const detail::TimeRule exact;
-    auto keepExact = [&] {
+    // directory: the probe is not tried again for each of its files. The
+    // system's own habit stands for case then.
+    detail::VolumeRule rule;
+    rule.folds = os::case_insensitive_names();
+    auto keep = [&](const detail::VolumeRule& r) {
         ruleDir_ = dir;
-        dirRule_ = exact;
-        return exact;
+        dirRule_ = r;
+        return r;
     };
-    const std::string probe = os::with_separator(dir) + detail::make_temp_name(random_);
-    if (!os.create_private(probe)) return keepExact();
+    const std::string probeName = detail::make_temp_name(random_);
+    const std::string probe = os::with_separator(dir) + probeName;
+    if (!os.create_private(probe)) return keep(rule);
+    // The probe's name holds letters; in other capitals it names the probe
+    // only where the volume folds case.
+    std::string upper = probeName;
+    for (auto& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const auto other = os.probe(os::with_separator(dir) + upper);
+    // Not known: taken to fold, which keeps names apart that might meet.
+    rule.folds = !other || *other;
     std::vector<os::FileTime> stored;
     for (const auto& t : detail::probe_times()) {
         if (!os.set_mtime(probe, t)) break;
@@ -385,11 +482,10 @@ detail::TimeRule Engine::timeRule(const std::string& dir) {
     if (auto d = os.remove_file(probe); !d)
         logFailure(probe + ": not removed: " + d.error().message());
     const auto learnt = detail::infer_rule(stored);
-    if (!learnt) return keepExact();
-    if (id) timeRules_[id->volume] = *learnt;
-    ruleDir_ = dir;
-    dirRule_ = *learnt;
-    return *learnt;
+    if (!learnt) return keep(rule);
+    rule.time = *learnt;
+    if (id) volumeRules_[id->volume] = rule;
+    return keep(rule);
 }
 
 std::optional<os::Error> Engine::flushCopies() {
@@ -446,7 +542,8 @@ void Engine::awaitFlushBehind() {
 // Deletes the very file that was copied, and only while it is the version
 // that was copied: a file put in its place meanwhile (renamed over it, say)
 // or written to since stays.
-void Engine::deleteMoved(const std::string& name, const os::FileState& copied) {
+void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
+                         const os::FileId& made) {
     auto& os = os::current();
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
@@ -454,16 +551,20 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied) {
         logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
         return;
     }
-    auto t = os.file_state(dst);
+    // By name in the directories the copy was made in: a link put in
+    // place of one of them since is not followed.
+    auto t = os.file_state_in(targetDir_, name);
     if (!t) {
         logFailure(src + ": kept, its copy could not be checked: " + t.error().message());
         return;
     }
-    if (t->size != copied.size || !sameTime(copied.mtime, t->mtime)) {
+    // The very file this copy made: another name of the source (on a
+    // volume that folds case) or another program may have replaced it.
+    if (t->id != made || t->size != copied.size || !sameTime(copied.mtime, t->mtime)) {
         logFailure(src + ": kept, its copy " + dst + " does not match it");
         return;
     }
-    auto s = os.file_state(src);
+    auto s = os.file_state_in(sourceDir_, name);
     if (!s) {
         logFailure(src + ": kept, it could not be checked: " + s.error().message());
         return;
@@ -481,7 +582,16 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied) {
         logFailure(src + ": kept, it changed after it was copied");
         return;
     }
-    if (auto d = os.remove_file(src); !d) logFailure(src + ": not deleted: " + d.error().message());
+    // Checked again as it is removed: a write since the look above, or a
+    // program that holds it open, keeps it.
+    if (auto d = os.remove_unchanged(sourceDir_, name, copied); !d) {
+        if (d.error().code == os::Errc::changed)
+            logFailure(src + ": kept, it changed after it was copied");
+        else if (d.error().code == os::Errc::busy)
+            logFailure(src + ": kept, it is open in another program");
+        else
+            logFailure(src + ": not deleted: " + d.error().message());
+    }
 }
 
 // The target list has just read the directory: its names, hidden or not,
@@ -587,18 +697,48 @@ void Engine::walk() {
                  (ss ? std::string("it is no longer a directory") : ss.error().message()));
             continue;
         }
+        bool made = false;
         if (auto ts = os.stat(T); !ts && ts.error().code == os::Errc::not_found) {
-            // As open as the source directory, never more.
-            if (auto m = os.make_dir_like(T, S); !m) {
+            // Made in its parent as opened from the target root: never
+            // through a link put on the way. As open as the source
+            // directory, never more.
+            const auto cut = rel.find_last_of(sep);
+            const std::string leaf = cut == std::string::npos ? rel : rel.substr(cut + 1);
+            auto parent = openBelowRoot(Side::target, cut == std::string::npos
+                                                          ? TargetRoot
+                                                          : TargetRoot + rel.substr(0, cut));
+            if (!parent) {
+                skip(S + ": skipped, " + parent.error().message());
+                continue;
+            }
+            if (auto m = os.make_dir_like_in(*parent, leaf, S); !m) {
                 skip(S + ": skipped, " + m.error().message());
                 continue;
             }
             createdDirs_.push_back(T);
+            made = true;
         } else if (!ts) {
             skip(S + ": skipped, " + ts.error().message());
             continue;
         } else if (ts->kind != os::Kind::dir) {
             skip(S + ": skipped, " + T + " is not a directory");
+            continue;
+        }
+        // Where T truly is: a directory of the source (the source inside
+        // its target, a bind mount) is never written, and neither is one
+        // that another source directory has been replicated into (two
+        // names folded into one). One just made is neither, whatever number
+        // the system gave it (that of a source directory removed meanwhile,
+        // say).
+        if (auto tid = os.identity(T); !tid) {
+            skip(S + ": skipped, " + tid.error().message());
+            continue;
+        } else if (!made && sourceDirIds_.contains(*tid)) {
+            skip(S + ": skipped, its target " + T + " is a directory of the source");
+            continue;
+        } else if (!walkTargetIds_.insert(*tid).second) {
+            skip(S + ": skipped, its target " + T +
+                 " is also the target of another source directory");
             continue;
         }
         pointAt(S, T);

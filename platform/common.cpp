@@ -1,5 +1,6 @@
 // The parts of the platform layer that every backend shares.
 #include <chrono>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -36,10 +37,114 @@ Result<OpenDir> Os::open_dir(const std::string& path) {
     return OpenDir{with_separator(path), nullptr};
 }
 
+Result<OpenDir> Os::open_dir_below(const OpenDir& root, const std::string& rel) {
+    std::string path = root.path;
+    for (std::size_t at = 0; at < rel.size();) {
+        auto end = rel.find(separator(), at);
+        if (end == std::string::npos) end = rel.size();
+        path += rel.substr(at, end - at);
+        auto st = stat(path);
+        if (!st) return std::unexpected(st.error());
+        if (st->kind != Kind::dir)
+            return std::unexpected(
+                make_error(Errc::not_dir, "open", path, "not a directory (a link, or a file)"));
+        path += separator();
+        at = end + 1;
+    }
+    return OpenDir{path, root.fd};
+}
+
+Result<FileInfo> Os::stat_in(const OpenDir& dir, const std::string& name) {
+    return stat(dir.path + name);
+}
+
+Result<FileState> Os::file_state_in(const OpenDir& dir, const std::string& name) {
+    return file_state(dir.path + name);
+}
+
+Status Os::make_dir_like_in(const OpenDir& parent, const std::string& name,
+                            const std::string& model) {
+    return make_dir_like(parent.path + name, model);
+}
+
 Result<FileState> Os::copy_file_in(const OpenDir& from, const std::string& from_name,
                                    const OpenDir& to, const std::string& to_name,
-                                   const CopyProgress& progress, bool durable) {
-    return copy_file(from.path + from_name, to.path + to_name, progress, durable);
+                                   const CopyProgress& progress, bool durable, FileId* made) {
+    auto r = copy_file(from.path + from_name, to.path + to_name, progress, durable);
+    if (r && made) {
+        auto s = file_state(to.path + to_name);
+        if (!s) {
+            (void)remove_file(to.path + to_name);
+            return std::unexpected(s.error());
+        }
+        *made = s->id;
+    }
+    return r;
+}
+
+Status Os::remove_unchanged(const OpenDir& dir, const std::string& name,
+                            const FileState& expected) {
+    auto s = file_state_in(dir, name);
+    if (!s) return std::unexpected(s.error());
+    if (!(*s == expected))
+        return std::unexpected(
+            make_error(Errc::changed, "delete", dir.path + name, "it changed since it was copied"));
+    return remove_in(dir, name);
+}
+
+bool Os::volume_mounted(const std::string& path) {
+    return volume_ready(volume_of(path));
+}
+
+namespace {
+// path is dir or lies below it ("/" separators).
+bool at_or_below(const std::string& path, const std::string& dir) {
+    std::string d = dir;
+    while (d.size() > 1 && d.back() == '/') d.pop_back();
+    if (d == "/") return !path.empty() && path[0] == '/';
+    return path.compare(0, d.size(), d) == 0 && (path.size() == d.size() || path[d.size()] == '/');
+}
+// The first n components of an absolute path, or nothing when it has fewer.
+std::optional<std::string> head_of(const std::string& path, int n) {
+    std::size_t at = 0;
+    for (int i = 0; i < n; ++i) {
+        if (at >= path.size() || path[at] != '/') return std::nullopt;
+        auto next = path.find('/', at + 1);
+        if (next == at + 1) return std::nullopt;
+        at = next == std::string::npos ? path.size() : next;
+    }
+    return path.substr(0, at);
+}
+}  // namespace
+
+bool below_missing_mount(const std::string& path, const std::vector<std::string>& listed,
+                         const std::vector<std::string>& mounted) {
+    auto is_mounted = [&](const std::string& m) {
+        std::string d = m;
+        while (d.size() > 1 && d.back() == '/') d.pop_back();
+        for (const auto& x : mounted) {
+            std::string y = x;
+            while (y.size() > 1 && y.back() == '/') y.pop_back();
+            if (y == d) return true;
+        }
+        return false;
+    };
+    for (const auto& l : listed)
+        if (l != "/" && !l.empty() && l[0] == '/' && at_or_below(path, l) && !is_mounted(l))
+            return true;
+    // Where removable volumes come and go, the directory they are mounted
+    // on is made and removed with them, or stays behind empty.
+    std::vector<std::string> places;
+    if (at_or_below(path, "/run/media")) {
+        if (auto h = head_of(path, 5)) places.push_back(*h);
+    } else if (at_or_below(path, "/media")) {
+        for (int n : {2, 3})
+            if (auto h = head_of(path, n)) places.push_back(*h);
+    }
+    if (places.empty()) return false;
+    for (const auto& p : places)
+        if (is_mounted(p)) return false;
+    return true;
 }
 
 Status Os::rename_in(const OpenDir& dir, const std::string& from, const std::string& to) {

@@ -205,18 +205,46 @@ public:
                                                       const CopyProgress& progress,
                                                       bool durable) = 0;
     // Opens a directory, links in its path followed. The default keeps the
-    // path, which the two calls below then use.
+    // path, which the calls below then use.
     [[nodiscard]] virtual Result<OpenDir> open_dir(const std::string& path);
+    // Opens the directory rel below the open directory root (rel in the
+    // platform's form, no final separator; empty: root again) without
+    // following a link anywhere on the way: a name that was checked to be a
+    // directory is the directory used, also when a link has been put in its
+    // place since (Errc::not_dir then). The default checks each step by its
+    // path.
+    [[nodiscard]] virtual Result<OpenDir> open_dir_below(const OpenDir& root,
+                                                         const std::string& rel);
+    // stat and file_state of an entry of an open directory.
+    [[nodiscard]] virtual Result<FileInfo> stat_in(const OpenDir& dir, const std::string& name);
+    [[nodiscard]] virtual Result<FileState> file_state_in(const OpenDir& dir,
+                                                          const std::string& name);
+    // make_dir_like of the entry name of the open directory parent.
+    [[nodiscard]] virtual Status make_dir_like_in(const OpenDir& parent, const std::string& name,
+                                                  const std::string& model);
     // copy_file of the entry from_name of from into the new entry to_name
-    // of to; errors name the whole paths.
-    [[nodiscard]] virtual Result<FileState> copy_file_in(
-        const OpenDir& from, const std::string& from_name, const OpenDir& to,
-        const std::string& to_name, const CopyProgress& progress, bool durable);
+    // of to; errors name the whole paths. made, when given, receives the
+    // identity of the new file.
+    [[nodiscard]] virtual Result<FileState> copy_file_in(const OpenDir& from,
+                                                         const std::string& from_name,
+                                                         const OpenDir& to,
+                                                         const std::string& to_name,
+                                                         const CopyProgress& progress, bool durable,
+                                                         FileId* made = nullptr);
     // rename_replace of two entries of one directory.
     [[nodiscard]] virtual Status rename_in(const OpenDir& dir, const std::string& from,
                                            const std::string& to);
     // remove_file of an entry of the directory.
     [[nodiscard]] virtual Status remove_in(const OpenDir& dir, const std::string& name);
+    // Removes the entry name of dir only while it is the very version
+    // expected (Errc::changed otherwise) and no other program has it open
+    // (Errc::busy), as far as the system can tell: POSIX holds a write
+    // lease from the check to the removal, which no other open file allows
+    // and which makes any new open wait; Windows deletes through a handle
+    // that shares neither writing nor deleting. The default checks, then
+    // removes.
+    [[nodiscard]] virtual Status remove_unchanged(const OpenDir& dir, const std::string& name,
+                                                  const FileState& expected);
     // Flushes the contents of these files, and the directory entries that
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per
@@ -259,6 +287,13 @@ public:
     // The directory a drive opens at (its root).
     [[nodiscard]] virtual std::string volume_root(const std::string& volume) = 0;
     [[nodiscard]] virtual bool volume_ready(const std::string& volume) = 0;
+    // Whether the volume that holds path, or would hold it, is there: its
+    // drive present and ready (Windows), or (POSIX) no mount point on the
+    // way that the system lists, or that sits where removable volumes are
+    // mounted, with no volume mounted on it. A directory missing where no
+    // volume is there is not gone: its volume may come back. The default
+    // asks volume_ready of the path's drive.
+    [[nodiscard]] virtual bool volume_mounted(const std::string& path);
 
     [[nodiscard]] virtual LocalTime local_time() = 0;
     virtual void sleep_ms(unsigned ms) = 0;
@@ -310,6 +345,14 @@ std::string text_from_file(std::string_view bytes);
 // returns the first failure: a flush of many files must not stop at one.
 Status each_first_failure(const std::vector<std::string>& items,
                           const std::function<Status(const std::string&)>& step);
+
+// Whether path is at or below a mount point that holds no volume now:
+// one of listed (the system's table of volumes to mount), or one in a
+// place where removable volumes are mounted ("/media/NAME",
+// "/media/USER/NAME", "/run/media/USER/NAME", "/mnt/NAME"), that is not
+// among mounted. POSIX paths; what volume_mounted decides by.
+bool below_missing_mount(const std::string& path, const std::vector<std::string>& listed,
+                         const std::vector<std::string>& mounted);
 
 // Pseudo-random numbers, seeded from the time of day.
 class Random {

@@ -4,22 +4,29 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <mntent.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/platform.h"
 
 #if defined(__linux__)
+#include <linux/openat2.h>
 #include <sys/sendfile.h>
 #include <sys/syscall.h>
 #endif
@@ -95,6 +102,67 @@ FileState state_of(const struct stat& st) {
 
 bool is_hidden_name(const std::string& name) {
     return !name.empty() && name[0] == '.';
+}
+
+Kind kind_of(mode_t m);
+
+bool kernel_at_least(int major, int minor) {
+    static const std::pair<int, int> have = [] {
+        utsname u{};
+        int a = 0, b = 0;
+        if (::uname(&u) == 0) std::sscanf(u.release, "%d.%d", &a, &b);
+        return std::pair{a, b};
+    }();
+    return have >= std::pair{major, minor};
+}
+
+FileInfo info_of(const struct stat& st, const std::string& name) {
+    FileInfo fi;
+    fi.kind = kind_of(st.st_mode);
+    fi.hidden = is_hidden_name(name);
+    fi.system = fi.kind == Kind::other;
+    fi.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    fi.size = static_cast<std::uint64_t>(st.st_size);
+    fi.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+    return fi;
+}
+
+std::int64_t ns_of(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// How long after one change the volume of fd may stamp a later change with
+// the same time. Where a share, a stick or any volume of another system's
+// making keeps times to two seconds (or only says it does), two seconds;
+// where the kernel stamps a change that follows a look at the file with a
+// finer time than the look saw (ext4, XFS, Btrfs and tmpfs from Linux 6.13
+// on), none; elsewhere the kernel's clock tick.
+std::int64_t change_step_ns(int fd, dev_t dev) {
+    static std::mutex lock;
+    static std::unordered_map<dev_t, std::int64_t> known;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (auto k = known.find(dev); k != known.end()) return k->second;
+    }
+    struct statfs fs {};
+    std::int64_t step = 2'000'000'000;
+    if (::fstatfs(fd, &fs) == 0) {
+        const auto type = static_cast<unsigned long>(fs.f_type);
+        const bool local = type == 0xEF53UL /* ext2-4 */ || type == 0x58465342UL /* XFS */ ||
+                           type == 0x9123683EUL /* Btrfs */ || type == 0x01021994UL /* tmpfs */;
+        const bool known_local =
+            local || type == 0xF2F52010UL /* F2FS */ || type == 0x794C7630UL /* overlay */;
+        if (local && kernel_at_least(6, 13)) {
+            step = 0;
+        } else if (known_local) {
+            timespec res{};
+            step = ::clock_getres(CLOCK_REALTIME_COARSE, &res) == 0 ? ns_of(res) : 10'000'000;
+        }
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    known[dev] = step;
+    return step;
 }
 
 Kind kind_of(mode_t m) {
@@ -239,15 +307,7 @@ public:
     Result<FileInfo> stat(const std::string& path) override {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return std::unexpected(fail("stat", path));
-        FileInfo fi;
-        fi.kind = kind_of(st.st_mode);
-        fi.hidden = is_hidden_name(basename_of(path));
-        fi.system = fi.kind == Kind::other;
-        fi.read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-        fi.size = static_cast<std::uint64_t>(st.st_size);
-        fi.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                    static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
-        return fi;
+        return info_of(st, basename_of(path));
     }
 
     Result<FileId> identity(const std::string& path) override {
@@ -442,23 +502,101 @@ public:
         return copy_at(AT_FDCWD, from.c_str(), from, AT_FDCWD, to.c_str(), to, progress, durable);
     }
 
-    Result<OpenDir> open_dir(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return std::unexpected(fail("open", path));
-        return OpenDir{with_separator(path),
+    static OpenDir held(std::string path, int fd) {
+        return OpenDir{with_separator(std::move(path)),
                        std::shared_ptr<const int>(new int(fd), [](const int* p) {
                            ::close(*p);
                            delete p;
                        })};
     }
 
+    Result<OpenDir> open_dir(const std::string& path) override {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return std::unexpected(fail("open", path));
+        return held(path, fd);
+    }
+
+    Result<OpenDir> open_dir_below(const OpenDir& root, const std::string& rel) override {
+        if (!root.fd) return Os::open_dir_below(root, rel);
+        if (rel.empty()) return root;
+        const std::string path = root.path + rel;
+        auto refused = [&](int err) -> Error {
+            if (err == ELOOP || err == ENOTDIR || err == EXDEV)
+                return make_error(Errc::not_dir, "open", path,
+                                  "not a directory on the way there (a link, or a file)");
+            return fail("open", path, err);
+        };
+#if defined(__linux__)
+        // One call where the kernel can refuse every link on the way.
+        open_how how{};
+        how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+        const long fd = ::syscall(SYS_openat2, *root.fd, rel.c_str(), &how, sizeof how);
+        if (fd >= 0) return held(path, static_cast<int>(fd));
+        if (errno != ENOSYS && errno != EPERM && errno != E2BIG && errno != EINVAL)
+            return std::unexpected(refused(errno));
+#endif
+        // A step at a time, none of them through a link.
+        int at = ::dup(*root.fd);
+        if (at < 0) return std::unexpected(fail("open", path));
+        for (std::size_t from = 0; from < rel.size();) {
+            auto end = rel.find('/', from);
+            if (end == std::string::npos) end = rel.size();
+            const std::string name = rel.substr(from, end - from);
+            const int next =
+                ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int err = errno;
+            ::close(at);
+            if (next < 0) return std::unexpected(refused(err));
+            at = next;
+            from = end + 1;
+        }
+        return held(path, at);
+    }
+
+    Result<FileInfo> stat_in(const OpenDir& dir, const std::string& name) override {
+        if (!dir.fd) return Os::stat_in(dir, name);
+        struct stat st {};
+        if (::fstatat(*dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::unexpected(fail("stat", dir.path + name));
+        return info_of(st, name);
+    }
+
+    Result<FileState> file_state_in(const OpenDir& dir, const std::string& name) override {
+        if (!dir.fd) return Os::file_state_in(dir, name);
+        struct stat st {};
+        if (::fstatat(*dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::unexpected(fail("stat", dir.path + name));
+        return state_of(st);
+    }
+
+    Status make_dir_like_in(const OpenDir& parent, const std::string& name,
+                            const std::string& model) override {
+        if (!parent.fd) return Os::make_dir_like_in(parent, name, model);
+        const std::string path = parent.path + name;
+        struct stat ms {};
+        if (::stat(model.c_str(), &ms) != 0) return std::unexpected(fail("stat", model));
+        if (::mkdirat(*parent.fd, name.c_str(), 0700) != 0)
+            return std::unexpected(fail("create directory", path));
+        const mode_t mode = (ms.st_mode & 0777) | S_IRWXU;
+        if (mode == 0700) return {};
+        Fd fd(::openat(*parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.get() < 0 || ::fchmod(fd.get(), mode) != 0) {
+            Error e = fail("set permissions", path);
+            ::unlinkat(*parent.fd, name.c_str(), AT_REMOVEDIR);
+            return std::unexpected(e);
+        }
+        return {};
+    }
+
     Result<FileState> copy_file_in(const OpenDir& from, const std::string& from_name,
                                    const OpenDir& to, const std::string& to_name,
-                                   const CopyProgress& progress, bool durable) override {
+                                   const CopyProgress& progress, bool durable,
+                                   FileId* made) override {
         if (!from.fd || !to.fd)
-            return Os::copy_file_in(from, from_name, to, to_name, progress, durable);
+            return Os::copy_file_in(from, from_name, to, to_name, progress, durable, made);
         return copy_at(*from.fd, from_name.c_str(), from.path + from_name, *to.fd, to_name.c_str(),
-                       to.path + to_name, progress, durable);
+                       to.path + to_name, progress, durable, made);
     }
 
     Status rename_in(const OpenDir& dir, const std::string& from, const std::string& to) override {
@@ -475,17 +613,72 @@ public:
         return {};
     }
 
+    Status remove_unchanged(const OpenDir& dir, const std::string& name,
+                            const FileState& expected) override {
+        if (!dir.fd) return Os::remove_unchanged(dir, name, expected);
+        const std::string path = dir.path + name;
+        Fd fd(::openat(*dir.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0) return std::unexpected(fail("open", path));
+        bool leased = false;
+#if defined(__linux__)
+        // The lease is broken by anyone's open, and its notice would end
+        // this process by default: it goes to a signal that is ignored.
+        ::fcntl(fd.get(), F_SETSIG, SIGURG);
+        leased = ::fcntl(fd.get(), F_SETLEASE, F_WRLCK) == 0;
+        // Refused while anybody else has the file open. Where the volume
+        // or the file's owner allows no lease, nothing can be told.
+        if (!leased && (errno == EAGAIN || errno == EBUSY))
+            return std::unexpected(
+                make_error(Errc::busy, "delete", path, "it is open in another program"));
+#endif
+        struct Unlease {
+            int fd;
+            bool on;
+            ~Unlease() {
+#if defined(__linux__)
+                if (on) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+#endif
+            }
+        } unlease{fd.get(), leased};
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) return std::unexpected(fail("stat", path));
+        if (!(state_of(st) == expected))
+            return std::unexpected(
+                make_error(Errc::changed, "delete", path, "it changed since it was copied"));
+        // The name still names this very file: nothing was put in its place.
+        struct stat here {};
+        if (::fstatat(*dir.fd, name.c_str(), &here, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::unexpected(fail("stat", path));
+        if (here.st_dev != st.st_dev || here.st_ino != st.st_ino)
+            return std::unexpected(
+                make_error(Errc::changed, "delete", path,
+                           "another file has taken its name since it was copied"));
+        if (::unlinkat(*dir.fd, name.c_str(), 0) != 0) return std::unexpected(fail("delete", path));
+        return {};
+    }
+
     // A copy by names in open directories (or AT_FDCWD and whole paths);
     // from and to are the whole paths that errors name.
     static Result<FileState> copy_at(int from_dir, const char* from_name, const std::string& from,
                                      int to_dir, const char* to_name, const std::string& to,
-                                     const CopyProgress& progress, bool durable) {
+                                     const CopyProgress& progress, bool durable,
+                                     FileId* made = nullptr) {
         Fd in(::openat(from_dir, from_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
         if (in.get() < 0) return std::unexpected(fail("open", from));
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
         struct stat st {};
         if (::fstat(in.get(), &st) != 0) return std::unexpected(fail("stat", from));
         if (!S_ISREG(st.st_mode))
             return std::unexpected(make_error(Errc::invalid, "open", from, "not a regular file"));
+        // A write in the same step of the volume's clock as the last change
+        // before this look would leave the file's times as they are: such a
+        // copy could never be told from the source again. A later run copies
+        // it, once its last change is older than that step.
+        if (const std::int64_t step = change_step_ns(in.get(), st.st_dev);
+            step > 0 && ns_of(st.st_ctim) >= ns_of(now) / step * step)
+            return std::unexpected(make_error(Errc::changed, "copy", from,
+                                              "it changed too recently to be copied whole"));
         // Closed to others while it is written; then as open as the source
         // (not more: the umask only narrows, and the source's bits are
         // taken as they are).
@@ -511,6 +704,13 @@ public:
             if (::futimens(out.get(), times) != 0) r = std::unexpected(fail("set time", to));
         }
         if (r && durable && ::fsync(out.get()) != 0) r = std::unexpected(fail("flush", to));
+        if (r && made) {
+            struct stat ms {};
+            if (::fstat(out.get(), &ms) != 0)
+                r = std::unexpected(fail("stat", to));
+            else
+                *made = state_of(ms).id;
+        }
         if (r && out.close() != 0) r = std::unexpected(fail("close", to));
         if (!r) {
             ::unlinkat(to_dir, to_name, 0);
@@ -653,6 +853,20 @@ public:
     bool volume_ready(const std::string& volume) override {
         struct stat st {};
         return ::stat(volume.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    bool volume_mounted(const std::string& path) override {
+        auto points = [](const char* table) {
+            std::vector<std::string> out;
+            if (FILE* f = ::setmntent(table, "r")) {
+                mntent ent{};
+                char buf[4096];
+                while (::getmntent_r(f, &ent, buf, sizeof buf)) out.emplace_back(ent.mnt_dir);
+                ::endmntent(f);
+            }
+            return out;
+        };
+        return !below_missing_mount(path, points("/etc/fstab"), points("/proc/self/mounts"));
     }
 
     LocalTime local_time() override {

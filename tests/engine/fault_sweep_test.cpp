@@ -110,6 +110,48 @@ public:
         if (auto e = fault("copy", f)) return std::unexpected(*e);
         return inner_.copy_file(f, t, pr, durable);
     }
+    os::Result<os::OpenDir> open_dir(const std::string& p) override {
+        if (auto e = fault("open", p)) return std::unexpected(*e);
+        return inner_.open_dir(p);
+    }
+    os::Result<os::OpenDir> open_dir_below(const os::OpenDir& r, const std::string& rel) override {
+        if (auto e = fault("open", r.path + rel)) return std::unexpected(*e);
+        return inner_.open_dir_below(r, rel);
+    }
+    os::Result<os::FileInfo> stat_in(const os::OpenDir& d, const std::string& n) override {
+        if (auto e = fault("stat", d.path + n)) return std::unexpected(*e);
+        return inner_.stat_in(d, n);
+    }
+    os::Result<os::FileState> file_state_in(const os::OpenDir& d, const std::string& n) override {
+        if (auto e = fault("stat", d.path + n)) return std::unexpected(*e);
+        return inner_.file_state_in(d, n);
+    }
+    os::Status make_dir_like_in(const os::OpenDir& d, const std::string& n,
+                                const std::string& m) override {
+        if (auto e = fault("create directory", d.path + n)) return std::unexpected(*e);
+        return inner_.make_dir_like_in(d, n, m);
+    }
+    os::Result<os::FileState> copy_file_in(const os::OpenDir& f, const std::string& fn,
+                                           const os::OpenDir& t, const std::string& tn,
+                                           const os::CopyProgress& pr, bool durable,
+                                           os::FileId* made) override {
+        if (auto e = fault("copy", f.path + fn)) return std::unexpected(*e);
+        return inner_.copy_file_in(f, fn, t, tn, pr, durable, made);
+    }
+    os::Status rename_in(const os::OpenDir& d, const std::string& f,
+                         const std::string& t) override {
+        if (auto e = fault("rename", d.path + f)) return std::unexpected(*e);
+        return inner_.rename_in(d, f, t);
+    }
+    os::Status remove_in(const os::OpenDir& d, const std::string& n) override {
+        if (auto e = fault("delete", d.path + n)) return std::unexpected(*e);
+        return inner_.remove_in(d, n);
+    }
+    os::Status remove_unchanged(const os::OpenDir& d, const std::string& n,
+                                const os::FileState& x) override {
+        if (auto e = fault("delete", d.path + n)) return std::unexpected(*e);
+        return inner_.remove_unchanged(d, n, x);
+    }
     os::Status flush_files(const std::vector<std::string>& paths) override {
         if (auto e = fault("flush", paths.empty() ? std::string() : paths.front())) {
             // The others are still flushed, as a backend does.

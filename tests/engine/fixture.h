@@ -119,6 +119,62 @@ public:
         }
         return r;
     }
+    // The engine copies, renames, removes and looks by name in directories
+    // it holds open: the same faults and notes, by the whole path.
+    os::Result<os::FileState> copy_file_in(const os::OpenDir& from, const std::string& fn,
+                                           const os::OpenDir& to, const std::string& tn,
+                                           const os::CopyProgress& p, bool durable,
+                                           os::FileId* made) override {
+        const std::string f = from.path + fn, t = to.path + tn;
+        copied.push_back(f);
+        durables.push_back(durable);
+        if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
+        auto r = inner_.copy_file_in(
+            from, fn, to, tn,
+            [&](std::uint64_t done, std::uint64_t total) {
+                if (duringCopy) duringCopy(t);
+                return !p || p(done, total);
+            },
+            durable, made);
+        if (r && evenSeconds) {
+            auto st = inner_.stat(t);
+            if (!st) return std::unexpected(st.error());
+            if (auto m = inner_.set_mtime(t, even(st->mtime)); !m)
+                return std::unexpected(m.error());
+        }
+        return r;
+    }
+    os::Status rename_in(const os::OpenDir& d, const std::string& f,
+                         const std::string& t) override {
+        if (renameFault && renameFault->hits(d.path + t))
+            return fail(*renameFault, "rename", d.path + f);
+        return inner_.rename_in(d, f, t);
+    }
+    os::Status remove_in(const os::OpenDir& d, const std::string& n) override {
+        if (auto e = beforeRemoving(d.path + n)) return std::unexpected(*e);
+        return inner_.remove_in(d, n);
+    }
+    os::Status remove_unchanged(const os::OpenDir& d, const std::string& n,
+                                const os::FileState& expected) override {
+        if (auto e = beforeRemoving(d.path + n)) return std::unexpected(*e);
+        return inner_.remove_unchanged(d, n, expected);
+    }
+    os::Status make_dir_like_in(const os::OpenDir& d, const std::string& n,
+                                const std::string& model) override {
+        if (makeDirFault && makeDirFault->hits(d.path + n))
+            return fail(*makeDirFault, "create directory", d.path + n);
+        return inner_.make_dir_like_in(d, n, model);
+    }
+    os::Result<os::FileInfo> stat_in(const os::OpenDir& d, const std::string& n) override {
+        ++stats;
+        if (hits(statFault, d.path + n)) return fail(*statFault, "stat", d.path + n);
+        return inner_.stat_in(d, n);
+    }
+    os::Result<os::FileState> file_state_in(const os::OpenDir& d, const std::string& n) override {
+        ++stats;
+        if (hits(statFault, d.path + n)) return fail(*statFault, "stat", d.path + n);
+        return inner_.file_state_in(d, n);
+    }
     // Flushes run on the engine's flush thread: what they note is locked.
     os::Status flush_files(const std::vector<std::string>& paths) override {
         if (duringFlush) duringFlush(paths);
@@ -136,10 +192,14 @@ public:
         return inner_.rename_replace(f, t);
     }
     os::Status remove_file(const std::string& p) override {
+        if (auto e = beforeRemoving(p)) return std::unexpected(*e);
+        return inner_.remove_file(p);
+    }
+    std::optional<os::Error> beforeRemoving(const std::string& p) {
         removed.push_back(p);
         if (beforeRemove) beforeRemove(p);
-        if (deleteFault && deleteFault->hits(p)) return fail(*deleteFault, "delete", p);
-        return inner_.remove_file(p);
+        if (deleteFault && deleteFault->hits(p)) return fail(*deleteFault, "delete", p).error();
+        return std::nullopt;
     }
     os::Status make_dir(const std::string& p) override {
         if (makeDirFault && makeDirFault->hits(p))

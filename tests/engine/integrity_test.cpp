@@ -160,9 +160,16 @@ public:
                 os::make_error(os::Errc::io, "flush", d, "injected flush failure"));
         return EngineOs::flush_dir(d);
     }
-    os::Status remove_file(const std::string& p) override {
-        calls.push_back("delete " + p);
-        return EngineOs::remove_file(p);
+    os::Status make_dir_like_in(const os::OpenDir& d, const std::string& n,
+                                const std::string& model) override {
+        auto r = EngineOs::make_dir_like_in(d, n, model);
+        if (r) calls.push_back("mkdir " + d.path + n);
+        return r;
+    }
+    os::Status remove_unchanged(const os::OpenDir& d, const std::string& n,
+                                const os::FileState& expected) override {
+        calls.push_back("delete " + d.path + n);
+        return EngineOs::remove_unchanged(d, n, expected);
     }
 };
 

@@ -51,6 +51,33 @@ public:
                                 bool durable) override {
         return inner_.copy_file(f, t, pr, durable);
     }
+    Result<OpenDir> open_dir(const std::string& p) override { return inner_.open_dir(p); }
+    Result<OpenDir> open_dir_below(const OpenDir& root, const std::string& rel) override {
+        return inner_.open_dir_below(root, rel);
+    }
+    Result<FileInfo> stat_in(const OpenDir& d, const std::string& n) override {
+        return inner_.stat_in(d, n);
+    }
+    Result<FileState> file_state_in(const OpenDir& d, const std::string& n) override {
+        return inner_.file_state_in(d, n);
+    }
+    Status make_dir_like_in(const OpenDir& d, const std::string& n, const std::string& m) override {
+        return inner_.make_dir_like_in(d, n, m);
+    }
+    Result<FileState> copy_file_in(const OpenDir& f, const std::string& fn, const OpenDir& t,
+                                   const std::string& tn, const CopyProgress& pr, bool durable,
+                                   FileId* made) override {
+        return inner_.copy_file_in(f, fn, t, tn, pr, durable, made);
+    }
+    Status rename_in(const OpenDir& d, const std::string& f, const std::string& t) override {
+        return inner_.rename_in(d, f, t);
+    }
+    Status remove_in(const OpenDir& d, const std::string& n) override {
+        return inner_.remove_in(d, n);
+    }
+    Status remove_unchanged(const OpenDir& d, const std::string& n, const FileState& e) override {
+        return inner_.remove_unchanged(d, n, e);
+    }
     Status flush_files(const std::vector<std::string>& p) override { return inner_.flush_files(p); }
     Status copy_permissions(const std::string& f, const std::string& t) override {
         return inner_.copy_permissions(f, t);
@@ -73,6 +100,7 @@ public:
     std::string volume_of(const std::string& p) override { return inner_.volume_of(p); }
     std::string volume_root(const std::string& v) override { return inner_.volume_root(v); }
     bool volume_ready(const std::string& v) override { return inner_.volume_ready(v); }
+    bool volume_mounted(const std::string& p) override { return inner_.volume_mounted(p); }
     LocalTime local_time() override { return inner_.local_time(); }
     void sleep_ms(unsigned ms) override { inner_.sleep_ms(ms); }
 
