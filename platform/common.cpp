@@ -136,7 +136,7 @@ bool below_missing_mount(const std::string& path, const std::vector<std::string>
     // on is made and removed with them, or stays behind empty.
     std::vector<std::string> places;
     if (at_or_below(path, "/run/media")) {
-        if (auto h = head_of(path, 5)) places.push_back(*h);
+        if (auto h = head_of(path, 4)) places.push_back(*h);
     } else if (at_or_below(path, "/media")) {
         for (int n : {2, 3})
             if (auto h = head_of(path, n)) places.push_back(*h);

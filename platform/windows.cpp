@@ -398,6 +398,48 @@ public:
         return std::shared_ptr<void>(h, [](void* p) { ::CloseHandle(static_cast<HANDLE>(p)); });
     }
 
+    // Through one handle that shares reading only: a program that has the
+    // file open to write, or to delete or rename it, keeps it from opening
+    // here, none can open it so meanwhile, and the file checked is the one
+    // deleted.
+    Status remove_unchanged(const OpenDir& dir, const std::string& name,
+                            const FileState& expected) override {
+        const std::string path = dir.path + name;
+        Handle h(::CreateFileW(
+            wpath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+            FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h.valid()) {
+            const DWORD err = ::GetLastError();
+            if (err == ERROR_SHARING_VIOLATION)
+                return std::unexpected(
+                    make_error(Errc::busy, "delete", path, "it is open in another program"));
+            return std::unexpected(fail("open", path, err));
+        }
+        auto s = state_of(h.get(), path);
+        if (!s) return std::unexpected(s.error());
+        if (!(*s == expected))
+            return std::unexpected(
+                make_error(Errc::changed, "delete", path, "it changed since it was copied"));
+        FILE_DISPOSITION_INFO gone{TRUE};
+        if (::SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone))
+            return {};
+        DWORD err = ::GetLastError();
+        // A read-only file goes too, as it does on POSIX in a writable
+        // directory.
+        FILE_BASIC_INFO basic{};
+        if (err == ERROR_ACCESS_DENIED &&
+            ::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic) &&
+            (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+            basic.FileAttributes &= ~DWORD(FILE_ATTRIBUTE_READONLY);
+            if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            if (::SetFileInformationByHandle(h.get(), FileBasicInfo, &basic, sizeof basic) &&
+                ::SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone))
+                return {};
+            err = ::GetLastError();
+        }
+        return std::unexpected(fail("delete", path, err));
+    }
+
     Status remove_file(const std::string& path) override {
         const std::wstring w = wpath(path);
         if (::DeleteFileW(w.c_str())) return {};

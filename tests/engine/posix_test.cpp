@@ -1,5 +1,7 @@
 // Hostile trees that only POSIX makes easy: links, FIFOs, devices,
 // sockets, names with line breaks, dot names.
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -94,6 +96,86 @@ TEST_F(PosixTest, ATargetThatIsTheSourceUnderAnotherNameIsCaught) {
         EXPECT_EQ(at("s/a.txt"), "a");
         EXPECT_EQ(at("s/sub/b.txt"), "b");
     }
+}
+
+// A source directory swapped for a link while a question is open: the
+// copy and the delete use the directory that was checked, never the one
+// the link points at.
+TEST_F(PosixTest, ALinkSwappedInDuringARunIsNotFollowed) {
+    for (bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        remove_tree(data / "s");
+        remove_tree(data / "t");
+        TempDir secret;
+        write(secret / "a.txt", "private");
+        write(secret / "b.txt", "private too");
+        file("s/sub/a.txt", "a");
+        file("s/sub/b.txt", "b");
+        load({{"s", "t", "YES"}});
+        form->CC_Click();
+        if (move) form->Movefiles_Click();
+        dialogs.answers = {true, true};
+        bool swapped = false;
+        dialogs.onBox = [&] {
+            if (swapped) return;
+            swapped = true;
+            fs::rename(data / "s/sub", data / "s/sub.old");
+            fs::create_directory_symlink(secret.path(), data / "s/sub");
+        };
+        run();
+        dialogs.onBox = nullptr;
+        ASSERT_TRUE(swapped);
+        EXPECT_EQ(read(secret / "a.txt"), "private");
+        EXPECT_EQ(read(secret / "b.txt"), "private too");
+        EXPECT_FALSE(has("t/sub/a.txt"));
+        EXPECT_FALSE(has("t/sub/b.txt"));
+        EXPECT_EQ(at("s/sub.old/a.txt"), "a");
+        EXPECT_FALSE(logWith((data / "s/sub") + "/a.txt: not copied").empty());
+        fs::remove(data / "s/sub");
+    }
+}
+
+// A source another program still has open for writing is copied, but
+// not deleted: the writer's next bytes would be lost with it.
+TEST_F(PosixTest, AMoveKeepsASourceThatAnotherProgramHasOpen) {
+    load({{"s", "t", "NO"}});
+    file("s/busy.log", "first lines");
+    file("s/done.txt", "done");
+    form->Movefiles_Click();
+    int writer = -1;
+    pump.hook = [&] {
+        if (writer < 0 && has("t/busy.log"))
+            writer = ::open((data / "s/busy.log").c_str(), O_WRONLY | O_APPEND);
+    };
+    run();
+    pump.hook = nullptr;
+    ASSERT_GE(writer, 0);
+    ::close(writer);
+    EXPECT_EQ(at("s/busy.log"), "first lines");
+    EXPECT_EQ(at("t/busy.log"), "first lines");
+    EXPECT_FALSE(has("s/done.txt"));
+    EXPECT_EQ(logWith((data / "s/busy.log") + ": kept, it is open in another program").size(), 1u);
+}
+
+// A bind mount of a source directory inside the target, met by the walk
+// before the directory it shows: its files would land in the source.
+TEST_F(PosixTest, ABindMountOfTheSourceInsideTheTargetIsNotWrittenInto) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a bind mount needs root";
+    load({{"s", "t", "YES"}});
+    file("s/x/mine.txt", "the source's own");
+    file("s/b/mine.txt", "from b");
+    mkdirs(data / "t/b");
+    if (::mount((data / "s/x").c_str(), (data / "t/b").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{data / "t/b"};
+    run();
+    EXPECT_EQ(at("s/x/mine.txt"), "the source's own");
+    EXPECT_EQ(at("t/x/mine.txt"), "the source's own");
+    EXPECT_EQ(at("s/b/mine.txt"), "from b");
+    EXPECT_EQ(logWith((data / "t/b") + " is a directory of the source").size(), 1u);
 }
 
 TEST_F(PosixTest, ASubdirectoryNameWithALineBreakIsSkippedAndLogged) {

@@ -540,3 +540,39 @@ TEST(Platform, ProcessFacts) {
 
 }  // namespace
 }  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// A volume that is not there leaves its mount point behind, empty, or
+// takes it away: neither is a directory gone from a volume that is there.
+TEST(MountPoints, APathIsOnAMissingVolumeOnlyBelowAMountPointWithNothingMounted) {
+    const std::vector<std::string> listed{"/", "/boot", "/mnt/backup", "none"};
+    const std::vector<std::string> mounted{"/", "/boot", "/media/ann/STICK", "/media/cdrom",
+                                           "/run/media/bob/SD"};
+    struct Case {
+        const char* path;
+        bool missing;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"/home/ann/photos", false},
+             {"/boot/grub", false},
+             {"/mnt/backup", true},
+             {"/mnt/backup/photos", true},
+             {"/mnt/backupx/photos", false},
+             {"/mnt/other", false},
+             {"/media/ann/STICK/photos", false},
+             {"/media/ann/OLD/photos", true},
+             {"/media/cdrom/x", false},
+             {"/run/media/bob/SD/dcim", false},
+             {"/run/media/bob/CARD/dcim", true},
+             {"/run/media/bob", false},
+         }) {
+        EXPECT_EQ(os::below_missing_mount(c.path, listed, mounted), c.missing) << c.path;
+    }
+    // Mounted now: the same paths are on a volume that is there.
+    EXPECT_FALSE(os::below_missing_mount("/mnt/backup/photos", listed, {"/", "/mnt/backup/"}));
+}
+
+}  // namespace
+}  // namespace qm::test

@@ -1,5 +1,6 @@
 // What only the POSIX backend has: links and FIFOs are system entries and
 // are never followed; hidden is a matter of the name.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -133,6 +134,82 @@ TEST(PosixFiles, ACopyInOpenDirectoriesStaysInTheDirectoriesOpened) {
     auto again = sys().remove_in(*to, "a.txt");
     ASSERT_FALSE(again);
     EXPECT_EQ(again.error().code, os::Errc::not_found);
+}
+
+// A directory below an open one is reached without following a link at
+// any step: a link put in the place of a directory checked before is
+// refused, not followed into what it points at.
+TEST(PosixFiles, ADirectoryBelowAnOpenOneIsNeverReachedThroughALink) {
+    TempDir d, outside;
+    mkdirs(d / "root/a/b");
+    write(outside / "secret.txt", "private");
+    auto root = sys().open_dir(d / "root");
+    ASSERT_TRUE(root);
+    auto b = sys().open_dir_below(*root, "a/b");
+    ASSERT_TRUE(b) << b.error().message();
+    EXPECT_EQ(b->path, (d / "root/a/b") + "/");
+    write(d / "root/a/b/f.txt", "f");
+    EXPECT_EQ(sys().stat_in(*b, "f.txt")->size, 1u);
+    EXPECT_EQ(sys().file_state_in(*b, "f.txt")->size, 1u);
+    EXPECT_TRUE(sys().open_dir_below(*root, ""));
+
+    // "a" swapped for a link, at the first step and at the last.
+    ASSERT_EQ(::rename((d / "root/a").c_str(), (d / "root/a.old").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (d / "root/a").c_str()), 0);
+    for (const char* rel : {"a", "a/b"}) {
+        auto through = sys().open_dir_below(*root, rel);
+        ASSERT_FALSE(through) << rel;
+        EXPECT_EQ(through.error().code, os::Errc::not_dir) << rel;
+    }
+    // The one opened before stays the directory it was.
+    EXPECT_EQ(sys().stat_in(*b, "f.txt")->size, 1u);
+    // Made in an open directory, a new directory never lands behind a link.
+    auto a = sys().open_dir_below(*root, "a.old");
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(sys().make_dir_like_in(*a, "c", d / "root"));
+    EXPECT_TRUE(exists(d / "root/a.old/c"));
+    EXPECT_FALSE(exists(outside / "c"));
+}
+
+// A move's delete removes only the very version copied, and none that
+// another program holds open.
+TEST(PosixFiles, ARemovalOfAnUnchangedFileChecksItAsItRemovesIt) {
+    TempDir d;
+    write(d / "a.txt", "alpha");
+    auto dir = sys().open_dir(d.path());
+    ASSERT_TRUE(dir);
+    auto copied = sys().file_state(d / "a.txt");
+    ASSERT_TRUE(copied);
+
+    // Rewritten since: kept.
+    write(d / "a.txt", "alphA");
+    auto changed = sys().remove_unchanged(*dir, "a.txt", *copied);
+    ASSERT_FALSE(changed);
+    EXPECT_EQ(changed.error().code, os::Errc::changed);
+    EXPECT_EQ(read(d / "a.txt"), "alphA");
+
+    // Open for writing elsewhere: kept, as its writer may not be done.
+    copied = sys().file_state(d / "a.txt");
+    const int writer = ::open((d / "a.txt").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(writer, 0);
+    auto busy = sys().remove_unchanged(*dir, "a.txt", *copied);
+    ::close(writer);
+    ASSERT_FALSE(busy);
+    EXPECT_EQ(busy.error().code, os::Errc::busy) << busy.error().message();
+    EXPECT_TRUE(exists(d / "a.txt"));
+
+    // Another file renamed into its place: kept, and so is the newcomer.
+    write(d / "b.txt", "other");
+    ASSERT_EQ(::rename((d / "b.txt").c_str(), (d / "a.txt").c_str()), 0);
+    auto replaced = sys().remove_unchanged(*dir, "a.txt", *copied);
+    ASSERT_FALSE(replaced);
+    EXPECT_EQ(replaced.error().code, os::Errc::changed);
+    EXPECT_EQ(read(d / "a.txt"), "other");
+
+    // Unchanged and closed: removed.
+    copied = sys().file_state(d / "a.txt");
+    ASSERT_TRUE(sys().remove_unchanged(*dir, "a.txt", *copied));
+    EXPECT_FALSE(exists(d / "a.txt"));
 }
 
 TEST(PosixFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {
