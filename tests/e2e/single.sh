@@ -30,6 +30,8 @@ all_windows() { xdotool search --onlyvisible --name '^Quillmere$' 2>/dev/null | 
 shown_by() { [ -n "$(windows_of "$1")" ]; }
 hidden_by() { [ -z "$(windows_of "$1")" ]; }
 alive() { kill -0 "$1" 2>/dev/null; }
+# The window that has the keyboard: the one brought to the front.
+focused() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 # wait_window_of PID: prints the id of PID's window once it shows.
 wait_window_of() {
   wait_for 20 "process $1 shows no window" shown_by "$1"
@@ -75,6 +77,7 @@ folder() { (cd "$d/a" && stat -c '%n %s %y' -- *); }
 before=$(folder)
 second_start "$d/a"
 wait_for 5 "the second start did not bring the first window back" shown_by "$first"
+wait_for 5 "the first window came back without the keyboard" focused "$win"
 shot single-shown-again
 alive "$first" || fail "the first instance ended"
 [ "$(all_windows)" = 1 ] || fail "$(all_windows) windows shown, not the first one alone"
@@ -112,6 +115,7 @@ start "$d/c"
 first=$pid
 box=$(wait_window "First time") || fail "no First time box"
 second_start "$d/c"
+wait_for 5 "the First time box is not in front" focused "$box"
 boxes=$(xdotool search --onlyvisible --name '^First time$' | wc -l)
 [ "$boxes" = 1 ] || fail "$boxes First time boxes"
 [ -e "$d/c/BATCH.INI" ] && fail "BATCH.INI written before the box was answered"
