@@ -1,5 +1,6 @@
 // Starts the program: the window is loaded (Form_Load) and shown when the
-// load has returned; from then on the timer and the user drive it.
+// load has returned; from then on the timer and the user drive it. A second
+// start from the same folder shows the first one's window and ends.
 #include <QApplication>
 
 #ifdef __GLIBC__
@@ -9,8 +10,10 @@
 #include "app/benchaid.h"
 #include "tray/systray.h"
 #include "ui/form1.h"
+#include "ui/instance.h"
 #include "view/application.h"
 #include "view/icon.h"
+#include "view/instance.h"
 #include "view/mainwindow.h"
 #include "view/services.h"
 
@@ -23,6 +26,20 @@ int main(int argc, char** argv) {
     qm::app::BenchAid bench;
     QApplication app(argc, argv);
     qm::view::prepare(app);
+
+    // Before anything reads or repairs BATCH.INI.
+    auto dir = qm::os::current().program_dir();
+    const std::string programDir = dir ? *dir : std::string(".");
+    const std::string key = qm::ui::instanceKey(programDir);
+    const auto claim =
+        qm::ui::claimInstance(programDir, [&key] { return qm::view::wakeInstance(key); });
+    if (claim.start == qm::ui::Start::woken) return 0;
+    if (claim.start == qm::ui::Start::unreached) {
+        qm::view::QtDialogs().notice(
+            "Information",
+            "Quillmere is already running from this folder, but its window does not answer.");
+        return 1;
+    }
 
     qm::view::QtDialogs dialogs;
     qm::view::QtPump pump;
@@ -42,9 +59,26 @@ int main(int argc, char** argv) {
     bench.attach(form, window);
     tray.attach(&window, window.popupMenu(), [&form] { form.SysTrayMouseEventHandler(); });
 
+    // Another start from this folder: the window comes back as "Show
+    // Interface" brings it, in front. While the load's box is open, the box.
+    bool loaded = false;
+    qm::view::InstanceServer others(key, [&] {
+        if (loaded && !form.ended()) {
+            form.mShow_Click();
+            if (window.isMinimized()) window.showNormal();
+            window.raise();
+            window.activateWindow();
+        }
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->raise();
+            box->activateWindow();
+        }
+    });
+
     form.Form_Load();
     // A start-up box runs the event loop, so the program may already be over.
     if (form.ended()) return 0;
     form.setVisible(true);
+    loaded = true;
     return app.exec();
 }

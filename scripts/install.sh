@@ -11,8 +11,9 @@
 # into the applications folder, its icons into the hicolor theme, its
 # AppStream metainfo beside them, and with --autostart an entry into the
 # autostart folder. Every file written is listed in DIR/.installed-files;
-# --uninstall removes exactly those, and keeps the user's BATCH.INI and
-# syncfile.log (and the batch's working copies) unless --purge is given.
+# --uninstall removes exactly those and the lock file the program leaves,
+# and keeps the user's BATCH.INI and syncfile.log (and the batch's working
+# copies) unless --purge is given.
 set -euo pipefail
 
 app_id=org.quillmere.Quillmere
@@ -109,6 +110,8 @@ do_uninstall() {
     for line in "${user_files[@]}"; do rm -f -- "${dest:?}/$line"; done
   fi
   rm -f -- "$manifest"
+  # The lock the program holds while it runs; no program holds it now.
+  rm -f -- "${dest:?}/quillmere.lock"
   # Folders the install made, deepest first; only empty ones go, so any
   # that now hold something of the user's stay.
   local i

@@ -10,6 +10,8 @@
 //                                and prints its text (SECS 0: looks once)
 //   qm-inspect click TITLE ID    posts a click to the button ID
 //   qm-inspect shown TITLE       exit 0 when the window is visible
+//   qm-inspect count TITLE       how many windows so titled are visible
+//   qm-inspect front -           the title of the foreground window
 //   qm-inspect menu -            the screen rectangle of an open popup menu
 //   qm-inspect tips -            the texts of the tips shown now
 // clang-format off
@@ -131,7 +133,7 @@ int dump(HWND top) {
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: qm-inspect dump|box|click|shown TITLE [ARG]\n");
+        std::fprintf(stderr, "usage: qm-inspect dump|box|click|shown|count|front TITLE [ARG]\n");
         return 2;
     }
     const std::string cmd = argv[1];
@@ -161,6 +163,20 @@ int main(int argc, char** argv) {
             ++found;
         }
         return found ? 0 : 1;
+    }
+    if (cmd == "count") {
+        int n = 0;
+        for (HWND w = ::FindWindowExW(nullptr, nullptr, nullptr, title.c_str()); w;
+             w = ::FindWindowExW(nullptr, w, nullptr, title.c_str()))
+            n += ::IsWindowVisible(w) && classOf(w) != L"#32770";
+        std::printf("%d\n", n);
+        return 0;
+    }
+    if (cmd == "front") {
+        HWND w = ::GetForegroundWindow();
+        if (!w) return 1;
+        std::printf("%s\n", escaped(textOf(w)).c_str());
+        return 0;
     }
     HWND top = find(title, false);
     if (!top) {
