@@ -7,7 +7,8 @@ want=(cmake ninja-build g++ qt6-base-dev libgl-dev googletest libgtest-dev)
 if [ "${1:-run}" = test ]; then
   want+=(xvfb xauth xdotool xclip trayer imagemagick x11-utils rsync
          g++-mingw-w64-x86-64 wine wine64
-         clang-format shellcheck desktop-file-utils appstream ccache)
+         clang-format shellcheck desktop-file-utils appstream ccache
+         pkg-config libfuse3-dev fuse3)
 fi
 
 missing=()

@@ -4,14 +4,16 @@
 // After each trial the files must tell that nothing was lost or torn.
 //
 //   quillmere-torture [--quick | --mid | --full] [--dir DIR] [--seed N]
-//                     [--kills N] [--jobs N] [--only PHASE,...]
+//                     [--kills N] [--jobs N] [--only PHASE,...] [--volumes]
 //                     [--plant torn|temp|ini|log|again|outside]
 //                     [--fault copy|move K once|good ENOSPC|EIO|EACCES]
 //
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. Its phases (kill-copy, kill-move, edit, fault-copy, fault-move,
-// disk) run --jobs at a time, by default one per processor for --mid and
-// --full; --only picks some of them. --plant puts a known fault in front of
+// disk, and on the test volume kill-move-fold, fault-move-fold and
+// vanish-move) run --jobs at a time, by default one per processor for --mid
+// and --full; --only picks some of them. The test volume's phases are part
+// of --quick only with --volumes. --plant puts a known fault in front of
 // the platform in every child run and reports what the checks made of it.
 // --fault repeats one faulted run of a campaign (same seed), prints its log
 // and keeps its files.
@@ -21,6 +23,7 @@
 // The work goes to a tmpfs mounted in a temporary directory when mounting
 // is allowed (as root), else to the disk below --dir (/var/tmp).
 #include <fcntl.h>
+#include <locale.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -35,6 +38,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -51,6 +56,7 @@
 
 #include "batch/store.h"
 #include "support/forwarding_os.h"
+#include "support/testvolume.h"
 #include "ui/form1.h"
 
 extern char** environ;
@@ -127,9 +133,13 @@ std::uint64_t hash_file_raw(const std::string& p) {
 }
 
 // Hashes keyed by what a change of content changes: inode, length, times.
+// On a volume whose times are coarse a change may leave all of them as they
+// were: there every file is hashed anew.
 class Hashes {
 public:
+    bool cache = true;
     std::uint64_t of(const std::string& p, const Meta& m) {
+        if (!cache) return hash_file_raw(p);
         auto& e = cache_[p];
         if (e.m.ok && e.m.dev == m.dev && e.m.ino == m.ino && e.m.size == m.size &&
             e.m.msec == m.msec && e.m.mnsec == m.mnsec && e.m.cns == m.cns)
@@ -232,6 +242,10 @@ struct TreeSpec {
     int levels = 8;
     std::uint64_t big = 8u << 20;         // the largest file
     std::uint64_t small_max = 64u << 10;  // the rest: 0 B .. this
+    // Pairs of files whose names differ only in case (and two directories
+    // so named, with a file of one name in each): one name on a volume
+    // that folds case.
+    int fold_pairs = 0;
 };
 
 const char* kParts[] = {"Ångström", "日本語", "Łukasz", "naïve file", "Straße", "résumé",
@@ -241,6 +255,8 @@ struct Tree {
     std::vector<std::string> dirs;   // relative, "" the root
     std::vector<std::string> files;  // relative
     std::map<std::string, std::uint64_t> sizes;
+    // Each file of a pair whose names differ only in case: the other.
+    std::map<std::string, std::string> other_case;
 };
 
 std::uint64_t pick_size(std::mt19937_64& g, const TreeSpec& s) {
@@ -286,6 +302,36 @@ Tree make_tree(const std::string& src, const TreeSpec& s, std::uint64_t seed) {
         t.files.push_back(rel);
         t.sizes[rel] = size;
     }
+    // Contents of different lengths, so that neither passes for the other.
+    auto add = [&](const std::string& rel, std::uint64_t size) {
+        fill_random(g, src + "/" + rel, size);
+        put_time(src + "/" + rel, pick_time(g), static_cast<std::int64_t>(g() % 1000000000));
+        t.files.push_back(rel);
+        t.sizes[rel] = size;
+    };
+    for (int i = 0; i < s.fold_pairs; ++i) {
+        const std::string& d = t.dirs[g() % t.dirs.size()];
+        const std::string dir = d.empty() ? "" : d + "/";
+        const std::string n = std::to_string(i) + ".txt";
+        const std::uint64_t size = pick_size(g, s);
+        const std::string upper = dir + (i % 2 ? "Ärger-" : "CASE-") + n;
+        const std::string lower = dir + (i % 2 ? "ärger-" : "case-") + n;
+        add(upper, size);
+        add(lower, size + 1 + g() % 100);
+        t.other_case[upper] = lower;
+        t.other_case[lower] = upper;
+    }
+    if (s.fold_pairs > 0) {
+        for (const char* d : {"Folder Pair", "folder pair"}) {
+            fs::create_directories(src + "/" + d);
+            t.dirs.push_back(d);
+        }
+        const std::uint64_t size = pick_size(g, s);
+        add("Folder Pair/same.bin", size);
+        add("folder pair/same.bin", size + 7);
+        t.other_case["Folder Pair/same.bin"] = "folder pair/same.bin";
+        t.other_case["folder pair/same.bin"] = "Folder Pair/same.bin";
+    }
     return t;
 }
 
@@ -324,7 +370,52 @@ private:
 struct RunSetup {
     std::string prog, src, dst;
     bool move = false;
+    // The seconds in which the target keeps times (2 on FAT); runs compare
+    // times to within this.
+    std::int64_t time_step = 1;
+    // The target's names are one whatever their case.
+    bool folds = false;
 };
+
+// A path as a volume that folds case compares it: letters in lower case
+// (UTF-8 decoded; anything else byte for byte).
+std::string folded(const std::string& path) {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    std::string out;
+    for (std::size_t i = 0; i < path.size();) {
+        const auto b = static_cast<unsigned char>(path[i]);
+        const std::size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : 4;
+        if (b < 0x80 || !utf8 || i + len > path.size()) {
+            out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b));
+            ++i;
+            continue;
+        }
+        std::mbstate_t st{};
+        wchar_t wc = 0;
+        const locale_t old = ::uselocale(utf8);
+        const std::size_t n = std::mbrtowc(&wc, path.data() + i, len, &st);
+        if (n == len) {
+            char buf[8];
+            std::mbstate_t st2{};
+            const std::size_t m = std::wcrtomb(
+                buf, static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))), &st2);
+            if (m != static_cast<std::size_t>(-1))
+                out.append(buf, m);
+            else
+                out.append(path, i, len);
+        } else {
+            out.append(path, i, len);
+        }
+        ::uselocale(old);
+        i += len;
+    }
+    return out;
+}
+
+// The name under which the target holds a file.
+std::string target_key(const RunSetup& r, const std::string& rel) {
+    return r.folds ? folded(rel) : rel;
+}
 
 void write_batch(const RunSetup& r) {
     write_all(r.prog + "/BATCH.INI",
@@ -598,14 +689,21 @@ void check_kept(Tally& t, const std::string& ctx, const std::map<std::string, Sn
 
 // Not torn: no target file has its source's length and time (whole
 // seconds, as runs compare) with other bytes.
+// On a target that folds case, each source whose name the target file has
+// in any case.
 void check_torn(Tally& t, const std::string& ctx, const std::map<std::string, Snap>& before,
                 const RunSetup& r, Hashes& h) {
+    std::multimap<std::string, const Snap*> sources;
+    for (const auto& [rel, s] : before) sources.emplace(target_key(r, rel), &s);
     for (auto& [rel, mt] : files_of(r.dst)) {
-        auto it = before.find(rel);
-        if (it == before.end()) continue;
-        const Snap& s = it->second;
-        if (mt.size == s.size && mt.msec == s.msec && h.of(r.dst + "/" + rel, mt) != s.hash)
-            t.violation("torn", ctx + ": " + rel);
+        auto [from, to] = sources.equal_range(target_key(r, rel));
+        for (auto it = from; it != to; ++it) {
+            const Snap& s = *it->second;
+            const bool same_time =
+                r.time_step <= 1 ? mt.msec == s.msec : std::llabs(mt.msec - s.msec) < r.time_step;
+            if (mt.size == s.size && same_time && h.of(r.dst + "/" + rel, mt) != s.hash)
+                t.violation("torn", ctx + ": " + rel);
+        }
     }
 }
 
@@ -626,14 +724,17 @@ void plant_sentinel(const RunSetup& r) {
 
 void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, Snap>& before,
                   const std::set<std::string>& targetBefore, const RunSetup& r) {
+    std::set<std::string> known;
+    for (const auto& [rel, s] : before) known.insert(target_key(r, rel));
+    for (const auto& rel : targetBefore) known.insert(target_key(r, rel));
     for (auto& [rel, m] : files_of(r.dst))
-        if (!before.count(rel) && !targetBefore.count(rel))
+        if (!known.count(target_key(r, rel)))
             t.violation("outside the entry",
                         ctx + ": " + r.dst + "/" + rel + " came from elsewhere");
     // Nothing new beside the pair or on the campaign's volume root.
-    static const std::set<std::string> ours{"prog",      "src",       "dst",       "outside",
-                                            "child.out", "kill-copy", "kill-move", "edit",
-                                            "full",      "change"};
+    static const std::set<std::string> ours{
+        "prog", "src",  "dst",    "outside", "child.out", "kill-copy",      "kill-move",
+        "edit", "full", "change", "vol",     "stick",     "kill-move-fold", "vanish-move"};
     // Each phase has its temporary directory and fault pair (tmp-*, fault-*).
     auto own = [](const std::string& n) {
         return ours.count(n) || n.starts_with("tmp-") || n.starts_with("fault-");
@@ -755,15 +856,22 @@ void perturb(std::mt19937_64& g, const Tree& tree, const RunSetup& r, const Tree
     if (r.move) {
         // Sources come back: some as they were moved, some anew.
         const std::size_t back = 1 + g() % std::max<std::size_t>(1, n / 5);
-        for (std::size_t i = 0; i < back; ++i) {
-            const std::string& rel = tree.files[g() % n];
+        auto bring_back = [&](const std::string& rel) {
             const std::string sp = r.src + "/" + rel;
-            if (fs::exists(sp)) continue;
+            if (fs::exists(sp)) return;
             fs::create_directories(fs::path(sp).parent_path(), ec);
             std::uint64_t size = tree.sizes.at(rel);
             if (size > shape.small_max && g() % 8) size = g() % shape.small_max;
             fill_random(g, sp, size);
             put_time(sp, pick_time(g), static_cast<std::int64_t>(g() % 1000000000));
+        };
+        for (std::size_t i = 0; i < back; ++i) {
+            const std::string& rel = tree.files[g() % n];
+            bring_back(rel);
+            // A pair one in case apart comes back together: both are to go
+            // to one name of the target.
+            if (auto it = tree.other_case.find(rel); it != tree.other_case.end())
+                bring_back(it->second);
         }
     }
 }
@@ -772,15 +880,25 @@ std::vector<std::string> run_args(const RunSetup& r) {
     return {g_self, "--child-run", r.prog, r.src, r.dst, r.move ? "move" : "copy"};
 }
 
-KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape) {
+// The target on a test volume with these options, when given.
+KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
+                      const std::string& name, const test::VolumeOptions* vol = nullptr) {
     KillStats ks;
     Tally& t = c.tally;
-    const std::string base = c.work + (move ? "/kill-move" : "/kill-copy");
+    const std::string base = c.work + "/" + name;
     std::error_code ec;
     fs::remove_all(base, ec);
     RunSetup r{base + "/prog", base + "/src", base + "/dst", move};
     fs::create_directories(r.prog);
     fs::create_directories(r.dst);
+    std::optional<test::TestVolume> volume;
+    Hashes h;
+    if (vol) {
+        volume.emplace(*vol, base + "/vol", r.dst);
+        r.time_step = std::max<std::int64_t>(1, vol->time_step_ns / 1000000000);
+        r.folds = vol->fold_case;
+        h.cache = false;
+    }
     Tree tree = make_tree(r.src, shape, c.seed + (move ? 7 : 3));
     write_batch(r);
     plant_sentinel(r);
@@ -788,7 +906,6 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape)
     const std::string out = base + "/child.out";
     const std::string log = r.prog + "/syncfile.log";
     std::mt19937_64 g(c.seed * 31 + move);
-    Hashes h;
     std::size_t logOffset = 0;
 
     // How long a run with a trial's work takes, measured on a few.
@@ -809,7 +926,8 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape)
 
     for (int i = 0; i < trials; ++i) {
         const std::string ctx = std::string(move ? "move" : "copy") + " kill trial " +
-                                std::to_string(i) + " (seed " + std::to_string(c.seed) + ")";
+                                std::to_string(i) + (vol ? " on " + name : "") + " (seed " +
+                                std::to_string(c.seed) + ")";
         perturb(g, tree, r, shape);
         const auto before = snapshot(r.src, h);
         const auto targetBefore = names_of(r.dst);
@@ -856,6 +974,165 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape)
             t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
     }
     return ks;
+}
+
+// ---------------------------------------------------------------------------
+// The target volume pulled out mid-run, in move mode: after the Nth file
+// the volume made (every call fails with EIO from then on), lazily
+// unmounted at a random moment (the mount point is a plain directory
+// again), or its daemon killed (every call fails with ENOTCONN). Every
+// source file must then be at the source or whole on the volume; plugged
+// in again, a run repairs what the pull left.
+
+struct VanishStats {
+    long trials = 0, by_creates = 0, unmounted = 0, killed = 0, ended_first = 0;
+    long off_volume = 0;  // files the pulled run wrote to the bare mount point
+};
+
+VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
+    VanishStats vs;
+    Tally& t = c.tally;
+    const std::string base = c.work + "/vanish-move";
+    std::error_code ec;
+    fs::remove_all(base, ec);
+    RunSetup r{base + "/prog", base + "/src", base + "/dst", true};
+    const std::string stick = base + "/stick";
+    fs::create_directories(r.prog);
+    fs::create_directories(r.dst);
+    fs::create_directories(stick);
+    Tree tree = make_tree(r.src, shape, c.seed + 13);
+    write_batch(r);
+    plant_sentinel(r);
+    const std::string out = base + "/child.out";
+    const std::string log = r.prog + "/syncfile.log";
+    // Between runs the stick is changed directly, as in another computer.
+    RunSetup onStick = r;
+    onStick.dst = stick;
+    std::mt19937_64 g(c.seed * 53);
+    Hashes h;
+    h.cache = false;
+    std::size_t logOffset = 0;
+
+    // How long a run takes and how many files it makes, measured on a few.
+    double typical = 0.05;
+    long creates = 1, most = 1;
+    {
+        std::vector<double> d;
+        std::vector<long> made;
+        for (int i = 0; i < 3; ++i) {
+            perturb(g, tree, onStick, shape);
+            test::TestVolume v({}, stick, r.dst);
+            const auto t0 = Clock::now();
+            wait_for(spawn(run_args(r), out), 600);
+            d.push_back(since(t0));
+            made.push_back(v.stats().creates);
+        }
+        std::sort(d.begin(), d.end());
+        std::sort(made.begin(), made.end());
+        typical = std::max(0.01, d[1] * 1.3);
+        creates = std::max(1L, made[1]);
+        most = std::max(1L, made[2]);
+        log_records(t, "calibration", log, logOffset);
+    }
+
+    for (int i = 0; i < trials; ++i) {
+        const int how = i % 3;
+        const std::string ctx = "move run pulled out (" +
+                                std::string(how == 0   ? "after a file made"
+                                            : how == 1 ? "unmounted"
+                                                       : "daemon killed") +
+                                ") trial " + std::to_string(i) + " (seed " +
+                                std::to_string(c.seed) + ")";
+        perturb(g, tree, onStick, shape);
+        const auto before = snapshot(r.src, h);
+        const auto targetBefore = names_of(stick);
+        test::VolumeOptions pulled;
+        if (how == 0) pulled.vanish_after_creates = 1 + static_cast<long>(g() % creates);
+        bool ended = false;
+        {
+            test::TestVolume v(pulled, stick, r.dst);
+            const pid_t pid = spawn(run_args(r), out);
+            if (pid < 0) {
+                t.violation("harness", "spawn failed");
+                break;
+            }
+            if (how != 0) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(
+                    std::uniform_real_distribution<double>(0, typical)(g)));
+                int st = 0;
+                if (::waitpid(pid, &st, WNOHANG) == pid) {
+                    ended = true;
+                } else if (how == 1) {
+                    v.vanish();
+                } else {
+                    v.kill();
+                }
+            }
+            bool hung = false;
+            if (!ended && !wait_for(pid, 600, &hung))
+                t.violation(hung ? "hang" : "crash", ctx + ": the pulled run");
+            if (how == 0) ended = !v.stats().vanished;
+            if (!v.unmount()) t.violation("harness", ctx + ": the volume stays mounted");
+        }
+        ++vs.trials;
+        // Pulls that come after the run has ended test nothing: the window
+        // narrows until most land inside a run.
+        if (ended) {
+            ++vs.ended_first;
+            if (how == 0)
+                creates = std::max(1L, creates * 2 / 3);
+            else
+                typical = std::max(0.003, typical * 0.8);
+        } else {
+            ++(how == 0 ? vs.by_creates : how == 1 ? vs.unmounted : vs.killed);
+            if (how == 0)
+                creates = std::min(most, creates + 1);
+            else
+                typical *= 1.03;
+        }
+        log_records(t, ctx + " pulled run", log, logOffset);
+
+        // Nothing lost: each file at the source or whole on the stick. One
+        // found only in the bare mount point was written past the pull,
+        // where the stick, plugged in again, hides it.
+        auto whole = [&](const std::string& p, const Snap& s) {
+            const Meta m = meta_of(p);
+            return m.file && m.size == s.size && h.of(p, m) == s.hash;
+        };
+        std::map<std::string, Snap> kept;
+        for (const auto& [rel, s] : before) {
+            if (whole(r.src + "/" + rel, s) || whole(stick + "/" + rel, s)) {
+                kept[rel] = s;
+                continue;
+            }
+            if (whole(r.dst + "/" + rel, s))
+                t.violation("moved off the volume", ctx + ": " + rel);
+            else
+                t.violation("lost", ctx + ": " + rel + " neither at the source nor on the volume");
+        }
+        const auto bare = files_of(r.dst);
+        vs.off_volume += static_cast<long>(bare.size());
+        for (auto it = fs::directory_iterator(r.dst, ec); !ec && it != fs::directory_iterator();
+             it.increment(ec))
+            fs::remove_all(it->path(), ec);
+        check_torn(t, ctx + " on the pulled stick", kept, onStick, h);
+
+        // Plugged in again: a run repairs, a further run has nothing to do.
+        test::TestVolume again({}, stick, r.dst);
+        bool hung = false;
+        if (!wait_for(spawn(run_args(r), out), 600, &hung))
+            t.violation(hung ? "hang" : "crash", ctx + ": the recovery run");
+        check_kept(t, ctx + " after recovery", kept, r, h);
+        check_torn(t, ctx + " after recovery", kept, r, h);
+        check_bounds(t, ctx + " after recovery", before, targetBefore, r);
+        check_no_temps(t, ctx + " after recovery", r, c.tmp);
+        log_records(t, ctx + " recovery", log, logOffset);
+        if (!wait_for(spawn(run_args(r), out), 600, &hung))
+            t.violation(hung ? "hang" : "crash", ctx + ": the further run");
+        if (long n = copied_in(log_records(t, ctx + " further run", log, logOffset)); n != 0)
+            t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
+    }
+    return vs;
 }
 
 // Batch edits killed at random moments: the batch is an old or a new
@@ -1075,14 +1352,27 @@ struct FaultTree {
     std::string base;
     TreeSpec shape;
     std::uint64_t seed;
+    // A test volume's backing directory, the volume mounted at base/dst;
+    // empty for a target on the campaign's own volume.
+    std::string backing{};
+    std::int64_t time_step = 1;
+    bool folds = false;
 };
 
 // A fresh pair for one faulted run: the same source every time, a target
 // holding some files already (some stale), an empty log.
 RunSetup fresh_pair(const FaultTree& ft, bool move) {
     std::error_code ec;
-    fs::remove_all(ft.base, ec);
-    RunSetup r{ft.base + "/prog", ft.base + "/src", ft.base + "/dst", move};
+    if (ft.backing.empty()) {
+        fs::remove_all(ft.base, ec);
+    } else {
+        // The volume stays mounted; what it holds goes.
+        for (const char* d : {"prog", "src", "outside"}) fs::remove_all(ft.base + "/" + d, ec);
+        for (auto it = fs::directory_iterator(ft.backing, ec);
+             !ec && it != fs::directory_iterator(); it.increment(ec))
+            fs::remove_all(it->path(), ec);
+    }
+    RunSetup r{ft.base + "/prog", ft.base + "/src", ft.base + "/dst", move, ft.time_step, ft.folds};
     fs::create_directories(r.prog);
     Tree t = make_tree(r.src, ft.shape, ft.seed);
     fs::create_directories(r.dst);
@@ -1099,8 +1389,9 @@ RunSetup fresh_pair(const FaultTree& ft, bool move) {
     return r;
 }
 
+// Every stride-th call k is faulted.
 FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::vector<int>& errs,
-                        bool allErrs, long maxK) {
+                        bool allErrs, long maxK, const std::string& name, long stride = 1) {
     FaultStats fsx;
     Tally& t = c.tally;
     // The calls of a whole run without a fault.
@@ -1113,9 +1404,11 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
         total = count.calls();
     }
     if (maxK > 0) total = std::min(total, maxK);
-    c.tally.counts[std::string("calls of a ") + (move ? "move" : "copy") + " run"] = total;
+    c.tally.counts["calls of a run of " + name] = total;
     Hashes h;
-    for (long k = c.onlyK ? c.onlyK : 1; k <= (c.onlyK ? c.onlyK : total); ++k) {
+    h.cache = ft.backing.empty();
+    for (long k = c.onlyK ? c.onlyK : 1; k <= (c.onlyK ? c.onlyK : total);
+         k += c.onlyK ? 1 : stride) {
         for (int good = 0; good < 2; ++good) {
             if (c.onlyGood >= 0 && good != c.onlyGood) continue;
             std::vector<int> these = errs;
@@ -1127,7 +1420,8 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                 const auto targetBefore = names_of(r.dst);
                 const std::string ctx = std::string(move ? "move" : "copy") + " fault at call " +
                                         std::to_string(k) + (good ? " for good " : " once ") +
-                                        std::strerror(err);
+                                        std::strerror(err) +
+                                        (ft.backing.empty() ? "" : " on " + name);
                 ProgramDirOs pd(os::native(), r.prog);
                 FaultOs fo(pd, k, err, good);
                 const auto boxes = run_batch(r, fo);
@@ -1357,6 +1651,11 @@ struct Size {
     TreeSpec killTree, faultTree;
     bool allErrs;
     long maxK;
+    // On the test volume: kill trials, faults at every volStride-th call,
+    // pulled-out runs.
+    int volKillTrials = 0, vanishTrials = 0;
+    TreeSpec volKillTree{}, volFaultTree{}, vanishTree{};
+    long volStride = 1;
 };
 
 // What the phases found: the table's rows and the failures' tally.
@@ -1507,12 +1806,26 @@ int main(int argc, char** argv) {
     Size full{5000, 2000, {}, {}, true, 0};
     full.killTree = {2000, 8, 64u << 20, 256u << 10};
     full.faultTree = {200, 8, 4u << 20, 32u << 10};
+    // Calls through the test volume cost more: smaller trees, fewer trials.
+    quick.volKillTrials = 20, quick.vanishTrials = 12, quick.volStride = 4;
+    quick.volKillTree = {60, 6, 1u << 20, 16u << 10, 4};
+    quick.volFaultTree = {10, 3, 96u << 10, 8u << 10, 2};
+    quick.vanishTree = {60, 5, 1u << 20, 16u << 10};
+    mid.volKillTrials = 300, mid.vanishTrials = 150;
+    mid.volKillTree = {500, 8, 8u << 20, 128u << 10, 12};
+    mid.volFaultTree = {40, 4, 1u << 20, 16u << 10, 4};
+    mid.vanishTree = {500, 8, 8u << 20, 128u << 10};
+    full.volKillTrials = 1000, full.vanishTrials = 500;
+    full.volKillTree = {2000, 8, 32u << 20, 256u << 10, 24};
+    full.volFaultTree = {100, 6, 2u << 20, 32u << 10, 6};
+    full.vanishTree = {2000, 8, 32u << 20, 256u << 10};
     Size size = quick;
     std::string level = "quick";
     Campaign c;
     std::string dir = "/var/tmp";
     int jobs = 0;
     std::set<std::string> only;  // phase names; empty: all
+    bool volumes = false;        // the test volume's phases also in --quick
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--quick")
@@ -1540,11 +1853,14 @@ int main(int argc, char** argv) {
             jobs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--kills" && i + 1 < argc)
             size.killTrials = std::atoi(argv[++i]);
+        else if (a == "--volumes")
+            volumes = true;
         else {
             std::fprintf(
                 stderr,
                 "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] [--jobs N] "
-                "[--only kill-copy,kill-move,edit,fault-copy,fault-move,disk] "
+                "[--volumes] [--only kill-copy,kill-move,edit,fault-copy,fault-move,disk,"
+                "kill-move-fold,fault-move-fold,vanish-move] "
                 "[--plant torn|temp|ini|log|again|outside]\n",
                 argv[0]);
             return 2;
@@ -1579,7 +1895,8 @@ int main(int argc, char** argv) {
             phases.push_back(
                 {move ? "kill-move" : "kill-copy", [&c, &size, move](Outcome& o) {
                      const int trials = c.plant.empty() ? size.killTrials : 10;
-                     KillStats ks = kill_trials(c, move, trials, size.killTree);
+                     KillStats ks = kill_trials(c, move, trials, size.killTree,
+                                                move ? "kill-move" : "kill-copy");
                      o.row(std::string("kill trials, ") + (move ? "move" : "copy") + " mode",
                            ks.trials,
                            std::to_string(ks.killed) + " killed mid-run, " +
@@ -1605,14 +1922,14 @@ int main(int argc, char** argv) {
                 {name, [&c, &size, move, name](Outcome& o) {
                      const std::vector<int> errs{ENOSPC, EIO, EACCES};
                      FaultTree ft{c.work + "/" + name, size.faultTree, c.seed + 11};
-                     FaultStats f = fault_trials(c, move, ft, errs, size.allErrs, size.maxK);
+                     FaultStats f = fault_trials(c, move, ft, errs, size.allErrs, size.maxK, name);
                      o.unnamed += f.unnamed;
                      o.misnamed += f.misnamed;
                      const std::string mode = move ? "move" : "copy";
                      o.row("faulted runs, " + mode + " mode", f.runs,
                            "every call k of " +
-                               std::to_string(c.tally.counts["calls of a " + mode + " run"]) +
-                               " (" + std::to_string(size.faultTree.files) +
+                               std::to_string(c.tally.counts["calls of a run of " + name]) + " (" +
+                               std::to_string(size.faultTree.files) +
                                " files), once and for good, " +
                                (size.allErrs ? "ENOSPC, EIO, EACCES each"
                                              : "ENOSPC/EIO/EACCES in turn") +
@@ -1631,6 +1948,93 @@ int main(int argc, char** argv) {
                                         "copy and move mode");
                               }});
         }
+    }
+    // On the test volume (FUSE): move mode onto a volume that folds case
+    // and keeps times in 2 s steps, as FAT does; and onto one pulled out
+    // mid-run. Not in --quick unless --volumes asks for them.
+    if (c.plant.empty()) {
+        auto available = [](Outcome& o, const std::string& what) {
+            std::string why;
+            if (test::TestVolume::available(&why)) return true;
+            o.row(what, 0, "skipped: no test volume (" + why + ")");
+            return false;
+        };
+        // A volume that does not come up is the harness's failure, not the
+        // program's.
+        auto guarded = [&c](const std::string& name, const std::function<void()>& body) {
+            try {
+                body();
+            } catch (const std::exception& e) {
+                c.tally.violation("harness", name + ": " + e.what());
+            }
+        };
+        static const test::VolumeOptions fat{.fold_case = true, .time_step_ns = 2'000'000'000};
+        if (!one)
+            phases.push_back(
+                {"kill-move-fold", [&, available, guarded](Outcome& o) {
+                     const std::string what = "kill trials, move mode, folding 2 s volume";
+                     if (!available(o, what)) return;
+                     guarded("kill-move-fold", [&] {
+                         KillStats ks = kill_trials(c, true, size.volKillTrials, size.volKillTree,
+                                                    "kill-move-fold", &fat);
+                         o.row(what, ks.trials,
+                               std::to_string(ks.killed) + " killed mid-run, " +
+                                   std::to_string(ks.finished) + " ended first; " +
+                                   std::to_string(size.volKillTree.files) + " files and " +
+                                   std::to_string(size.volKillTree.fold_pairs) +
+                                   " pairs one in case apart");
+                     });
+                 }});
+        if (!one || c.onlyMove == 1)
+            phases.push_back(
+                {"fault-move-fold", [&, available, guarded](Outcome& o) {
+                     const std::string what = "faulted runs, move mode, folding 2 s volume";
+                     if (!available(o, what)) return;
+                     guarded("fault-move-fold", [&] {
+                         const std::string base = c.work + "/fault-move-fold";
+                         test::TestVolume v(fat, base + "/vol", base + "/dst");
+                         FaultTree ft{base, size.volFaultTree, c.seed + 17, v.backing(), 2, true};
+                         FaultStats f =
+                             fault_trials(c, true, ft, {ENOSPC, EIO, EACCES}, size.allErrs,
+                                          size.maxK, "fault-move-fold", size.volStride);
+                         o.unnamed += f.unnamed;
+                         o.misnamed += f.misnamed;
+                         o.row(what, f.runs,
+                               "every " +
+                                   (size.volStride > 1 ? std::to_string(size.volStride) + "th "
+                                                       : "") +
+                                   "call k of " +
+                                   std::to_string(
+                                       c.tally.counts["calls of a run of fault-move-fold"]) +
+                                   " (" + std::to_string(size.volFaultTree.files) + " files, " +
+                                   std::to_string(size.volFaultTree.fold_pairs) +
+                                   " pairs one in case apart); " + std::to_string(f.harmless) +
+                                   " harmless, " + std::to_string(f.named) + " named, " +
+                                   std::to_string(f.misnamed) + " misnamed, " +
+                                   std::to_string(f.unnamed) + " unnamed");
+                     });
+                 }});
+        if (!one)
+            phases.push_back({"vanish-move", [&, available, guarded](Outcome& o) {
+                                  const std::string what = "runs pulled out, move mode";
+                                  if (!available(o, what)) return;
+                                  guarded("vanish-move", [&] {
+                                      VanishStats vs =
+                                          vanish_trials(c, size.vanishTrials, size.vanishTree);
+                                      o.row(what, vs.trials,
+                                            std::to_string(vs.by_creates) + " after a file made, " +
+                                                std::to_string(vs.unmounted) + " unmounted, " +
+                                                std::to_string(vs.killed) + " daemon killed, " +
+                                                std::to_string(vs.ended_first) + " ended first; " +
+                                                std::to_string(vs.off_volume) +
+                                                " files written to the bare mount point");
+                                  });
+                              }});
+        if (level == "quick" && !volumes && only.empty())
+            std::erase_if(phases, [](const Phase& p) {
+                return p.name == "kill-move-fold" || p.name == "fault-move-fold" ||
+                       p.name == "vanish-move";
+            });
     }
     if (!only.empty()) std::erase_if(phases, [&](const Phase& p) { return !only.count(p.name); });
     auto print_row = [&](const Outcome::Row& r) {
