@@ -133,6 +133,9 @@ private:
     // Makes the target list (TargetListName) from the source list.
     bool makeTargetList(const std::string& sourceList);
     void pointAt(const std::string& source, const std::string& target);
+    // On a target that folds case, the entry that path names when its last
+    // name is spelt otherwise there.
+    std::optional<std::string> spelledOtherwise(const std::string& path);
     // Shows the pair in both trees where the file lists have just read.
     void showTreesAtFileLists();
 

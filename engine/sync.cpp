@@ -114,17 +114,30 @@ bool Engine::beginTopLevel() {
         logFailure(why);
         return false;
     };
-    auto sid = os.identity(SourcePath);
+    // The entry's directories are opened here and held to its end: every
+    // directory below them is opened from them. A volume pulled out from
+    // under a target then fails what is written, instead of its empty
+    // mount point taking the copies; its presence is checked once they
+    // are open.
+    sourceRootDir_ = targetRootDir_ = {};
+    auto sdir = os.open_dir(SourcePath);
+    if (!sdir) return stop(SourcePath + ": not replicated: " + sdir.error().message());
+    auto tdir = os.open_dir(TargetPath);
+    if (!tdir) return stop(SourcePath + ": not replicated: " + tdir.error().message());
+    if (auto why = driveNotReady(pair_))
+        return stop(SourcePath + ": not replicated: " + why->message());
+    auto sid = os.file_state_in(*sdir, ".");
     if (!sid) return stop(SourcePath + ": not replicated: " + sid.error().message());
-    auto tid = os.identity(TargetPath);
+    auto tid = os.file_state_in(*tdir, ".");
     if (!tid) return stop(SourcePath + ": not replicated: " + tid.error().message());
-    if (*sid == *tid)
+    if (sid->id == tid->id)
         return stop(SourcePath + ": not replicated, the target " + TargetPath +
                     " is the same directory");
-    excludeId_ = *tid;
-    sourceDirIds_ = {*sid};
-    walkTargetIds_ = {*tid};
-    sourceRootDir_ = targetRootDir_ = {};
+    sourceRootDir_ = std::move(*sdir);
+    targetRootDir_ = std::move(*tdir);
+    excludeId_ = tid->id;
+    sourceDirIds_ = {sid->id};
+    walkTargetIds_ = {tid->id};
 
     auto dir = listDirectory();
     if (!dir)
@@ -292,11 +305,23 @@ void Engine::syncFiles() {
                            SourcePath + files.name(first));
                 continue;
             }
-            if (!t)
-                if (auto f = targetOfFold.find(key); f != targetOfFold.end()) t = f->second;
-            if (t && upToDate(*t)) {
-                yieldIfDue();
-                continue;
+            if (!t) {
+                if (auto f = targetOfFold.find(key); f != targetOfFold.end()) {
+                    t = f->second;
+                    if (upToDate(*t)) {
+                        yieldIfDue();
+                        continue;
+                    }
+                    // Spelt otherwise, it may be the only copy of a source
+                    // moved before under that spelling: a move never
+                    // replaces it.
+                    if (host_.checked(Option::move)) {
+                        logFailure(SourcePath + name + ": not moved, the target holds " +
+                                   TargetPath + targets.name(*t) +
+                                   ", another file of the same name in other capitals");
+                        continue;
+                    }
+                }
             }
         }
         bool yes = true;
@@ -325,8 +350,8 @@ os::Result<os::OpenDir> Engine::openBelowRoot(Side side, const std::string& path
     auto& os = os::current();
     os::OpenDir& root = side == Side::source ? sourceRootDir_ : targetRootDir_;
     const std::string& rootPath = side == Side::source ? SourceRoot : TargetRoot;
-    if (!root.fd && root.path.empty()) {
-        // The root as the entry names it, links in its path and all.
+    if (root.path.empty()) {
+        // Not opened at the entry's start: as the entry names it.
         auto r = os.open_dir(rootPath);
         if (!r) return r;
         root = std::move(*r);
@@ -723,6 +748,12 @@ void Engine::walk() {
         } else if (ts->kind != os::Kind::dir) {
             skip(S + ": skipped, " + T + " is not a directory");
             continue;
+        } else if (auto other = host_.checked(Option::move) ? spelledOtherwise(T) : std::nullopt) {
+            // Another source directory's copies may be all there is of
+            // them: a move never replaces them.
+            skip(S + ": not moved, the target holds " + *other +
+                 ", another directory of the same name in other capitals");
+            continue;
         }
         // Where T truly is: a directory of the source (the source inside
         // its target, a bind mount) is never written, and neither is one
@@ -755,6 +786,21 @@ void Engine::walk() {
     }
     if (lines.error())
         logFailure(SourceRoot + ": subdirectories not all replicated: " + lines.error()->message());
+}
+
+// Where the target folds case and holds the last name of path spelt
+// otherwise, that entry's path.
+std::optional<std::string> Engine::spelledOtherwise(const std::string& path) {
+    auto& os = os::current();
+    const std::string parent = os::parent_of(path);
+    if (!volumeRule(os::with_separator(parent)).folds) return std::nullopt;
+    const std::string name = path.substr(os::with_separator(parent).size());
+    const std::string key = detail::fold_case(name);
+    auto listed = os.list_dir(parent);
+    if (!listed) return std::nullopt;
+    for (const auto& e : *listed)
+        if (e.name != name && detail::fold_case(e.name) == key) return os::join(parent, e.name);
+    return std::nullopt;
 }
 
 // Points the file lists at one subdirectory pair; the trees follow once

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -866,7 +867,15 @@ public:
             }
             return out;
         };
-        return !below_missing_mount(path, points("/etc/fstab"), points("/proc/self/mounts"));
+        // A mount point once seen with a volume on it is one whatever the
+        // tables say: a volume mounted by hand, or by a program, is known
+        // as such once it has been pulled out.
+        auto mounted = points("/proc/self/mounts");
+        auto listed = points("/etc/fstab");
+        std::lock_guard<std::mutex> hold(seenLock_);
+        for (const auto& m : mounted) seenMounted_.insert(m);
+        listed.insert(listed.end(), seenMounted_.begin(), seenMounted_.end());
+        return !below_missing_mount(path, listed, mounted);
     }
 
     LocalTime local_time() override {
@@ -888,6 +897,8 @@ public:
     }
 
 private:
+    std::mutex seenLock_;
+    std::set<std::string> seenMounted_;
     // Chunks small enough that a yield comes well within 50 ms on a slow
     // disk, large enough for full throughput.
     static constexpr std::uint64_t kChunk = 4u << 20;

@@ -454,6 +454,22 @@ class PlantOs : public os::ForwardingOs {
 public:
     PlantOs(os::Os& inner, std::string what) : os::ForwardingOs(inner), what_(std::move(what)) {}
 
+    // The engine copies, renames and removes in directories it holds open;
+    // planted, those go by their paths through the calls below.
+    os::Result<os::FileState> copy_file_in(const os::OpenDir& f, const std::string& fn,
+                                           const os::OpenDir& t, const std::string& tn,
+                                           const os::CopyProgress& p, bool durable,
+                                           os::FileId* made) override {
+        return Os::copy_file_in(f, fn, t, tn, p, durable, made);
+    }
+    os::Status rename_in(const os::OpenDir& d, const std::string& f,
+                         const std::string& t) override {
+        return Os::rename_in(d, f, t);
+    }
+    os::Status remove_in(const os::OpenDir& d, const std::string& n) override {
+        return Os::remove_in(d, n);
+    }
+
     os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
                                         const os::CopyProgress& p, bool durable) override {
         auto r = inner_.copy_file(f, t, p, durable);
@@ -559,10 +575,16 @@ private:
 // Child processes: a run, or batch edits until killed.
 
 int child_run(int argc, char** argv) {
-    // --child-run PROG SRC DST copy|move
+    // --child-run PROG SRC DST copy|move [SEEN]
     if (argc < 6) return 2;
     RunSetup r{argv[2], argv[3], argv[4], std::string(argv[5]) == "move"};
     ProgramDirOs pd(os::native(), r.prog);
+    if (argc > 6) {
+        // A program that has been running has seen its target's volume
+        // before this run; then the run may begin.
+        (void)os::native().volume_mounted(r.dst);
+        write_all(argv[6], "seen");
+    }
     const char* plant = std::getenv("QM_TORTURE_PLANT");
     if (plant && *plant) {
         PlantOs p(pd, plant);
@@ -1051,12 +1073,19 @@ VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
         bool ended = false;
         {
             test::TestVolume v(pulled, stick, r.dst);
-            const pid_t pid = spawn(run_args(r), out);
+            const std::string seen = c.work + ".vanish-seen";
+            fs::remove(seen, ec);
+            auto args = run_args(r);
+            args.push_back(seen);
+            const pid_t pid = spawn(args, out);
             if (pid < 0) {
                 t.violation("harness", "spawn failed");
                 break;
             }
             if (how != 0) {
+                // Pulled out of a program that knew it was there.
+                for (int n = 0; n < 5000 && !fs::exists(seen, ec); ++n)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 std::this_thread::sleep_for(std::chrono::duration<double>(
                     std::uniform_real_distribution<double>(0, typical)(g)));
                 int st = 0;
@@ -1132,6 +1161,7 @@ VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
         if (long n = copied_in(log_records(t, ctx + " further run", log, logOffset)); n != 0)
             t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
     }
+    fs::remove(c.work + ".vanish-seen", ec);
     return vs;
 }
 
@@ -1308,6 +1338,48 @@ public:
     os::Status rename_replace(const std::string& f, const std::string& t) override {
         QM_FAULT("rename_replace", t);
         return inner_.rename_replace(f, t);
+    }
+    os::Result<os::OpenDir> open_dir(const std::string& p) override {
+        QM_FAULT("open_dir", p);
+        return inner_.open_dir(p);
+    }
+    os::Result<os::OpenDir> open_dir_below(const os::OpenDir& r, const std::string& rel) override {
+        QM_FAULT("open_dir_below", r.path + rel);
+        return inner_.open_dir_below(r, rel);
+    }
+    os::Result<os::FileInfo> stat_in(const os::OpenDir& d, const std::string& n) override {
+        QM_FAULT("stat_in", d.path + n);
+        return inner_.stat_in(d, n);
+    }
+    os::Result<os::FileState> file_state_in(const os::OpenDir& d, const std::string& n) override {
+        QM_FAULT("file_state_in", d.path + n);
+        return inner_.file_state_in(d, n);
+    }
+    os::Status make_dir_like_in(const os::OpenDir& d, const std::string& n,
+                                const std::string& m) override {
+        QM_FAULT("make_dir_like_in", d.path + n);
+        return inner_.make_dir_like_in(d, n, m);
+    }
+    os::Result<os::FileState> copy_file_in(const os::OpenDir& f, const std::string& fn,
+                                           const os::OpenDir& t, const std::string& tn,
+                                           const os::CopyProgress& pr, bool durable,
+                                           os::FileId* made) override {
+        QM_FAULT("copy_file_in", f.path + fn);
+        return inner_.copy_file_in(f, fn, t, tn, pr, durable, made);
+    }
+    os::Status rename_in(const os::OpenDir& d, const std::string& f,
+                         const std::string& t) override {
+        QM_FAULT("rename_in", d.path + t);
+        return inner_.rename_in(d, f, t);
+    }
+    os::Status remove_in(const os::OpenDir& d, const std::string& n) override {
+        QM_FAULT("remove_in", d.path + n);
+        return inner_.remove_in(d, n);
+    }
+    os::Status remove_unchanged(const os::OpenDir& d, const std::string& n,
+                                const os::FileState& x) override {
+        QM_FAULT("remove_unchanged", d.path + n);
+        return inner_.remove_unchanged(d, n, x);
     }
     os::Result<std::string> current_dir() override {
         QM_FAULT("current_dir", "");
@@ -1566,6 +1638,13 @@ public:
     ChangingOs(os::Os& inner, std::string victim, std::string how)
         : os::ForwardingOs(inner), victim_(std::move(victim)), how_(std::move(how)) {}
     bool changed = false;
+    // Copies made in open directories change their source the same way.
+    os::Result<os::FileState> copy_file_in(const os::OpenDir& f, const std::string& fn,
+                                           const os::OpenDir& t, const std::string& tn,
+                                           const os::CopyProgress& p, bool durable,
+                                           os::FileId* made) override {
+        return Os::copy_file_in(f, fn, t, tn, p, durable, made);
+    }
     os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
                                         const os::CopyProgress& p, bool durable) override {
         if (f != victim_ || changed) return inner_.copy_file(f, t, p, durable);
