@@ -1,6 +1,5 @@
 // Runs onto the test volume: a stick or a share that folds case and keeps
 // coarse times, and one that is pulled out and plugged in again.
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
