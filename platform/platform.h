@@ -118,6 +118,9 @@ struct LocalTime {
 struct OpenDir {
     std::string path;               // as opened, with a final separator
     std::shared_ptr<const int> fd;  // POSIX: the open directory; closed with the last copy
+    // Windows: the directory held open without leave to delete or rename
+    // it, which pins it and every directory above it to their names.
+    std::shared_ptr<void> pin;
 };
 
 // Called between chunks of a copy with the bytes done so far; returning

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -157,6 +158,8 @@ public:
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return h_; }
     bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    // Hands the handle over; this one then holds none.
+    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
     // Closes now and reports whether it went well.
     bool close() {
         BOOL ok = ::CloseHandle(h_);
@@ -396,6 +399,60 @@ public:
         }
         // Closing the handle ends the lock.
         return std::shared_ptr<void>(h, [](void* p) { ::CloseHandle(static_cast<HANDLE>(p)); });
+    }
+
+    // A directory held open without leave to delete or rename it: neither
+    // it nor any directory above it can be renamed, removed or replaced by
+    // a link while it is held, so its path keeps naming it.
+    static Result<std::shared_ptr<void>> pin_dir(const std::string& path) {
+        HANDLE h =
+            ::CreateFileW(wpath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return std::unexpected(fail("open", path));
+        std::shared_ptr<void> pin(h, [](void* p) { ::CloseHandle(static_cast<HANDLE>(p)); });
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(h, &info)) return std::unexpected(fail("open", path));
+        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return std::unexpected(make_error(Errc::not_dir, "open", path,
+                                              "not a directory (a link, a junction or a file)"));
+        return pin;
+    }
+
+    Result<OpenDir> open_dir(const std::string& path) override {
+        // The directory the entry names may itself be reached through a
+        // link: opened as it is, then pinned.
+        Handle h(::CreateFileW(wpath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!h.valid()) return std::unexpected(fail("open", path));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!::GetFileInformationByHandle(h.get(), &info) ||
+            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return std::unexpected(make_error(Errc::not_dir, "open", path, "not a directory"));
+        HANDLE raw = h.release();
+        return OpenDir{with_separator(path), nullptr,
+                       std::shared_ptr<void>(raw, [](void* p) { ::CloseHandle(p); })};
+    }
+
+    Result<OpenDir> open_dir_below(const OpenDir& root, const std::string& rel) override {
+        if (rel.empty()) return root;
+        // Each step pinned in turn, the one above it held meanwhile; the
+        // last pin holds them all.
+        std::string path = root.path;
+        std::shared_ptr<void> held = root.pin;
+        for (std::size_t at = 0; at < rel.size();) {
+            auto end = rel.find('\\', at);
+            if (end == std::string::npos) end = rel.size();
+            path += rel.substr(at, end - at);
+            auto pin = pin_dir(path);
+            if (!pin) return std::unexpected(pin.error());
+            held = std::move(*pin);
+            path += '\\';
+            at = end + 1;
+        }
+        return OpenDir{path, nullptr, held};
     }
 
     // Through one handle that shares reading only: a program that has the
