@@ -34,7 +34,7 @@ Result<std::string> Os::read_part(const std::string& path, std::uint64_t offset,
 }
 
 Result<OpenDir> Os::open_dir(const std::string& path) {
-    return OpenDir{with_separator(path), nullptr};
+    return OpenDir{with_separator(path), nullptr, nullptr};
 }
 
 Result<OpenDir> Os::open_dir_below(const OpenDir& root, const std::string& rel) {
@@ -51,7 +51,7 @@ Result<OpenDir> Os::open_dir_below(const OpenDir& root, const std::string& rel) 
         path += separator();
         at = end + 1;
     }
-    return OpenDir{path, root.fd};
+    return OpenDir{path, root.fd, root.pin};
 }
 
 Result<FileInfo> Os::stat_in(const OpenDir& dir, const std::string& name) {

@@ -505,10 +505,12 @@ public:
 
     static OpenDir held(std::string path, int fd) {
         return OpenDir{with_separator(std::move(path)),
-                       std::shared_ptr<const int>(new int(fd), [](const int* p) {
-                           ::close(*p);
-                           delete p;
-                       })};
+                       std::shared_ptr<const int>(new int(fd),
+                                                  [](const int* p) {
+                                                      ::close(*p);
+                                                      delete p;
+                                                  }),
+                       nullptr};
     }
 
     Result<OpenDir> open_dir(const std::string& path) override {

@@ -101,23 +101,9 @@ public:
     std::string temp_dir() override { return temp ? *temp : inner_.temp_dir(); }
     os::Result<os::FileState> copy_file(const std::string& f, const std::string& t,
                                         const os::CopyProgress& p, bool durable) override {
-        copied.push_back(f);
-        durables.push_back(durable);
-        if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
-        auto r = inner_.copy_file(
-            f, t,
-            [&](std::uint64_t done, std::uint64_t total) {
-                if (duringCopy) duringCopy(t);
-                return !p || p(done, total);
-            },
-            durable);
-        if (r && evenSeconds) {
-            auto st = inner_.stat(t);
-            if (!st) return std::unexpected(st.error());
-            if (auto m = inner_.set_mtime(t, even(st->mtime)); !m)
-                return std::unexpected(m.error());
-        }
-        return r;
+        return hooked(f, t, p, durable, [&](const os::CopyProgress& q) {
+            return inner_.copy_file(f, t, q, durable);
+        });
     }
     // The engine copies, renames, removes and looks by name in directories
     // it holds open: the same faults and notes, by the whole path.
@@ -125,17 +111,21 @@ public:
                                            const os::OpenDir& to, const std::string& tn,
                                            const os::CopyProgress& p, bool durable,
                                            os::FileId* made) override {
-        const std::string f = from.path + fn, t = to.path + tn;
+        return hooked(from.path + fn, to.path + tn, p, durable, [&](const os::CopyProgress& q) {
+            return inner_.copy_file_in(from, fn, to, tn, q, durable, made);
+        });
+    }
+    // A copy from f to t made by copy, noted, faulted and rounded as asked.
+    template <class Copy>
+    os::Result<os::FileState> hooked(const std::string& f, const std::string& t,
+                                     const os::CopyProgress& p, bool durable, Copy copy) {
         copied.push_back(f);
         durables.push_back(durable);
         if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
-        auto r = inner_.copy_file_in(
-            from, fn, to, tn,
-            [&](std::uint64_t done, std::uint64_t total) {
-                if (duringCopy) duringCopy(t);
-                return !p || p(done, total);
-            },
-            durable, made);
+        auto r = copy([&](std::uint64_t done, std::uint64_t total) {
+            if (duringCopy) duringCopy(t);
+            return !p || p(done, total);
+        });
         if (r && evenSeconds) {
             auto st = inner_.stat(t);
             if (!st) return std::unexpected(st.error());
