@@ -307,14 +307,11 @@ void Engine::syncFiles() {
             }
             if (!t) {
                 if (auto f = targetOfFold.find(key); f != targetOfFold.end()) {
+                    // The same file on this volume: a copy replaces it and
+                    // takes the source's spelling. Spelt otherwise, it may be
+                    // the only copy of a source moved before under that
+                    // spelling: a move never replaces it.
                     t = f->second;
-                    if (upToDate(*t)) {
-                        yieldIfDue();
-                        continue;
-                    }
-                    // Spelt otherwise, it may be the only copy of a source
-                    // moved before under that spelling: a move never
-                    // replaces it.
                     if (host_.checked(Option::move)) {
                         logFailure(SourcePath + name + ": not moved, the target holds " +
                                    TargetPath + targets.name(*t) +
@@ -386,7 +383,8 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     // so does one that cannot be looked at. Where names fold, the target
     // may hold the name in other capitals, and a copy this pair made from
     // another name must not be overwritten.
-    if (replacing || folds) {
+    const bool mayBeOurs = folds && !madeHere_.empty();
+    if (replacing || mayBeOurs) {
         auto t = os.stat_in(targetDir_, name);
         if (!t && t.error().code != os::Errc::not_found) {
             logFailure(src + ": not copied, its target " + dst +
@@ -397,7 +395,7 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
             logFailure(src + ": not copied, its target " + dst + " is read-only");
             return std::nullopt;
         }
-        if (t && folds)
+        if (t && mayBeOurs)
             if (auto id = os.file_state_in(targetDir_, name);
                 id && std::find(madeHere_.begin(), madeHere_.end(), id->id) != madeHere_.end()) {
                 logFailure(src + ": not replicated, its target " + dst +
