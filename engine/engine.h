@@ -99,7 +99,9 @@ private:
     // How the volume of dir stores times and whether it folds case, learnt
     // once a run by storing a few times in a probe file there and reading
     // them back, and by looking the probe up in other capitals.
-    detail::VolumeRule volumeRule(const std::string& dir);
+    // known: the directory's identity, when the caller has looked it up.
+    detail::VolumeRule volumeRule(const std::string& dir,
+                                  const std::optional<os::FileId>& known = std::nullopt);
     // listing.cpp
     // Appends the lines held to the source list; false, with listFailed_
     // set and the listing stopped, when that fails.

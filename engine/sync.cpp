@@ -271,7 +271,7 @@ void Engine::syncFiles() {
     std::unordered_map<std::string, std::size_t> targetOfFold;
     auto targetFolds = [&] {
         if (folds) return *folds;
-        folds = volumeRule(TargetPath).folds;
+        folds = volumeRule(TargetPath, *tid).folds;
         if (*folds) {
             for (std::size_t i = 0; i < files.size(); ++i)
                 firstOfFold.try_emplace(detail::fold_case(files.name(i)), i);
@@ -460,11 +460,12 @@ bool Engine::sameTime(const os::FileTime& source, const os::FileTime& target) {
     return detail::stored_second(volumeRule(TargetPath).time, source) == target.sec;
 }
 
-detail::VolumeRule Engine::volumeRule(const std::string& dir) {
+detail::VolumeRule Engine::volumeRule(const std::string& dir,
+                                      const std::optional<os::FileId>& known) {
     auto& os = os::current();
     // Files of one directory come one after another: one look-up for all.
     if (dir == ruleDir_) return dirRule_;
-    const auto id = os.identity(dir);
+    const auto id = known ? os::Result<os::FileId>(*known) : os.identity(dir);
     if (id) {
         if (auto r = volumeRules_.find(id->volume); r != volumeRules_.end()) {
             ruleDir_ = dir;
