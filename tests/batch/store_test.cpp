@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/forwarding_os.h"
@@ -521,6 +522,36 @@ TEST_F(BatchStore, EveryReplaceKeepsThePermissionsOfTheBatchFile) {
             {"[batch]", "Source:" + (dir / "s"), "Target:" + (dir / "s"), "Subs:YES"}, true));
         EXPECT_EQ(perms_of(ini()), p);
     }
+    EXPECT_TRUE(window.notices.empty());
+}
+
+TEST_F(BatchStore, AnEntryOnADriveThatIsNotThereIsKept) {
+    if (os::separator() != '\\') GTEST_SKIP() << "drive letters are Windows's";
+    // A letter no drive answers to: an unplugged stick or an empty card reader.
+    auto& os = os::native();
+    const auto present = os.volumes();
+    std::string absent;
+    for (char c = 'Y'; c > 'D' && absent.empty(); --c) {
+        const std::string v{c, ':'};
+        if (std::find(present.begin(), present.end(), v) == present.end()) absent = v;
+    }
+    ASSERT_FALSE(absent.empty()) << "every letter is taken";
+    mkdirs(dir / "s");
+    const std::vector<std::string> lines{"[batch]",
+                                         "Source:" + (dir / "s"),
+                                         "Target:" + absent + "\\backup",
+                                         "Subs:YES",
+                                         "Source:" + absent + "\\photos",
+                                         "Target:" + (dir / "s"),
+                                         "Subs:NO",
+                                         "Source:" + (dir / "s"),
+                                         "Target:" + (dir / "gone"),
+                                         "Subs:NO"};
+    writeIni(lines);
+    store.CheckBatchFile();
+    EXPECT_EQ(batch::split_lines(read(ini())),
+              std::vector<std::string>(lines.begin(), lines.begin() + 7))
+        << "only the directory gone from a drive that is there drops its entry";
     EXPECT_TRUE(window.notices.empty());
 }
 
