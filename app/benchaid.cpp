@@ -65,7 +65,6 @@ public:
 
 struct BenchAid::State {
     Clock::time_point started = Clock::now();
-    int tickMs = 0;
     std::FILE* out = nullptr;
     PauseSleeper sleeper;
     ExposeWatch expose;
@@ -91,12 +90,10 @@ struct BenchAid::State {
 };
 
 BenchAid::BenchAid() {
-    const char* tick = std::getenv("QUILLMERE_TICK_MS");
     const char* file = std::getenv("QUILLMERE_TIMINGS");
-    if (!tick && !file) return;
+    if (!file) return;
     s_ = std::make_unique<State>();
-    if (tick) s_->tickMs = std::max(1, std::atoi(tick));
-    if (file) s_->out = std::fopen(file, "a");
+    s_->out = std::fopen(file, "a");
 }
 
 BenchAid::~BenchAid() {
@@ -108,10 +105,8 @@ void BenchAid::prepare(ui::Services& services) {
 }
 
 void BenchAid::attach(ui::Form1& form, view::MainWindow& window) {
-    if (!s_) return;
+    if (!s_ || !s_->out) return;
     State& s = *s_;
-    if (s.tickMs > 0) window.setTickInterval(s.tickMs);
-    if (!s.out) return;
 
     window.winId();  // makes the native window, to watch its exposure
     window.windowHandle()->installEventFilter(&s.expose);

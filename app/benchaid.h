@@ -1,13 +1,12 @@
-// Benchmark aids, read from the environment and otherwise inert:
+// The benchmark's aid, read from the environment and otherwise inert:
 //
-//   QUILLMERE_TICK_MS=N      Timer1 fires every N ms instead of every minute,
-//                            so that a benchmark reaches the slider's tick
-//                            without waiting an hour; the tick is the real one.
 //   QUILLMERE_TIMINGS=FILE   appends to FILE: the time the window was first
 //                            exposed, each batch run's duration with the
 //                            pause apart, the peak memory before and after,
 //                            and the lateness of a 10 ms timer during the
 //                            run; the program ends after the first run.
+//
+// QUILLMERE_TICK_MS, which shortens Timer1's period, is Form1's to read.
 #pragma once
 
 #include <memory>
@@ -24,7 +23,7 @@ namespace qm::app {
 
 class BenchAid {
 public:
-    // Reads the environment; does nothing when neither variable is set.
+    // Reads the environment; does nothing when the variable is not set.
     BenchAid();
     ~BenchAid();
     BenchAid(const BenchAid&) = delete;

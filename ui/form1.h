@@ -71,6 +71,7 @@ public:
     TextBox Text3;
     TextBox Text4;
     Button Command3;
+    // Every 65535 ms, or as the environment's QUILLMERE_TICK_MS says.
     Timer Timer1;
 
     // Every control above except Timer1, in tab order.

@@ -30,8 +30,8 @@ public:
     QMenu* popupMenu() { return &popup_; }
     // Timer1 as it runs.
     const QTimer& timer() const { return timer_; }
-    // Timer1's period in place of the model's, for benchmarks that cannot
-    // wait a minute for a tick; the tick itself is unchanged.
+    // Timer1's period in place of the model's, for tests that cannot wait
+    // a minute for a tick; the tick itself is unchanged.
     void setTickInterval(int ms);
 
     // Draws what changed in the model since the last frame: afterwards the

@@ -449,7 +449,11 @@ void MainWindow::command(int id, int code, HWND from) {
         if (code == CBN_DROPDOWN) {
             // Read again each time it opens, so a drive added later can be chosen.
             d->refreshDrives();
-        } else if (code == CBN_SELCHANGE) {
+        } else if (code == CBN_SELCHANGE || code == CBN_SELENDOK) {
+            // A click in the open list may close it (CBN_SELENDOK, then
+            // CBN_CLOSEUP) before it tells of the new drive: the drive is
+            // taken at the first word of it, or the close-up would draw the
+            // old one back over the choice.
             const auto i = ::SendMessageW(from, CB_GETCURSEL, 0, 0);
             if (!acts)
                 d->changed.emit();  // back to the model's drive

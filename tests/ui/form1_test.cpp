@@ -8,7 +8,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
+#include <string>
+#include <utility>
 
 #include "engine/engine.h"
 #include "support/fakes.h"
@@ -69,6 +72,38 @@ TEST_F(Form1Test, AFreshStartIsInTheDesignedState) {
     EXPECT_EQ(f.mShow.caption(), "Show Interface ");
     EXPECT_EQ(f.mousePointer(), ui::MousePointer::Default);
     EXPECT_FALSE(f.ended());
+}
+
+// The environment as the program starts with it, over the program's folder.
+class TickEnvOs : public ProgramDirOs {
+public:
+    TickEnvOs(std::string dir, std::optional<std::string> tick)
+        : ProgramDirOs(std::move(dir)), tick_(std::move(tick)) {}
+    std::optional<std::string> env(const std::string& n) override {
+        return n == "QUILLMERE_TICK_MS" ? tick_ : ProgramDirOs::env(n);
+    }
+
+private:
+    std::optional<std::string> tick_;
+};
+
+TEST_F(Form1Test, QuillmereTickMsSetsTimer1sPeriodWhenItIsAPositiveNumber) {
+    const std::pair<std::optional<std::string>, int> cases[] = {
+        {"1500", 1500},        {"1", 1},        {std::nullopt, 65535},
+        {"", 65535},           {"0", 65535},    {"-20", 65535},
+        {"15 ms", 65535},      {"soon", 65535}, {" 50", 65535},
+        {"99999999999", 65535}};
+    for (const auto& [tick, period] : cases) {
+        TickEnvOs env(prog.path(), tick);
+        os::ScopedOs with(env);
+        auto f = loadForm();
+        EXPECT_EQ(f->Timer1.interval(), period) << (tick ? "'" + *tick + "'" : "unset");
+        // The period alone changes: the timer runs from the start, and the
+        // count still starts from the slider's 60 minutes.
+        EXPECT_TRUE(f->Timer1.enabled());
+        EXPECT_EQ(f->Label1.caption(),
+                  "Interval in minutes 1-60 /Next update approx.  60 minutes from now...");
+    }
 }
 
 TEST_F(Form1Test, FirstStartShowsThePlaceholderInThePickersAndTheList) {

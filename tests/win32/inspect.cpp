@@ -14,6 +14,9 @@
 //   qm-inspect front -           the title of the foreground window
 //   qm-inspect menu -            the screen rectangle of an open popup menu
 //   qm-inspect tips -            the texts of the tips shown now
+//   qm-inspect dropped -         the open list of a drop-down list: the
+//                                screen place of its client area, its item
+//                                height and its top item; then its items
 // clang-format off
 #include <windows.h>  // before every other Windows header
 // clang-format on
@@ -133,7 +136,9 @@ int dump(HWND top) {
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: qm-inspect dump|box|click|shown|count|front TITLE [ARG]\n");
+        std::fprintf(
+            stderr,
+            "usage: qm-inspect dump|box|click|shown|count|front|menu|tips|dropped TITLE [ARG]\n");
         return 2;
     }
     const std::string cmd = argv[1];
@@ -163,6 +168,22 @@ int main(int argc, char** argv) {
             ++found;
         }
         return found ? 0 : 1;
+    }
+    if (cmd == "dropped") {
+        for (HWND w = ::FindWindowExW(nullptr, nullptr, L"ComboLBox", nullptr); w;
+             w = ::FindWindowExW(nullptr, w, L"ComboLBox", nullptr)) {
+            if (!::IsWindowVisible(w)) continue;
+            RECT r{};
+            ::GetClientRect(w, &r);
+            POINT o{0, 0};
+            ::ClientToScreen(w, &o);
+            std::printf("list\t%ld %ld %ld %ld\t%d\t%d\n", o.x, o.y, r.right, r.bottom,
+                        static_cast<int>(::SendMessageW(w, LB_GETITEMHEIGHT, 0, 0)),
+                        static_cast<int>(::SendMessageW(w, LB_GETTOPINDEX, 0, 0)));
+            items(w, 0, LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL);
+            return 0;
+        }
+        return 1;
     }
     if (cmd == "count") {
         int n = 0;
