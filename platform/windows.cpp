@@ -824,10 +824,16 @@ public:
         DWORD old = 0;
         ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old);
         const std::wstring root = widen(volume_root(volume));
-        BOOL ok = ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr,
-                                          nullptr, 0);
+        // Each answers "ready" for some drive that is not: the volume's
+        // name may come from a cache, a letter with no medium behind it
+        // has no root directory.
+        const UINT type = ::GetDriveTypeW(root.c_str());
+        const bool ok = type != DRIVE_NO_ROOT_DIR && type != DRIVE_UNKNOWN &&
+                        ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr,
+                                                nullptr, nullptr, 0) &&
+                        ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
         ::SetThreadErrorMode(old, nullptr);
-        return ok != 0;
+        return ok;
     }
 
     LocalTime local_time() override {
