@@ -829,8 +829,8 @@ public:
         // has no root directory.
         const UINT type = ::GetDriveTypeW(root.c_str());
         const bool ok = type != DRIVE_NO_ROOT_DIR && type != DRIVE_UNKNOWN &&
-                        ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr,
-                                                nullptr, nullptr, 0) &&
+                        ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                                                nullptr, 0) &&
                         ::GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
         ::SetThreadErrorMode(old, nullptr);
         return ok;

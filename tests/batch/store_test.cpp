@@ -537,16 +537,11 @@ TEST_F(BatchStore, AnEntryOnADriveThatIsNotThereIsKept) {
     }
     ASSERT_FALSE(absent.empty()) << "every letter is taken";
     mkdirs(dir / "s");
-    const std::vector<std::string> lines{"[batch]",
-                                         "Source:" + (dir / "s"),
-                                         "Target:" + absent + "\\backup",
-                                         "Subs:YES",
-                                         "Source:" + absent + "\\photos",
-                                         "Target:" + (dir / "s"),
-                                         "Subs:NO",
-                                         "Source:" + (dir / "s"),
-                                         "Target:" + (dir / "gone"),
-                                         "Subs:NO"};
+    const std::vector<std::string> lines{
+        "[batch]",  "Source:" + (dir / "s"),         "Target:" + absent + "\\backup",
+        "Subs:YES", "Source:" + absent + "\\photos", "Target:" + (dir / "s"),
+        "Subs:NO",  "Source:" + (dir / "s"),         "Target:" + (dir / "gone"),
+        "Subs:NO"};
     writeIni(lines);
     store.CheckBatchFile();
     EXPECT_EQ(batch::split_lines(read(ini())),
