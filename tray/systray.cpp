@@ -47,6 +47,12 @@ bool SysTray::available() {
     return icon_.isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+void SysTray::remove() {
+    added_ = false;
+    watch_.stop();
+    icon_.hide();
+}
+
 void SysTray::popup() {
     if (window_) {
         window_->raise();

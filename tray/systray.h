@@ -26,6 +26,7 @@ public:
     bool add(const std::string& tip) override;
     bool available() override;
     void popup() override;
+    void remove() override;
 
     // Only the right button's press opens the menu; every other gesture on
     // the icon does nothing.

@@ -180,6 +180,7 @@ void Form1::Exit_Click() {
     ended_ = true;
     Timer1.setEnabled(false);
     changed.emit();
+    if (services_.tray) services_.tray->remove();
     if (services_.app) services_.app->quit();
 }
 

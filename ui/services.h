@@ -48,6 +48,9 @@ public:
     // Brings the window to the foreground and opens the popup menu rcpopup
     // at the pointer; returns when the menu is closed.
     virtual void popup() = 0;
+    // Takes the icon out of the notification area for good: the program
+    // ends, and an icon left there would stay until the pointer passes.
+    virtual void remove() = 0;
 };
 
 // Ends the program (the application's event loop).

@@ -33,6 +33,17 @@ void NotifyIcon::addAgain() {
     added_ = ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
+void NotifyIcon::remove() {
+    wanted_ = false;
+    if (!added_) return;
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window_;
+    data.uID = kId;
+    ::Shell_NotifyIconW(NIM_DELETE, &data);
+    added_ = false;
+}
+
 void NotifyIcon::popup() {
     if (!window_ || !menu_) return;
     ::SetForegroundWindow(window_);

@@ -27,6 +27,8 @@ public:
     bool add(const std::string& tip) override;
     bool available() override { return added_; }
     void popup() override;
+    void remove() override;
+    ~NotifyIcon() override { remove(); }
 
     // Adds the icon once more, to a notification area that started afresh.
     void addAgain();

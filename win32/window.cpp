@@ -610,6 +610,11 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
                 drawNow();
             }
             break;
+        case WM_ENDSESSION:
+            // The session ends: the process is ended once this returns, so
+            // the program ends here, its icon taken away.
+            if (wp && !form_.ended()) form_.Form_Unload();
+            return 0;
         case WM_CLOSE:
             if (!form_.ended()) form_.Form_Unload();
             if (!form_.ended()) drawNow();

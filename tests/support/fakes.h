@@ -77,9 +77,14 @@ public:
     }
     bool available() override { return shown; }
     void popup() override { ++popups; }
+    void remove() override {
+        ++removed;
+        shown = false;
+    }
     bool shown = true;
     std::string tip;
     int popups = 0;
+    int removed = 0;
 };
 
 class FakeApp : public ui::Application {

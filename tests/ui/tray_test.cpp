@@ -77,5 +77,20 @@ TEST_F(TrayTest, NoTrayAtAllNeverHidesTheWindow) {
     EXPECT_TRUE(f.minimized());
 }
 
+TEST_F(TrayTest, TheIconLeavesTheNotificationAreaWhenTheProgramEnds) {
+    auto& f = load(true);
+    f.Command3_Click();
+    EXPECT_EQ(tray.removed, 0) << "hiding the window keeps the icon";
+    f.Exit.clicked.emit();
+    EXPECT_EQ(tray.removed, 1);
+    f.Form_Unload();
+    EXPECT_EQ(tray.removed, 1) << "an end after the end changes nothing";
+
+    // Closing the window ends the program the same way.
+    tray = FakeTray{};
+    load(true).Form_Unload();
+    EXPECT_EQ(tray.removed, 1);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -605,6 +605,14 @@ TEST_F(WindowTest, ClosingTheWindowEndsTheProgram) {
     EXPECT_EQ(app.quits, 1);
 }
 
+TEST_F(WindowTest, TheEndOfTheSessionEndsTheProgramAndAnEndCalledOffDoesNot) {
+    ::SendMessageW(window->hwnd(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_FALSE(form->ended());
+    ::SendMessageW(window->hwnd(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(form->ended());
+    EXPECT_EQ(app.quits, 1);
+}
+
 // A message box found by its title from another thread: its text, whether it
 // shows an icon, and the button pressed.
 struct BoxSeen {
