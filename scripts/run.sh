@@ -4,5 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh run
 cmake --preset default >/dev/null
-cmake --build --preset default
+# The program alone: its tests are built by scripts/test.sh.
+cmake --build --preset default --target quillmere
 exec build/default/app/quillmere "$@"
