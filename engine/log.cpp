@@ -48,9 +48,9 @@ std::string oneLine(const std::string& text) {
 
 void Engine::WriteSyncLog(const std::string& Text) {
     // A log that cannot be written never stops a run; the line is lost,
-    // and the user is told once.
-    auto w = os::current().append_file(os::join(host_.programDir(), "syncfile.log"),
-                                       os::text_to_file(oneLine(Text) + "\r\n"));
+    // and the user is told once. The log names each file as it is: it
+    // turns into UTF-8 at the first name that its code page lacks.
+    auto w = os::append_text(os::join(host_.programDir(), "syncfile.log"), oneLine(Text) + "\r\n");
     if (w) {
         // Told, and writable again: a new failure is told again.
         if (!logDead_) logDeadTold_ = false;

@@ -1,5 +1,6 @@
 // The parts of the platform layer that every backend shares.
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "platform/platform.h"
@@ -183,6 +184,149 @@ Status each_first_failure(const std::vector<std::string>& items,
     for (const auto& item : items)
         if (auto r = step(item); !r && first) first = std::move(r);
     return first;
+}
+
+std::string encode_text(std::string_view utf8, const CodePage& cp) {
+    if (auto bytes = cp.encode(utf8)) return std::move(*bytes);
+    std::string out(kUtf8Bom);
+    out += utf8;
+    return out;
+}
+
+std::string decode_text(std::string_view bytes, const CodePage& cp) {
+    if (bytes.starts_with(kUtf8Bom)) return std::string(bytes.substr(kUtf8Bom.size()));
+    return cp.decode(bytes);
+}
+
+namespace {
+// The length of the UTF-8 sequence that starts at text[at]; 0 when the
+// bytes there are not one.
+std::size_t sequence_at(std::string_view text, std::size_t at, char32_t* code) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = b(at);
+    std::size_t n = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+        *code = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        c = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + n > text.size()) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((b(at + i) & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (b(at + i) & 0x3F);
+    }
+    // Overlong forms, surrogates and what lies past U+10FFFF are not UTF-8.
+    if ((n == 3 && c < 0x800) || (n == 4 && c < 0x10000) || c > 0x10FFFF ||
+        (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    *code = c;
+    return n;
+}
+}  // namespace
+
+std::string escape_outside(std::string_view utf8, const CodePage& cp) {
+    std::string out;
+    char buf[16];
+    for (std::size_t at = 0; at < utf8.size();) {
+        char32_t code = 0;
+        const std::size_t n = sequence_at(utf8, at, &code);
+        if (n == 0) {
+            // Not UTF-8: the byte, so that nothing is lost.
+            std::snprintf(buf, sizeof buf, "<%02X>", static_cast<unsigned char>(utf8[at]));
+            out += buf;
+            ++at;
+            continue;
+        }
+        const std::string_view one = utf8.substr(at, n);
+        if (n == 1 || cp.encode(one)) {
+            out += one;
+        } else {
+            std::snprintf(buf, sizeof buf, "<U+%04X>", static_cast<unsigned>(code));
+            out += buf;
+        }
+        at += n;
+    }
+    return out;
+}
+
+namespace {
+// Rewrites the 8-bit text file path whole as UTF-8 behind the byte-order
+// mark, through path + ".tmp", renamed into its place only when complete
+// and flushed. On failure path is as it was.
+Status convert_to_utf8(Os& os, const std::string& path, const CodePage& cp) {
+    auto before = os.stat(path);
+    if (!before) return std::unexpected(before.error());
+    // A file the user made read-only is the user's to keep as it is.
+    if (before->read_only)
+        return std::unexpected(make_error(Errc::access, "convert", path, "it is read-only"));
+    const std::string tmp = path + ".tmp";
+    // The copy gets the file's permissions before it holds anything.
+    Status w = os.write_file(tmp, "", false);
+    if (w) w = os.copy_permissions(path, tmp);
+    if (w) w = os.write_file(tmp, kUtf8Bom, false);
+    // Piece by piece, each cut after a line end: a long log is never held
+    // whole, and no character of a code page of two-byte characters is cut.
+    constexpr std::size_t kPiece = 1u << 20;
+    std::uint64_t offset = 0;
+    std::string rest;
+    while (w) {
+        auto part = os.read_part(path, offset, kPiece);
+        if (!part) {
+            w = std::unexpected(part.error());
+            break;
+        }
+        offset += part->size();
+        const bool last = part->empty();
+        rest += *part;
+        std::size_t cut = rest.size();
+        if (!last) {
+            cut = rest.find_last_of("\r\n");
+            cut = cut == std::string::npos ? 0 : cut + 1;
+        }
+        if (cut > 0) w = os.append_file(tmp, cp.decode(std::string_view(rest).substr(0, cut)));
+        rest.erase(0, cut);
+        if (last) break;
+    }
+    if (w) w = os.flush_files({tmp});
+    if (w) w = os.rename_replace(tmp, path);
+    if (!w) {
+        (void)os.remove_file(tmp);
+        return w;
+    }
+    (void)os.flush_dir(parent_of(path));
+    return {};
+}
+}  // namespace
+
+Status append_text(const std::string& path, std::string_view utf8, const CodePage& cp) {
+    auto& os = current();
+    const auto bytes = cp.encode(utf8);
+    // The same bytes in either encoding (ASCII): no need to know the file's.
+    if (bytes && *bytes == utf8) return os.append_file(path, utf8);
+    auto head = os.read_part(path, 0, kUtf8Bom.size());
+    if (!head && head.error().code != Errc::not_found) return std::unexpected(head.error());
+    const std::string start = head ? *head : std::string();
+    if (start == kUtf8Bom) return os.append_file(path, utf8);
+    if (bytes) return os.append_file(path, *bytes);
+    if (start.empty()) return os.append_file(path, std::string(kUtf8Bom) + std::string(utf8));
+    if (convert_to_utf8(os, path, cp)) return os.append_file(path, utf8);
+    const auto escaped = cp.encode(escape_outside(utf8, cp));
+    if (!escaped)
+        return std::unexpected(
+            make_error(Errc::invalid, "write", path, "the text does not fit the code page"));
+    return os.append_file(path, *escaped);
 }
 
 Os& current() {

@@ -339,10 +339,55 @@ std::string parent_of(const std::string& path);
 // The name of the program's own directory inside the temporary directory.
 std::string own_temp_name();
 
+// -- text files ---------------------------------------------------------
+//
 // Text files hold the system's 8-bit text: bytes as they are on POSIX, the
-// ANSI code page on Windows. The program works in UTF-8.
+// ANSI code page on Windows. A name is never stored changed: a Windows text
+// file that holds a character its code page lacks is UTF-8 as a whole,
+// behind a byte-order mark, and read so. The program works in UTF-8.
+
+// The UTF-8 byte-order mark that marks such a file.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// An 8-bit code page as text files use it.
+struct CodePage {
+    // UTF-8 text in the code page; nothing when a character of it is not
+    // in the code page as itself (a look-alike or the default character
+    // would change a name), that is, when the bytes would not read back as
+    // exactly this text.
+    std::function<std::optional<std::string>(std::string_view utf8)> encode;
+    // Bytes in the code page as UTF-8.
+    std::function<std::string(std::string_view bytes)> decode;
+};
+
+// The system's: the ANSI code page on Windows, bytes as they are on POSIX.
+const CodePage& system_code_page();
+
+// The bytes of a text file that holds utf8: the code page's when all of
+// it fits, else the byte-order mark and utf8.
+std::string encode_text(std::string_view utf8, const CodePage& cp);
+// The text a file's bytes hold: UTF-8 after a byte-order mark, else the
+// code page's.
+std::string decode_text(std::string_view bytes, const CodePage& cp);
+// utf8 with every character the code page lacks written as "<U+XXXX>",
+// which fits any code page and which no Windows name can hold itself.
+std::string escape_outside(std::string_view utf8, const CodePage& cp);
+
+// encode_text and decode_text with the system's code page; on POSIX bytes
+// as they are, without a look for a byte-order mark.
 std::string text_to_file(std::string_view utf8);
 std::string text_from_file(std::string_view bytes);
+
+// Appends lines of text to the text file path (created when absent) in the
+// one encoding the whole file has: UTF-8 to a file that starts with the
+// byte-order mark, else the code page while the text fits it. A new or
+// empty file whose first text does not fit starts with the mark. An 8-bit
+// file that gets text that does not fit is first converted whole to UTF-8
+// with the mark: written beside it as path + ".tmp", flushed, and renamed
+// into its place; it is never replaced when read-only. When that fails the
+// file stays as it was and gets the text with escape_outside.
+Status append_text(const std::string& path, std::string_view utf8,
+                   const CodePage& cp = system_code_page());
 
 // Runs step for every item, also for those after one that fails, and
 // returns the first failure: a flush of many files must not stop at one.

@@ -996,6 +996,13 @@ std::string own_temp_name() {
 bool case_insensitive_names() {
     return false;
 }
+// Names are bytes: every text fits as it is.
+const CodePage& system_code_page() {
+    static const CodePage bytes{
+        [](std::string_view utf8) { return std::optional<std::string>(std::string(utf8)); },
+        [](std::string_view b) { return std::string(b); }};
+    return bytes;
+}
 std::string text_to_file(std::string_view utf8) {
     return std::string(utf8);
 }

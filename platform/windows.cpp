@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -38,13 +39,37 @@ std::wstring widen(std::string_view s, UINT cp = CP_UTF8) {
     return w;
 }
 
-std::string narrow(std::wstring_view w, UINT cp = CP_UTF8) {
+// UTF-16 as UTF-8, which holds every character.
+std::string narrow(std::wstring_view w) {
     if (w.empty()) return {};
-    int n = ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
-                                  nullptr);
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                  nullptr, nullptr);
     std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
                           nullptr);
+    return s;
+}
+
+// UTF-8 in the ANSI code page, only when every character is there as
+// itself: the system would otherwise put a look-alike ("best fit": Ł as L)
+// or its default character in its place, and a path so changed can name
+// another directory.
+std::optional<std::string> to_ansi(std::string_view utf8) {
+    if (utf8.empty()) return std::string();
+    const std::wstring w = widen(utf8);
+    const int len = static_cast<int>(w.size());
+    BOOL defaulted = FALSE;
+    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), len, nullptr, 0,
+                                        nullptr, &defaulted);
+    if (n <= 0 || defaulted) return std::nullopt;
+    std::string s(static_cast<std::size_t>(n), '\0');
+    if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), len, s.data(), n, nullptr,
+                              &defaulted) != n ||
+        defaulted)
+        return std::nullopt;
+    // Read back, it must be the very text (an invalid UTF-8 byte became
+    // U+FFFD above, which no ANSI code page has).
+    if (widen(s, CP_ACP) != w || narrow(w) != utf8) return std::nullopt;
     return s;
 }
 
@@ -933,15 +958,22 @@ bool case_insensitive_names() {
 }
 
 // Text files in the ANSI code page, as the system's own tools write them;
-// characters it lacks become its default character.
+// where the code page is UTF-8, UTF-8 as it is.
+const CodePage& system_code_page() {
+    static const CodePage ansi{to_ansi,
+                               [](std::string_view bytes) { return narrow(widen(bytes, CP_ACP)); }};
+    static const CodePage utf8{
+        [](std::string_view text) { return std::optional<std::string>(std::string(text)); },
+        [](std::string_view bytes) { return std::string(bytes); }};
+    return ::GetACP() == CP_UTF8 ? utf8 : ansi;
+}
+
 std::string text_to_file(std::string_view utf8) {
-    if (::GetACP() == CP_UTF8) return std::string(utf8);
-    return narrow(widen(utf8), CP_ACP);
+    return encode_text(utf8, system_code_page());
 }
 
 std::string text_from_file(std::string_view bytes) {
-    if (::GetACP() == CP_UTF8) return std::string(bytes);
-    return narrow(widen(bytes, CP_ACP));
+    return decode_text(bytes, system_code_page());
 }
 
 }  // namespace qm::os

@@ -240,6 +240,62 @@ TEST_F(BatchStore, ListBatchReadsFromTheProgramDirectoryAfterReturningToTheStart
     ASSERT_TRUE(os::native().set_current_dir(dir.path()));
 }
 
+// -- names of every script ---------------------------------------------------
+
+// "Łódź", and "Lodz" beside it: the look-alike the Windows code page would
+// turn the first into, so that a changed path would name another directory.
+const std::string kLodz = "\xC5\x81\xC3\xB3\x64\xC5\xBA";
+const std::string kTarget = "c\xC3\xADl-\xE7\x9B\xAE\xE6\xA8\x99-\xF0\x9F\x8E\xAF";  // cíl-目標-🎯
+
+TEST_F(BatchStore, ANameOfAnyScriptIsStoredAsItIsAndReadBackAfterARestart) {
+    mkdirs(dir / ("uni/" + kLodz));
+    mkdirs(dir / "uni/Lodz");
+    mkdirs(dir / ("uni/" + kTarget));
+    const std::vector<std::string> lines{"[batch]", "Source:" + (dir / ("uni/" + kLodz)),
+                                         "Target:" + (dir / ("uni/" + kTarget)), "Subs:YES"};
+    ASSERT_TRUE(store.Replace(lines, true));
+    const std::string held = read(ini());
+    // Windows: the whole file UTF-8 behind the byte-order mark, as no ANSI
+    // code page has all of these; POSIX: bytes as they are.
+    EXPECT_EQ(held, (os::separator() == '\\' ? "\xEF\xBB\xBF" : "") + batch::join_lines(lines));
+
+    // The next start reads it, finds nothing to repair and leaves it so.
+    RecordingWindow again;
+    again.start = window.start;
+    Store restarted(again, dir.path());
+    restarted.CheckBatchFile();
+    EXPECT_EQ(read(ini()), held);
+    EXPECT_EQ(again.source, dir / ("uni/" + kLodz));
+    EXPECT_EQ(again.target, dir / ("uni/" + kTarget));
+    EXPECT_TRUE(again.notices.empty());
+    restarted.ListBatch();
+    ASSERT_EQ(again.items.size(), 4u);
+    EXPECT_EQ(again.items[0], " 1. Source:" + (dir / ("uni/" + kLodz)));
+    EXPECT_EQ(again.items[1], " 1. Target:" + (dir / ("uni/" + kTarget)));
+}
+
+// A batch whose names the code page has is written as it always was, and
+// an 8-bit batch file reads as it always did: "é" is one byte on Windows.
+TEST_F(BatchStore, ABatchOfNamesTheCodePageHasKeepsItsEightBitForm) {
+    const std::string cafe = "caf\xC3\xA9";
+    mkdirs(dir / cafe);
+    const std::vector<std::string> lines{"[batch]", "Source:" + (dir / cafe),
+                                         "Target:" + (dir / cafe), "Subs:NO"};
+    ASSERT_TRUE(store.Replace(lines, true));
+    const std::string held = read(ini());
+    std::string expected = batch::join_lines(lines);
+    if (os::separator() == '\\') {
+        // The code page under test (1252) has é as the byte E9.
+        for (auto at = expected.find(cafe); at != std::string::npos; at = expected.find(cafe))
+            expected.replace(at, cafe.size(), "caf\xE9");
+    }
+    EXPECT_EQ(held, expected);
+    store.CheckBatchFile();
+    EXPECT_EQ(read(ini()), held) << "nothing to repair";
+    EXPECT_EQ(window.source, dir / cafe);
+    EXPECT_EQ(*store.ReadLines(), lines);
+}
+
 // -- failures ----------------------------------------------------------------
 
 // Makes one named operation fail on a path ending as given.

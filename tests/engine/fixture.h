@@ -285,7 +285,8 @@ protected:
             lines.push_back("Target:" + (data / e[1]));
             lines.push_back("Subs:" + e[2]);
         }
-        write(prog / "BATCH.INI", batch::join_lines(lines));
+        // As the program writes it: any name stays as it is.
+        write(prog / "BATCH.INI", os::text_to_file(batch::join_lines(lines)));
     }
     // Loads the window on a batch, the log on and the interval one tick.
     ui::Form1& load(const std::vector<Entry>& entries) {
@@ -318,8 +319,9 @@ protected:
     bool inFileLoop() { return form->ProgressBar1.visible(); }
 
     std::vector<std::string> log() {
-        return exists(prog / "syncfile.log") ? batch::split_lines(read(prog / "syncfile.log"))
-                                             : std::vector<std::string>{};
+        return exists(prog / "syncfile.log")
+                   ? batch::split_lines(os::text_from_file(read(prog / "syncfile.log")))
+                   : std::vector<std::string>{};
     }
     // The log lines that contain part.
     std::vector<std::string> logWith(const std::string& part) {

@@ -1,4 +1,6 @@
 // syncfile.log: its lines, when they are written, and a log that fails.
+#include <filesystem>
+
 #include "fixture.h"
 
 namespace qm::test {
@@ -95,6 +97,48 @@ TEST_F(LogTest, ALogThatCannotBeWrittenNeverStopsTheRun) {
     EXPECT_FALSE(exists(prog / "syncfile.log"));
     EXPECT_FALSE(form->running());
     EXPECT_EQ(form->Label1.caption(), form->countdownText(false));
+}
+
+// A pair and files named in several scripts, an 8-bit log from before,
+// and a target the user made read-only: each is replicated and named in
+// the log as it is. Windows has no code page for all of them: the batch
+// and the log are UTF-8 behind the byte-order mark there.
+TEST_F(LogTest, NamesOfEveryScriptAreReplicatedAndLoggedAsTheyAre) {
+    const std::string lodz = "\xC5\x81\xC3\xB3\x64\xC5\xBA";  // Łódź
+    const std::string source = "uni/" + lodz;
+    const std::string target = "uni/c\xC3\xADl-\xE7\x9B\xAE\xE6\xA8\x99-\xF0\x9F\x8E\xAF";
+    const std::string sub = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E-\xF0\x9F\x98\x80";
+    const std::string ro = "ro-" + lodz + "-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.txt";
+    const std::string cafe = "an old line caf\xC3\xA9";
+    load({{source, target, "YES"}});
+    // What a look-alike of the code page 1252 would make of the source.
+    file("uni/L\xC3\xB3\x64z/decoy.txt", "decoy");
+    file(source + "/a.txt", "a");
+    file(source + "/" + sub + "/b.txt", "b");
+    file(source + "/" + ro, "new");
+    file(target + "/" + ro, "the user's own", kTime - 60);
+    std::filesystem::permissions(std::filesystem::u8path(data / (target + "/" + ro)),
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+    write(prog / "syncfile.log", os::text_to_file(cafe + "\r\n"));
+    run();
+    EXPECT_EQ(at(target + "/a.txt"), "a");
+    EXPECT_EQ(at(target + "/" + sub + "/b.txt"), "b");
+    EXPECT_EQ(at(target + "/" + ro), "the user's own");
+    EXPECT_EQ(names(data / target), (std::vector<std::string>{"a.txt", ro, sub}));
+    const auto lines = log();
+    ASSERT_EQ(lines.size(), 4u) << read(prog / "syncfile.log");
+    EXPECT_EQ(lines[0], cafe);
+    EXPECT_NE(lines[1].find(data / (target + "/" + ro)), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("read-only"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], copiedLine(1));
+    EXPECT_EQ(lines[3], copiedLine(1));
+    EXPECT_EQ(read(prog / "syncfile.log").starts_with("\xEF\xBB\xBF"), os::separator() == '\\');
+    std::filesystem::permissions(std::filesystem::u8path(data / (target + "/" + ro)),
+                                 std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
 }
 
 }  // namespace

@@ -252,12 +252,67 @@ TEST(Windows, TextFilesUseTheAnsiCodePage) {
     if (GetACP() == 1252) {
         EXPECT_EQ(bytes, "Source:C:\\Caf\xe9\r\n");
     }
+    // A name the code page lacks is never changed, neither to a look-alike
+    // ("Łódź" to "Lodz", which may name another directory) nor to the
+    // default character: the whole file is UTF-8 behind the mark instead.
+    const std::string batch =
+        "[batch]\r\nSource:C:\\qa\\uni\\\xc5\x81\xc3\xb3\x64\xc5\xba\r\n"
+        "Target:C:\\Caf\xc3\xa9\r\nSubs:YES\r\n";
+    EXPECT_EQ(os::text_to_file(batch), "\xef\xbb\xbf" + batch);
+    EXPECT_EQ(os::text_from_file(os::text_to_file(batch)), batch);
     // Errors carry the system's words and code.
     auto e = sys().read_file("C:\\surely\\not\\here.txt");
     ASSERT_FALSE(e);
     EXPECT_EQ(e.error().code, os::Errc::not_found);
     EXPECT_EQ(e.error().native, static_cast<long>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(e.error().reason.empty());
+}
+
+// The ANSI code page as it is (1252 under Wine with an English locale):
+// what fits is the very bytes the program always wrote; anything else, also
+// what the system would map to a look-alike, does not fit.
+TEST(Windows, OnlyCharactersOfTheCodePageAsThemselvesFitIt) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the cases are those of code page 1252, not " << GetACP();
+    const auto& cp = os::system_code_page();
+    EXPECT_EQ(cp.encode("C:\\qa\\c\xc3\xadl \xe2\x82\xac"
+                        "5"),
+              "C:\\qa\\c\xedl \x80"
+              "5");
+    for (const char* lacking : {
+             "\xc5\x81ukasz",             // Ł, which the system fits as L
+             "\xc5\xba",                  // ź, as z
+             "\xe6\x97\xa5\xe6\x9c\xac",  // 日本
+             "\xf0\x9f\x98\x80",          // 😀, two UTF-16 units
+             "\xe2\x88\x9e",              // ∞, as 8
+             "\xef\xbc\xa1",              // a full-width A, as A
+             "\xc3\x28",                  // no UTF-8
+         })
+        EXPECT_FALSE(cp.encode(std::string("a-") + lacking)) << lacking;
+    // Every byte of 1252 reads as the same character it is written from.
+    for (int b = 0x20; b < 0x100; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const std::string text = cp.decode(byte);
+        EXPECT_EQ(cp.encode(text), byte) << b;
+    }
+    EXPECT_EQ(os::text_from_file("Target:C:\\c\xedl\r\n"), "Target:C:\\c\xc3\xadl\r\n");
+}
+
+// syncfile.log with the system's code page: an 8-bit log is converted at
+// the first name the code page lacks, and every name then reads back.
+TEST(Windows, AnAnsiLogTakesANameOutsideTheCodePageByTurningUtf8) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the cases are those of code page 1252, not " << GetACP();
+    TempDir d;
+    const std::string log = d / "syncfile.log";
+    const std::string name =
+        "ro-\xc5\x81\xc3\xb3\x64\xc5\xba-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x98\x80.txt";
+    ASSERT_TRUE(os::append_text(log, "01-02-2026/03:04:05- C:\\caf\xc3\xa9: 1 files\r\n"));
+    EXPECT_EQ(read(log), "01-02-2026/03:04:05- C:\\caf\xe9: 1 files\r\n");
+    ASSERT_TRUE(os::append_text(log, "C:\\t\\" + name + ": not replaced\r\n"));
+    EXPECT_EQ(read(log),
+              "\xef\xbb\xbf"
+              "01-02-2026/03:04:05- C:\\caf\xc3\xa9: 1 files\r\nC:\\t\\" +
+                  name + ": not replaced\r\n");
+    EXPECT_EQ(names(d.path()), std::vector<std::string>{"syncfile.log"});
 }
 
 TEST(Windows, TheReadOnlyAttributeMarksAFileReadOnly) {

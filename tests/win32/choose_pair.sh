@@ -17,50 +17,6 @@ ln -s "$d/no-such-volume" "$notready"
 trap 'rm -f "$notready"; cleanup' EXIT
 start_program "$d/prog" "$d"
 
-# answer TITLE TEXT KEY: the box so titled says TEXT; KEY answers it, and
-# the box goes.
-answer() {
-  local said
-  said=$(wait_box "$1") || fail "no '$1' box"
-  [ "$said" = "$2" ] || fail "the '$1' box says '$said', not '$2'"
-  xdotool key "$3"
-  wait_for 10 "the '$1' box stayed open" no_box "$1"
-}
-# choose_drive LIST KEY: gives the drive list the focus and moves in it with
-# a key (Down: the next drive, End: the last).
-choose_drive() {
-  click "$1"
-  xdotool key Escape "$2"
-}
-# open_in LIST PATH: opens PATH in a directory list that shows its drive's
-# root, as a user would: one line at a time, highlighted with the arrow keys
-# and opened with Enter; the last one opened with a double click.
-open_in() {
-  local list=$1 path=$2 part i sel before n=0 count
-  IFS=/ read -ra parts <<<"${path#/}"
-  count=${#parts[@]}
-  for part in "${parts[@]}"; do
-    n=$((n + 1))
-    snap
-    i=$(index_of "$list" "$part")
-    [ -n "$i" ] || fail "no line '$part' in the list: $(items "$list" | tr '\n' '|')"
-    sel=$(selected "$list")
-    before=$(items "$list")
-    if [ "$n" -lt "$count" ]; then
-      click "$list" "$sel"
-      xdotool key --delay 15 --repeat $((i - sel)) Down
-      xdotool key Return
-    else
-      click "$list" "$i" 2
-    fi
-    wait_for 10 "the list did not open $part" snapped opened "$list" "$part" "$before"
-  done
-}
-# opened LIST NAME BEFORE: the list's lines changed from BEFORE and the open
-# one is NAME.
-opened() {
-  [ "$(items "$1")" != "$3" ] && [ "$(items "$1" | sed -n "$(($(selected "$1") + 1))p")" = "$2" ]
-}
 # sprang_back: the source drive list is back on C:, its tree too, and
 # nothing was said.
 sprang_back() {
