@@ -19,20 +19,22 @@ printf '[batch]\r\nSource:%s\r\nTarget:M:\\backup\r\nSubs:YES\r\nSource:%s\r\nTa
   "$(winpath "$d/src")" "$(winpath "$d/src")" "$(winpath "$d/dst")" >"$d/prog/BATCH.INI"
 cp "$d/prog/BATCH.INI" "$d/batch.before"
 
-# run_once: the program started with a short tick, the log ticked; the
-# batch runs at the slider's first tick and the program is ended after it.
+# run_once: the program started with a tick of a second (the first run
+# would come after 60 of them), the log ticked, then the slider taken to 1:
+# the batch runs at the next tick and the program is ended after it.
 run_once() {
   rm -f "$d/dst/one.txt"
-  start_program "$d/prog" "$d" QUILLMERE_TICK_MS=200
+  start_program "$d/prog" "$d" QUILLMERE_TICK_MS=1000
   local pid=${E2E_PIDS[-1]}
   wait_shown 20
   cmp -s "$d/prog/BATCH.INI" "$d/batch.before" \
     || fail "BATCH.INI changed at start: $(od -c "$d/prog/BATCH.INI" | head -5)"
+  # The log first: the run comes at the next tick once the slider is at 1.
+  click "$ID_Check2"
+  wait_for 10 "Write to syncfile.log is not ticked" snapped is 1 value_of "$ID_Check2" checked
   click "$ID_Slider1"
   xdotool key Home
   wait_for 10 "the slider did not come to 1" snapped is 1 value_of "$ID_Slider1" position
-  click "$ID_Check2"
-  wait_for 10 "Write to syncfile.log is not ticked" snapped is 1 value_of "$ID_Check2" checked
   replicated() { [ -f "$d/dst/one.txt" ] && grep -q 'files copied/moved' "$d/prog/syncfile.log" 2>/dev/null; }
   wait_for 60 "the second entry was not replicated" replicated
   named() { [ "$(grep -c 'M:.* is not ready' "$d/prog/syncfile.log")" -ge "$1" ]; }
