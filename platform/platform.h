@@ -201,8 +201,10 @@ public:
     // to others until then. With durable, flushed to disk too. Returns the
     // version of from that was copied. A source whose length or times differ
     // after the read from before it fails the copy (Errc::changed) before
-    // its time is given to the copy. On failure or cancel nothing is left
-    // under to.
+    // its time is given to the copy. A source whose contents are not on
+    // this computer (Windows: a cloud file kept online only, a file in
+    // offline storage) is refused before they are fetched. On failure or
+    // cancel nothing is left under to.
     [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from,
                                                       const std::string& to,
                                                       const CopyProgress& progress,

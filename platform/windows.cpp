@@ -1,7 +1,9 @@
 // Windows backend, on the wide-character Win32 API. Paths are UTF-8 outside
 // and UTF-16 in here; long absolute paths get the \\?\ prefix. Hidden and
-// system come from the file attributes; reparse points (links, junctions)
-// are reported as Kind::other, system, and never followed.
+// system come from the file attributes. Links and junctions are reported as
+// Kind::other, system, and never followed; other reparse points (a file
+// deduplicated, compressed by the system, kept in a cloud) are the files
+// and directories they hold.
 #include <windows.h>
 
 #include <algorithm>
@@ -11,8 +13,37 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows_entries.h"
 
 namespace qm::os {
+
+namespace win {
+
+// Newer than the MinGW-w64 headers.
+constexpr std::uint32_t kRecallOnOpen = 0x40000;
+constexpr std::uint32_t kRecallOnDataAccess = 0x400000;
+
+Entry entry_of(std::uint32_t attributes, std::uint32_t tag) {
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return Entry::other;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Links and mount points, and every tag that stands for another
+        // name (the Linux subsystem's links among them). A tag that could
+        // not be read is taken for one too: Wine gives none for its links.
+        if (tag == 0 || tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT ||
+            IsReparseTagNameSurrogate(tag))
+            return Entry::link;
+        if (tag == IO_REPARSE_TAG_AF_UNIX) return Entry::other;
+        // Anything else keeps a file's or a directory's data its own way
+        // (deduplicated, compressed, in a cloud): an ordinary entry.
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Entry::dir : Entry::file;
+}
+
+bool contents_elsewhere(std::uint32_t attributes) {
+    return (attributes & (kRecallOnDataAccess | kRecallOnOpen | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
+}  // namespace win
 
 namespace {
 
@@ -198,11 +229,15 @@ FILETIME to_filetime(FileTime t) {
     return ft;
 }
 
-Kind kind_of(DWORD attrs) {
-    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return Kind::other;
-    if (attrs & FILE_ATTRIBUTE_DIRECTORY) return Kind::dir;
-    if (attrs & FILE_ATTRIBUTE_DEVICE) return Kind::other;
-    return Kind::file;
+Kind kind_of(DWORD attrs, DWORD tag) {
+    switch (win::entry_of(attrs, tag)) {
+        case win::Entry::file:
+            return Kind::file;
+        case win::Entry::dir:
+            return Kind::dir;
+        default:
+            return Kind::other;
+    }
 }
 
 Status write_all(HANDLE h, const char* data, std::size_t size, const std::string& path) {
@@ -217,12 +252,68 @@ Status write_all(HANDLE h, const char* data, std::size_t size, const std::string
     return {};
 }
 
-// A regular file, not a directory or device, behind the handle.
-Status check_regular(HANDLE h, const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, info) ||
-        (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-        return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
-    return {};
+// The reparse tag of the entry a handle was opened on (with
+// FILE_FLAG_OPEN_REPARSE_POINT); 0 when it has none or it cannot be read.
+DWORD reparse_tag(HANDLE h) {
+    FILE_ATTRIBUTE_TAG_INFO t{};
+    if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &t, sizeof t)) return 0;
+    return (t.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? t.ReparseTag : 0;
+}
+
+// The same, by path.
+DWORD reparse_tag(const std::wstring& path) {
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    const DWORD tag = reparse_tag(h);
+    ::CloseHandle(h);
+    return tag;
+}
+
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens a regular file to read, never through a link. A file whose data
+// the system keeps its own way (deduplicated, compressed, in a cloud) is a
+// reparse point, and a handle on the point itself may not read its
+// contents: it is opened again as the file, and taken only when that is the
+// very file looked at, so that a link put in its place meanwhile is still
+// refused. With here_only, a file whose contents are not on this computer
+// is refused before anything fetches them.
+Result<HANDLE> open_regular(const std::string& path, DWORD flags, bool here_only,
+                            BY_HANDLE_FILE_INFORMATION* info) {
+    const std::wstring w = wpath(path);
+    Handle h(::CreateFileW(w.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                           flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.valid()) return std::unexpected(fail("open", path));
+    auto refuse = [&](const char* why) {
+        return std::unexpected(make_error(Errc::invalid, "open", path, why));
+    };
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h.get(), info) ||
+        (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return refuse("not a regular file");
+    const DWORD attrs = info->dwFileAttributes;
+    if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        win::entry_of(attrs, reparse_tag(h.get())) != win::Entry::file)
+        return refuse("not a regular file (a link)");
+    if (here_only && win::contents_elsewhere(attrs))
+        return std::unexpected(make_error(Errc::other, "open", path,
+                                          "its contents are not on this computer (online only, "
+                                          "or in offline storage), and are not fetched"));
+    if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) return h.release();
+    Handle data(
+        ::CreateFileW(w.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!data.valid()) return std::unexpected(fail("open", path));
+    BY_HANDLE_FILE_INFORMATION again;
+    if (!::GetFileInformationByHandle(data.get(), &again))
+        return std::unexpected(fail("open", path));
+    if (!same_file(*info, again) || (again.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::unexpected(
+            make_error(Errc::changed, "open", path, "another file has taken its name"));
+    *info = again;
+    return data.release();
 }
 
 FileTime from_large(const LARGE_INTEGER& v) {
@@ -287,7 +378,7 @@ public:
             }
             DirEntry e;
             e.name = narrow(n);
-            e.kind = kind_of(fd.dwFileAttributes);
+            e.kind = kind_of(fd.dwFileAttributes, fd.dwReserved0);
             e.hidden = (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
             e.system = (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || e.kind == Kind::other;
             if (e.kind == Kind::file)
@@ -305,7 +396,9 @@ public:
         if (!::GetFileAttributesExW(wpath(path).c_str(), GetFileExInfoStandard, &d))
             return std::unexpected(fail("stat", path));
         FileInfo fi;
-        fi.kind = kind_of(d.dwFileAttributes);
+        const DWORD tag =
+            (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_tag(wpath(path)) : 0;
+        fi.kind = kind_of(d.dwFileAttributes, tag);
         fi.hidden = (d.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         fi.system = (d.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || fi.kind == Kind::other;
         fi.read_only = (d.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -413,8 +506,17 @@ public:
         std::shared_ptr<void> pin(h, [](void* p) { ::CloseHandle(static_cast<HANDLE>(p)); });
         BY_HANDLE_FILE_INFORMATION info;
         if (!::GetFileInformationByHandle(h, &info)) return std::unexpected(fail("open", path));
-        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        const DWORD attrs = info.dwFileAttributes;
+        const DWORD tag = (attrs & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_tag(h) : 0;
+        // Wine opens the directory a link leads to whatever the flag says;
+        // its name, which the pin now holds, still shows the link.
+        bool link_by_name = false;
+        WIN32_FIND_DATAW fd;
+        if (HANDLE f = ::FindFirstFileW(wpath(path).c_str(), &fd); f != INVALID_HANDLE_VALUE) {
+            ::FindClose(f);
+            link_by_name = win::entry_of(fd.dwFileAttributes, fd.dwReserved0) != win::Entry::dir;
+        }
+        if (link_by_name || win::entry_of(attrs, tag) != win::Entry::dir)
             return std::unexpected(make_error(Errc::not_dir, "open", path,
                                               "not a directory (a link, a junction or a file)"));
         return pin;
@@ -532,11 +634,10 @@ public:
     }
 
     Result<std::string> read_file(const std::string& path) override {
-        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!h.valid()) return std::unexpected(fail("open", path));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(h.get(), path, &info); !c) return std::unexpected(c.error());
+        auto opened = open_regular(path, FILE_FLAG_SEQUENTIAL_SCAN, false, &info);
+        if (!opened) return std::unexpected(opened.error());
+        Handle h(*opened);
         std::string out;
         out.reserve((static_cast<std::size_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
         std::vector<char> buf(1u << 16);
@@ -554,11 +655,10 @@ public:
     // costs its length once.
     Result<std::string> read_part(const std::string& path, std::uint64_t offset,
                                   std::size_t max) override {
-        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!h.valid()) return std::unexpected(fail("open", path));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(h.get(), path, &info); !c) return std::unexpected(c.error());
+        auto opened = open_regular(path, FILE_FLAG_SEQUENTIAL_SCAN, false, &info);
+        if (!opened) return std::unexpected(opened.error());
+        Handle h(*opened);
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(offset);
         if (!::SetFilePointerEx(h.get(), at, nullptr, FILE_BEGIN))
@@ -604,12 +704,10 @@ public:
 
     Result<FileState> copy_file(const std::string& from, const std::string& to,
                                 const CopyProgress& progress, bool durable) override {
-        Handle in(::CreateFileW(wpath(from).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!in.valid()) return std::unexpected(fail("open", from));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(in.get(), from, &info); !c) return std::unexpected(c.error());
+        auto opened = open_regular(from, FILE_FLAG_SEQUENTIAL_SCAN, true, &info);
+        if (!opened) return std::unexpected(opened.error());
+        Handle in(*opened);
         auto before = state_of(in.get(), from);
         if (!before) return before;
 

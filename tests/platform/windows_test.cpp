@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/windows_entries.h"
 #include "support/tempdir.h"
 
 namespace qm::test {
@@ -307,6 +308,132 @@ TEST(WindowsFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {
     const auto r = sys().probe(t / "a|b");
     ASSERT_FALSE(r) << "answered " << (r && *r ? "present" : "absent");
     EXPECT_NE(r.error().message().find("look up"), std::string::npos);
+}
+
+// -- reparse points, placeholders, directory flushes ---------------------------
+
+// The system's bits, spelt out: the headers lack the newer ones.
+constexpr DWORD kRecallOnOpen = 0x40000, kRecallOnDataAccess = 0x400000, kPinned = 0x80000,
+                kUnpinned = 0x100000;
+constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE, kDir = FILE_ATTRIBUTE_DIRECTORY,
+                kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+
+TEST(WindowsEntries, OnlySymbolicLinksJunctionsAndOtherNamesAreLinks) {
+    using os::win::Entry;
+    using os::win::entry_of;
+    EXPECT_EQ(entry_of(kFile, 0), Entry::file);
+    EXPECT_EQ(entry_of(FILE_ATTRIBUTE_NORMAL, 0), Entry::file);
+    EXPECT_EQ(entry_of(kFile | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, 0), Entry::file);
+    EXPECT_EQ(entry_of(kDir, 0), Entry::dir);
+    EXPECT_EQ(entry_of(FILE_ATTRIBUTE_DEVICE, 0), Entry::other);
+    // Links, to files and to directories, and mount points.
+    EXPECT_EQ(entry_of(kFile | kReparse, IO_REPARSE_TAG_SYMLINK), Entry::link);
+    EXPECT_EQ(entry_of(kDir | kReparse, IO_REPARSE_TAG_SYMLINK), Entry::link);
+    EXPECT_EQ(entry_of(kDir | kReparse, IO_REPARSE_TAG_MOUNT_POINT), Entry::link);
+    // A link as the Linux subsystem makes it: a tag that stands for
+    // another name.
+    EXPECT_EQ(entry_of(kFile | kReparse, 0xA000001D), Entry::link);
+    // A tag that could not be read (Wine gives none for its directory
+    // links): taken for a link.
+    EXPECT_EQ(entry_of(kDir | kReparse, 0), Entry::link);
+    EXPECT_EQ(entry_of(kFile | kReparse, 0), Entry::link);
+    // A socket is no file to copy.
+    EXPECT_EQ(entry_of(kFile | kReparse, IO_REPARSE_TAG_AF_UNIX), Entry::other);
+
+    // Files whose data the system keeps its own way are files: deduplicated
+    // on a server, compressed by the system, kept by a cloud or by
+    // hierarchical storage.
+    const DWORD sparse = FILE_ATTRIBUTE_SPARSE_FILE;
+    EXPECT_EQ(entry_of(kFile | kReparse | sparse, IO_REPARSE_TAG_DEDUP), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse, IO_REPARSE_TAG_WOF), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse | kPinned, IO_REPARSE_TAG_CLOUD), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse, 0x9000301A), Entry::file) << "a cloud's own kind";
+    EXPECT_EQ(entry_of(kFile | kReparse | kRecallOnDataAccess, IO_REPARSE_TAG_CLOUD), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse | FILE_ATTRIBUTE_OFFLINE, 0xC0000004), Entry::file);
+    // A folder kept by a cloud is a folder.
+    EXPECT_EQ(entry_of(kDir | kReparse | kRecallOnOpen, IO_REPARSE_TAG_CLOUD), Entry::dir);
+    EXPECT_EQ(entry_of(kDir | kReparse, 0x9000301A), Entry::dir);
+    // A tag read when no reparse point is marked means nothing.
+    EXPECT_EQ(entry_of(kFile, IO_REPARSE_TAG_SYMLINK), Entry::file);
+}
+
+TEST(WindowsEntries, ContentsLeftInTheCloudOrOfflineAreElsewhere) {
+    using os::win::contents_elsewhere;
+    EXPECT_TRUE(contents_elsewhere(kFile | kReparse | kRecallOnDataAccess | kUnpinned));
+    EXPECT_TRUE(contents_elsewhere(kFile | kReparse | kRecallOnOpen));
+    EXPECT_TRUE(contents_elsewhere(kFile | FILE_ATTRIBUTE_OFFLINE));
+    // Downloaded, or kept on this device: here.
+    EXPECT_FALSE(contents_elsewhere(kFile | kReparse));
+    EXPECT_FALSE(contents_elsewhere(kFile | kReparse | kPinned));
+    EXPECT_FALSE(contents_elsewhere(kFile | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SPARSE_FILE));
+    EXPECT_FALSE(contents_elsewhere(FILE_ATTRIBUTE_NORMAL));
+}
+
+// A link to a directory: by the system's call where it makes one, and under
+// Wine, whose call makes none, by its ln (Wine runs Linux programs too).
+bool make_dir_link(const std::string& link, const std::string& target) {
+    const std::wstring wl = wide(link);
+    auto made = [&] {
+        const DWORD a = GetFileAttributesW(wl.c_str());
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(wl.c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+        return h != INVALID_HANDLE_VALUE && (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+               a != INVALID_FILE_ATTRIBUTES;
+    };
+    if (CreateSymbolicLinkW(
+            wl.c_str(), wide(target).c_str(),
+            SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        made())
+        return true;
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!unix_name || GetFileAttributesW(L"Z:\\bin\\ln") == INVALID_FILE_ATTRIBUTES) return false;
+    char* ut = unix_name(wide(target).c_str());
+    char* ul = unix_name(wl.c_str());
+    std::wstring cmd = L"ln -s " + wide(ut ? ut : "") + L" " + wide(ul ? ul : "");
+    HeapFree(GetProcessHeap(), 0, ut);
+    HeapFree(GetProcessHeap(), 0, ul);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\bin\\ln", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
+        return false;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    for (int i = 0; i < 50 && !made(); ++i) Sleep(20);
+    return made();
+}
+
+// Telling links by their tags leaves a link to a directory a link, however
+// it shows: listed and looked at as one, never opened on the way.
+TEST(WindowsFiles, ALinkToADirectoryIsNoDirectory) {
+    TempDir t;
+    mkdirs(t / "real/inside");
+    if (!make_dir_link(t / "link", t / "real")) GTEST_SKIP() << "no link can be made here";
+    for (const auto& list : {sys().list_dir(t.path()), sys().list_dir_detailed(t.path(), {})}) {
+        ASSERT_TRUE(list);
+        const auto* e = entry(*list, "link");
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->kind, os::Kind::other);
+        EXPECT_TRUE(e->system);
+        EXPECT_EQ(entry(*list, "real")->kind, os::Kind::dir);
+    }
+    const auto st = sys().stat(t / "link");
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->kind, os::Kind::other);
+    EXPECT_TRUE(st->system);
+    auto root = sys().open_dir(t.path());
+    ASSERT_TRUE(root);
+    for (const char* rel : {"link", "link\\inside"}) {
+        const auto below = sys().open_dir_below(*root, rel);
+        ASSERT_FALSE(below) << rel;
+        EXPECT_EQ(below.error().code, os::Errc::not_dir) << below.error().message();
+    }
+    EXPECT_TRUE(sys().open_dir_below(*root, "real\\inside"));
 }
 
 }  // namespace
