@@ -262,7 +262,9 @@ public:
                                                   const std::string& to) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
-    // Flushes a directory's entries (a rename or create in it) to disk.
+    // Flushes a directory's entries (a rename or create in it) to disk. On
+    // a volume that flushes no directories (FAT and exFAT on Windows) there
+    // is nothing more to do, and that is no failure.
     [[nodiscard]] virtual Status flush_dir(const std::string& dir) = 0;
     // Renames from to to in one atomic step, replacing to.
     [[nodiscard]] virtual Status rename_replace(const std::string& from, const std::string& to) = 0;

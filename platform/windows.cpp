@@ -43,6 +43,20 @@ bool contents_elsewhere(std::uint32_t attributes) {
     return (attributes & (kRecallOnDataAccess | kRecallOnOpen | FILE_ATTRIBUTE_OFFLINE)) != 0;
 }
 
+// FAT and exFAT flush no directory but the root (invalid parameter);
+// shares and other volumes refuse as they see fit.
+bool flushes_no_directories(std::uint32_t error) {
+    switch (error) {
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_ACCESS_DENIED:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace win
 
 namespace {
@@ -766,19 +780,46 @@ public:
         return {};
     }
 
-    // NTFS keeps directory entries in its journal: the files are enough.
+    // Each file, then each directory that names one.
     Status flush_files(const std::vector<std::string>& paths) override {
-        return each_first_failure(paths, [](const std::string& path) -> Status {
-            Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        std::vector<std::string> dirs;
+        auto files = each_first_failure(paths, [&](const std::string& path) -> Status {
+            if (auto d = parent_of(path); std::find(dirs.begin(), dirs.end(), d) == dirs.end())
+                dirs.push_back(std::move(d));
+            const std::wstring w = wpath(path);
+            Handle h(::CreateFileW(w.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (!h.valid()) return std::unexpected(fail("open", path));
             if (!::FlushFileBuffers(h.get())) return std::unexpected(fail("flush", path));
             return {};
         });
+        auto entries = each_first_failure(dirs, [&](const std::string& d) { return flush_dir(d); });
+        return files ? entries : files;
     }
 
-    // NTFS keeps its directory entries in its journal; nothing to flush.
-    Status flush_dir(const std::string&) override { return {}; }
+    // Through a handle with leave to add to the directory, which is what a
+    // flush asks. A volume that flushes no directories (FAT and exFAT but
+    // for the root, some shares) is no failure: there the entries reach the
+    // disk with their files' own flushes or when the system writes them.
+    Status flush_dir(const std::string& dir) override {
+        const std::wstring w = wpath(dir);
+        DWORD err = ERROR_SUCCESS;
+        // Leave to add files, or else subdirectories: either is enough.
+        for (const DWORD access : {DWORD{FILE_ADD_FILE}, DWORD{FILE_ADD_SUBDIRECTORY}}) {
+            Handle h(::CreateFileW(w.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (!h.valid()) {
+                err = ::GetLastError();
+                if (err == ERROR_ACCESS_DENIED) continue;
+                break;
+            }
+            if (::FlushFileBuffers(h.get())) return {};
+            err = ::GetLastError();
+            break;
+        }
+        if (win::flushes_no_directories(err)) return {};
+        return std::unexpected(fail("flush", dir, err));
+    }
 
     Status rename_replace(const std::string& from, const std::string& to) override {
         const std::wstring wfrom = wpath(from);
@@ -956,11 +997,12 @@ private:
         const std::wstring from = dir + have;
         // Wine takes a rename to another case of the same name as already
         // done, so it goes through a second name.
-        if (::MoveFileExW(from.c_str(), to.c_str(), 0) && spelling_on_disk(to) == want) return;
+        const DWORD flags = MOVEFILE_WRITE_THROUGH;
+        if (::MoveFileExW(from.c_str(), to.c_str(), flags) && spelling_on_disk(to) == want) return;
         const std::wstring step = dir + L".qm-" + have + L".case";
-        if (!::MoveFileExW(from.c_str(), step.c_str(), 0)) return;
-        if (!::MoveFileExW(step.c_str(), to.c_str(), 0))
-            ::MoveFileExW(step.c_str(), from.c_str(), 0);
+        if (!::MoveFileExW(from.c_str(), step.c_str(), flags)) return;
+        if (!::MoveFileExW(step.c_str(), to.c_str(), flags))
+            ::MoveFileExW(step.c_str(), from.c_str(), flags);
     }
 
     // Access denied that waiting does not cure: a directory or a read-only

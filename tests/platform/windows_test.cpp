@@ -436,5 +436,38 @@ TEST(WindowsFiles, ALinkToADirectoryIsNoDirectory) {
     EXPECT_TRUE(sys().open_dir_below(*root, "real\\inside"));
 }
 
+TEST(WindowsEntries, AVolumeThatFlushesNoDirectoriesIsToldFromAFailure) {
+    using os::win::flushes_no_directories;
+    // FAT and exFAT flush no directory but the root; shares may refuse.
+    for (DWORD e : {ERROR_INVALID_FUNCTION, ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED,
+                    ERROR_ACCESS_DENIED})
+        EXPECT_TRUE(flushes_no_directories(e)) << e;
+    // Gone, pulled out, failing: the entries may well not be on the disk.
+    for (DWORD e : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_IO_DEVICE,
+                    ERROR_DEV_NOT_EXIST, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL})
+        EXPECT_FALSE(flushes_no_directories(e)) << e;
+}
+
+// Wine flushes a directory opened with leave to write to it; a directory
+// that cannot be opened is not reported flushed.
+TEST(WindowsFiles, ADirectoryIsFlushedOrTheFailureSaid) {
+    TempDir t;
+    mkdirs(t / "d/sub");
+    write(t / "d/f.txt", "f");
+    EXPECT_TRUE(sys().flush_dir(t / "d"));
+    EXPECT_TRUE(sys().flush_dir(t / "d/sub\\"));
+    // Held open by others, it is flushed all the same.
+    auto held = sys().open_dir_below(*sys().open_dir(t.path()), "d");
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(sys().flush_dir(t / "d"));
+    const auto gone = sys().flush_dir(t / "gone");
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().code, os::Errc::not_found) << gone.error().message();
+    EXPECT_EQ(gone.error().op, "flush");
+    // The files of a batch take their directories with them.
+    EXPECT_TRUE(sys().flush_files({t / "d/f.txt"}));
+    EXPECT_FALSE(sys().flush_files({t / "gone/f.txt"}));
+}
+
 }  // namespace
 }  // namespace qm::test
