@@ -744,11 +744,18 @@ public:
         }
         if (r && !::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
             r = std::unexpected(fail("set time", to));
-        if (r && durable && !::FlushFileBuffers(out.get())) r = std::unexpected(fail("flush", to));
+        // A read-only source makes a read-only copy. The mark keeps nobody
+        // from writing through a handle already open, this one included;
+        // but once it is closed no flush can open the copy again, so such a
+        // copy is flushed now, with its mark.
+        const bool read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        if (r && read_only) r = add_attributes(out.get(), FILE_ATTRIBUTE_READONLY, to);
+        if (r && (durable || read_only) && !::FlushFileBuffers(out.get()))
+            r = std::unexpected(fail("flush", to));
         if (r && !out.close()) r = std::unexpected(fail("close", to));
         if (!r) {
             if (out.valid()) out.close();
-            ::DeleteFileW(wto.c_str());
+            (void)remove_file(to);
             return std::unexpected(r.error());
         }
         return before;
@@ -780,7 +787,9 @@ public:
         return {};
     }
 
-    // Each file, then each directory that names one.
+    // Each file, then each directory that names one. A read-only file
+    // cannot be opened to be flushed: the copies that are made read-only
+    // were flushed as they were made (copy_file).
     Status flush_files(const std::vector<std::string>& paths) override {
         std::vector<std::string> dirs;
         auto files = each_first_failure(paths, [&](const std::string& path) -> Status {
@@ -789,7 +798,14 @@ public:
             const std::wstring w = wpath(path);
             Handle h(::CreateFileW(w.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            if (!h.valid()) return std::unexpected(fail("open", path));
+            if (!h.valid()) {
+                const DWORD err = ::GetLastError();
+                const DWORD a = ::GetFileAttributesW(w.c_str());
+                if (err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES &&
+                    (a & FILE_ATTRIBUTE_READONLY) && !(a & FILE_ATTRIBUTE_DIRECTORY))
+                    return {};
+                return std::unexpected(fail("open", path, err));
+            }
             if (!::FlushFileBuffers(h.get())) return std::unexpected(fail("flush", path));
             return {};
         });
@@ -1003,6 +1019,20 @@ private:
         if (!::MoveFileExW(from.c_str(), step.c_str(), flags)) return;
         if (!::MoveFileExW(step.c_str(), to.c_str(), flags))
             ::MoveFileExW(step.c_str(), from.c_str(), flags);
+    }
+
+    // Adds attributes to the file behind a handle, its times left as they
+    // are (zero means unchanged).
+    static Status add_attributes(HANDLE h, DWORD add, const std::string& path) {
+        FILE_BASIC_INFO basic{};
+        if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+            return std::unexpected(fail("set attributes", path));
+        basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = 0;
+        basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+        basic.FileAttributes = (basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | add;
+        if (!::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic))
+            return std::unexpected(fail("set attributes", path));
+        return {};
     }
 
     // Access denied that waiting does not cure: a directory or a read-only
