@@ -369,51 +369,74 @@ TEST(WindowsEntries, ContentsLeftInTheCloudOrOfflineAreElsewhere) {
     EXPECT_FALSE(contents_elsewhere(FILE_ATTRIBUTE_NORMAL));
 }
 
-// A link to a directory: by the system's call where it makes one, and under
-// Wine, whose call makes none, by its ln (Wine runs Linux programs too).
-bool make_dir_link(const std::string& link, const std::string& target) {
-    const std::wstring wl = wide(link);
-    auto made = [&] {
-        const DWORD a = GetFileAttributesW(wl.c_str());
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW(wl.c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) FindClose(h);
-        return h != INVALID_HANDLE_VALUE && (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-               a != INVALID_FILE_ATTRIBUTES;
-    };
-    if (CreateSymbolicLinkW(
-            wl.c_str(), wide(target).c_str(),
-            SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
-        made())
-        return true;
+// Runs a Linux program under Wine, which starts them too, on paths given
+// in Windows form; false where there is none (on Windows).
+bool run_unix(const wchar_t* program, const std::wstring& options,
+              const std::vector<std::string>& paths) {
     using UnixName = char*(CDECL*)(const wchar_t*);
     auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-    if (!unix_name || GetFileAttributesW(L"Z:\\bin\\ln") == INVALID_FILE_ATTRIBUTES) return false;
-    char* ut = unix_name(wide(target).c_str());
-    char* ul = unix_name(wl.c_str());
-    std::wstring cmd = L"ln -s " + wide(ut ? ut : "") + L" " + wide(ul ? ul : "");
-    HeapFree(GetProcessHeap(), 0, ut);
-    HeapFree(GetProcessHeap(), 0, ul);
+    if (!unix_name || GetFileAttributesW(program) == INVALID_FILE_ATTRIBUTES) return false;
+    std::wstring cmd = L"x " + options;
+    for (const auto& p : paths) {
+        char* u = unix_name(wide(p).c_str());
+        if (!u) return false;
+        cmd += L" " + wide(u);
+        HeapFree(GetProcessHeap(), 0, u);
+    }
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(L"Z:\\bin\\ln", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi))
+    if (!CreateProcessW(program, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
         return false;
     WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    for (int i = 0; i < 50 && !made(); ++i) Sleep(20);
-    return made();
+    return true;
 }
+
+// A link to a directory: by the system's call where it makes one, and under
+// Wine, whose call makes none, by ln. Removed again at the end.
+class DirLink {
+public:
+    DirLink(const std::string& link, const std::string& target) : link_(link) {
+        if (CreateSymbolicLinkW(
+                wide(link).c_str(), wide(target).c_str(),
+                SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+            made())
+            return;
+        // Wine's Linux programs run beside it: the link shows a moment later.
+        if (run_unix(L"Z:\\bin\\ln", L"-s", {target, link}))
+            for (int i = 0; i < 50 && !made(); ++i) Sleep(20);
+    }
+    ~DirLink() {
+        if (!RemoveDirectoryW(wide(link_).c_str())) run_unix(L"Z:\\bin\\rm", L"-f", {link_});
+    }
+    DirLink(const DirLink&) = delete;
+    DirLink& operator=(const DirLink&) = delete;
+    // The name is there, as a reparse point that leads somewhere.
+    bool made() const {
+        const std::wstring w = wide(link_);
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(w.c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        return (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+               GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+private:
+    std::string link_;
+};
 
 // Telling links by their tags leaves a link to a directory a link, however
 // it shows: listed and looked at as one, never opened on the way.
 TEST(WindowsFiles, ALinkToADirectoryIsNoDirectory) {
     TempDir t;
     mkdirs(t / "real/inside");
-    if (!make_dir_link(t / "link", t / "real")) GTEST_SKIP() << "no link can be made here";
+    DirLink link(t / "link", t / "real");
+    if (!link.made()) GTEST_SKIP() << "no link can be made here";
     for (const auto& list : {sys().list_dir(t.path()), sys().list_dir_detailed(t.path(), {})}) {
         ASSERT_TRUE(list);
         const auto* e = entry(*list, "link");
