@@ -196,13 +196,16 @@ public:
     // Appends data, creating the file when absent.
     [[nodiscard]] virtual Status append_file(const std::string& path, std::string_view data) = 0;
     // Copies the contents of from into the new file to (which must not
-    // exist) and gives it the modification time of from and, on POSIX, its
-    // permission bits (the owner is this process's); the new file is closed
-    // to others until then. With durable, flushed to disk too. Returns the
-    // version of from that was copied. A source whose length or times differ
-    // after the read from before it fails the copy (Errc::changed) before
-    // its time is given to the copy. On failure or cancel nothing is left
-    // under to.
+    // exist) and gives it the modification time of from and its permission
+    // bits (POSIX; the owner is this process's) or its read-only attribute
+    // (Windows, where such a copy is flushed to disk at once); the new file
+    // is closed to others until then. With durable, flushed to disk too.
+    // Returns the version of from that was copied. A source whose length or
+    // times differ after the read from before it fails the copy
+    // (Errc::changed) before its time is given to the copy. A source whose
+    // contents are not on this computer (Windows: a cloud file kept online
+    // only, a file in offline storage) is refused before they are fetched.
+    // On failure or cancel nothing is left under to.
     [[nodiscard]] virtual Result<FileState> copy_file(const std::string& from,
                                                       const std::string& to,
                                                       const CopyProgress& progress,
@@ -252,7 +255,9 @@ public:
     // name them, to disk; they may be in several directories. A backend may
     // flush whole volumes instead, which costs far less than a flush per
     // file. One that fails does not keep the others from being flushed;
-    // the first failure is returned.
+    // the first failure is returned. A read-only file, which Windows does
+    // not let be opened to be flushed, counts as flushed: copy_file flushes
+    // the copies it makes read-only.
     [[nodiscard]] virtual Status flush_files(const std::vector<std::string>& paths) = 0;
     // Gives to the permission bits of from (POSIX: the mode's permission
     // bits; Windows: the read-only attribute). The owner stays as it is.
@@ -260,7 +265,9 @@ public:
                                                   const std::string& to) = 0;
     // Sets a file's modification time.
     [[nodiscard]] virtual Status set_mtime(const std::string& path, FileTime t) = 0;
-    // Flushes a directory's entries (a rename or create in it) to disk.
+    // Flushes a directory's entries (a rename or create in it) to disk. On
+    // a volume that flushes no directories (FAT and exFAT on Windows) there
+    // is nothing more to do, and that is no failure.
     [[nodiscard]] virtual Status flush_dir(const std::string& dir) = 0;
     // Renames from to to in one atomic step, replacing to.
     [[nodiscard]] virtual Status rename_replace(const std::string& from, const std::string& to) = 0;

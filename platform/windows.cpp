@@ -1,7 +1,9 @@
 // Windows backend, on the wide-character Win32 API. Paths are UTF-8 outside
 // and UTF-16 in here; long absolute paths get the \\?\ prefix. Hidden and
-// system come from the file attributes; reparse points (links, junctions)
-// are reported as Kind::other, system, and never followed.
+// system come from the file attributes. Links and junctions are reported as
+// Kind::other, system, and never followed; other reparse points (a file
+// deduplicated, compressed by the system, kept in a cloud) are the files
+// and directories they hold.
 #include <windows.h>
 
 #include <algorithm>
@@ -12,8 +14,51 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/windows_entries.h"
 
 namespace qm::os {
+
+namespace win {
+
+// Newer than the MinGW-w64 headers.
+constexpr std::uint32_t kRecallOnOpen = 0x40000;
+constexpr std::uint32_t kRecallOnDataAccess = 0x400000;
+
+Entry entry_of(std::uint32_t attributes, std::uint32_t tag) {
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return Entry::other;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Links and mount points, and every tag that stands for another
+        // name (the Linux subsystem's links among them). A tag that could
+        // not be read is taken for one too: Wine gives none for its links.
+        if (tag == 0 || tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT ||
+            IsReparseTagNameSurrogate(tag))
+            return Entry::link;
+        if (tag == IO_REPARSE_TAG_AF_UNIX) return Entry::other;
+        // Anything else keeps a file's or a directory's data its own way
+        // (deduplicated, compressed, in a cloud): an ordinary entry.
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Entry::dir : Entry::file;
+}
+
+bool contents_elsewhere(std::uint32_t attributes) {
+    return (attributes & (kRecallOnDataAccess | kRecallOnOpen | FILE_ATTRIBUTE_OFFLINE)) != 0;
+}
+
+// FAT and exFAT flush no directory but the root (invalid parameter);
+// shares and other volumes refuse as they see fit.
+bool flushes_no_directories(std::uint32_t error) {
+    switch (error) {
+        case ERROR_INVALID_FUNCTION:
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_ACCESS_DENIED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace win
 
 namespace {
 
@@ -223,11 +268,15 @@ FILETIME to_filetime(FileTime t) {
     return ft;
 }
 
-Kind kind_of(DWORD attrs) {
-    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return Kind::other;
-    if (attrs & FILE_ATTRIBUTE_DIRECTORY) return Kind::dir;
-    if (attrs & FILE_ATTRIBUTE_DEVICE) return Kind::other;
-    return Kind::file;
+Kind kind_of(DWORD attrs, DWORD tag) {
+    switch (win::entry_of(attrs, tag)) {
+        case win::Entry::file:
+            return Kind::file;
+        case win::Entry::dir:
+            return Kind::dir;
+        default:
+            return Kind::other;
+    }
 }
 
 Status write_all(HANDLE h, const char* data, std::size_t size, const std::string& path) {
@@ -242,12 +291,68 @@ Status write_all(HANDLE h, const char* data, std::size_t size, const std::string
     return {};
 }
 
-// A regular file, not a directory or device, behind the handle.
-Status check_regular(HANDLE h, const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, info) ||
-        (info->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-        return std::unexpected(make_error(Errc::invalid, "open", path, "not a regular file"));
-    return {};
+// The reparse tag of the entry a handle was opened on (with
+// FILE_FLAG_OPEN_REPARSE_POINT); 0 when it has none or it cannot be read.
+DWORD reparse_tag(HANDLE h) {
+    FILE_ATTRIBUTE_TAG_INFO t{};
+    if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &t, sizeof t)) return 0;
+    return (t.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? t.ReparseTag : 0;
+}
+
+// The same, by path.
+DWORD reparse_tag(const std::wstring& path) {
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    const DWORD tag = reparse_tag(h);
+    ::CloseHandle(h);
+    return tag;
+}
+
+bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens a regular file to read, never through a link. A file whose data
+// the system keeps its own way (deduplicated, compressed, in a cloud) is a
+// reparse point, and a handle on the point itself may not read its
+// contents: it is opened again as the file, and taken only when that is the
+// very file looked at, so that a link put in its place meanwhile is still
+// refused. With here_only, a file whose contents are not on this computer
+// is refused before anything fetches them.
+Result<HANDLE> open_regular(const std::string& path, DWORD flags, bool here_only,
+                            BY_HANDLE_FILE_INFORMATION* info) {
+    const std::wstring w = wpath(path);
+    Handle h(::CreateFileW(w.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                           flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.valid()) return std::unexpected(fail("open", path));
+    auto refuse = [&](const char* why) {
+        return std::unexpected(make_error(Errc::invalid, "open", path, why));
+    };
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h.get(), info) ||
+        (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return refuse("not a regular file");
+    const DWORD attrs = info->dwFileAttributes;
+    if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        win::entry_of(attrs, reparse_tag(h.get())) != win::Entry::file)
+        return refuse("not a regular file (a link)");
+    if (here_only && win::contents_elsewhere(attrs))
+        return std::unexpected(make_error(Errc::other, "open", path,
+                                          "its contents are not on this computer (online only, "
+                                          "or in offline storage), and are not fetched"));
+    if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) return h.release();
+    Handle data(
+        ::CreateFileW(w.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!data.valid()) return std::unexpected(fail("open", path));
+    BY_HANDLE_FILE_INFORMATION again;
+    if (!::GetFileInformationByHandle(data.get(), &again))
+        return std::unexpected(fail("open", path));
+    if (!same_file(*info, again) || (again.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::unexpected(
+            make_error(Errc::changed, "open", path, "another file has taken its name"));
+    *info = again;
+    return data.release();
 }
 
 FileTime from_large(const LARGE_INTEGER& v) {
@@ -312,7 +417,7 @@ public:
             }
             DirEntry e;
             e.name = narrow(n);
-            e.kind = kind_of(fd.dwFileAttributes);
+            e.kind = kind_of(fd.dwFileAttributes, fd.dwReserved0);
             e.hidden = (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
             e.system = (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || e.kind == Kind::other;
             if (e.kind == Kind::file)
@@ -330,7 +435,9 @@ public:
         if (!::GetFileAttributesExW(wpath(path).c_str(), GetFileExInfoStandard, &d))
             return std::unexpected(fail("stat", path));
         FileInfo fi;
-        fi.kind = kind_of(d.dwFileAttributes);
+        const DWORD tag =
+            (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_tag(wpath(path)) : 0;
+        fi.kind = kind_of(d.dwFileAttributes, tag);
         fi.hidden = (d.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         fi.system = (d.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 || fi.kind == Kind::other;
         fi.read_only = (d.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -438,8 +545,17 @@ public:
         std::shared_ptr<void> pin(h, [](void* p) { ::CloseHandle(static_cast<HANDLE>(p)); });
         BY_HANDLE_FILE_INFORMATION info;
         if (!::GetFileInformationByHandle(h, &info)) return std::unexpected(fail("open", path));
-        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        const DWORD attrs = info.dwFileAttributes;
+        const DWORD tag = (attrs & FILE_ATTRIBUTE_REPARSE_POINT) ? reparse_tag(h) : 0;
+        // Wine opens the directory a link leads to whatever the flag says;
+        // its name, which the pin now holds, still shows the link.
+        bool link_by_name = false;
+        WIN32_FIND_DATAW fd;
+        if (HANDLE f = ::FindFirstFileW(wpath(path).c_str(), &fd); f != INVALID_HANDLE_VALUE) {
+            ::FindClose(f);
+            link_by_name = win::entry_of(fd.dwFileAttributes, fd.dwReserved0) != win::Entry::dir;
+        }
+        if (link_by_name || win::entry_of(attrs, tag) != win::Entry::dir)
             return std::unexpected(make_error(Errc::not_dir, "open", path,
                                               "not a directory (a link, a junction or a file)"));
         return pin;
@@ -557,11 +673,10 @@ public:
     }
 
     Result<std::string> read_file(const std::string& path) override {
-        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!h.valid()) return std::unexpected(fail("open", path));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(h.get(), path, &info); !c) return std::unexpected(c.error());
+        auto opened = open_regular(path, FILE_FLAG_SEQUENTIAL_SCAN, false, &info);
+        if (!opened) return std::unexpected(opened.error());
+        Handle h(*opened);
         std::string out;
         out.reserve((static_cast<std::size_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
         std::vector<char> buf(1u << 16);
@@ -579,11 +694,10 @@ public:
     // costs its length once.
     Result<std::string> read_part(const std::string& path, std::uint64_t offset,
                                   std::size_t max) override {
-        Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!h.valid()) return std::unexpected(fail("open", path));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(h.get(), path, &info); !c) return std::unexpected(c.error());
+        auto opened = open_regular(path, FILE_FLAG_SEQUENTIAL_SCAN, false, &info);
+        if (!opened) return std::unexpected(opened.error());
+        Handle h(*opened);
         LARGE_INTEGER at;
         at.QuadPart = static_cast<LONGLONG>(offset);
         if (!::SetFilePointerEx(h.get(), at, nullptr, FILE_BEGIN))
@@ -629,12 +743,10 @@ public:
 
     Result<FileState> copy_file(const std::string& from, const std::string& to,
                                 const CopyProgress& progress, bool durable) override {
-        Handle in(::CreateFileW(wpath(from).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!in.valid()) return std::unexpected(fail("open", from));
         BY_HANDLE_FILE_INFORMATION info;
-        if (auto c = check_regular(in.get(), from, &info); !c) return std::unexpected(c.error());
+        auto opened = open_regular(from, FILE_FLAG_SEQUENTIAL_SCAN, true, &info);
+        if (!opened) return std::unexpected(opened.error());
+        Handle in(*opened);
         auto before = state_of(in.get(), from);
         if (!before) return before;
 
@@ -657,11 +769,18 @@ public:
         }
         if (r && !::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
             r = std::unexpected(fail("set time", to));
-        if (r && durable && !::FlushFileBuffers(out.get())) r = std::unexpected(fail("flush", to));
+        // A read-only source makes a read-only copy. The mark keeps nobody
+        // from writing through a handle already open, this one included;
+        // but once it is closed no flush can open the copy again, so such a
+        // copy is flushed now, with its mark.
+        const bool read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        if (r && read_only) r = add_attributes(out.get(), FILE_ATTRIBUTE_READONLY, to);
+        if (r && (durable || read_only) && !::FlushFileBuffers(out.get()))
+            r = std::unexpected(fail("flush", to));
         if (r && !out.close()) r = std::unexpected(fail("close", to));
         if (!r) {
             if (out.valid()) out.close();
-            ::DeleteFileW(wto.c_str());
+            (void)remove_file(to);
             return std::unexpected(r.error());
         }
         return before;
@@ -693,19 +812,55 @@ public:
         return {};
     }
 
-    // NTFS keeps directory entries in its journal: the files are enough.
+    // Each file, then each directory that names one. A read-only file
+    // cannot be opened to be flushed: the copies that are made read-only
+    // were flushed as they were made (copy_file).
     Status flush_files(const std::vector<std::string>& paths) override {
-        return each_first_failure(paths, [](const std::string& path) -> Status {
-            Handle h(::CreateFileW(wpath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            if (!h.valid()) return std::unexpected(fail("open", path));
+        std::vector<std::string> dirs;
+        auto files = each_first_failure(paths, [&](const std::string& path) -> Status {
+            if (auto d = parent_of(path); std::find(dirs.begin(), dirs.end(), d) == dirs.end())
+                dirs.push_back(std::move(d));
+            const std::wstring w = wpath(path);
+            Handle h(::CreateFileW(w.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!h.valid()) {
+                const DWORD err = ::GetLastError();
+                const DWORD a = ::GetFileAttributesW(w.c_str());
+                if (err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES &&
+                    (a & FILE_ATTRIBUTE_READONLY) && !(a & FILE_ATTRIBUTE_DIRECTORY))
+                    return {};
+                return std::unexpected(fail("open", path, err));
+            }
             if (!::FlushFileBuffers(h.get())) return std::unexpected(fail("flush", path));
             return {};
         });
+        auto entries = each_first_failure(dirs, [&](const std::string& d) { return flush_dir(d); });
+        return files ? entries : files;
     }
 
-    // NTFS keeps its directory entries in its journal; nothing to flush.
-    Status flush_dir(const std::string&) override { return {}; }
+    // Through a handle with leave to add to the directory, which is what a
+    // flush asks. A volume that flushes no directories (FAT and exFAT but
+    // for the root, some shares) is no failure: there the entries reach the
+    // disk with their files' own flushes or when the system writes them.
+    Status flush_dir(const std::string& dir) override {
+        const std::wstring w = wpath(dir);
+        DWORD err = ERROR_SUCCESS;
+        // Leave to add files, or else subdirectories: either is enough.
+        for (const DWORD access : {DWORD{FILE_ADD_FILE}, DWORD{FILE_ADD_SUBDIRECTORY}}) {
+            Handle h(::CreateFileW(w.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (!h.valid()) {
+                err = ::GetLastError();
+                if (err == ERROR_ACCESS_DENIED) continue;
+                break;
+            }
+            if (::FlushFileBuffers(h.get())) return {};
+            err = ::GetLastError();
+            break;
+        }
+        if (win::flushes_no_directories(err)) return {};
+        return std::unexpected(fail("flush", dir, err));
+    }
 
     Status rename_replace(const std::string& from, const std::string& to) override {
         const std::wstring wfrom = wpath(from);
@@ -889,11 +1044,26 @@ private:
         const std::wstring from = dir + have;
         // Wine takes a rename to another case of the same name as already
         // done, so it goes through a second name.
-        if (::MoveFileExW(from.c_str(), to.c_str(), 0) && spelling_on_disk(to) == want) return;
+        const DWORD flags = MOVEFILE_WRITE_THROUGH;
+        if (::MoveFileExW(from.c_str(), to.c_str(), flags) && spelling_on_disk(to) == want) return;
         const std::wstring step = dir + L".qm-" + have + L".case";
-        if (!::MoveFileExW(from.c_str(), step.c_str(), 0)) return;
-        if (!::MoveFileExW(step.c_str(), to.c_str(), 0))
-            ::MoveFileExW(step.c_str(), from.c_str(), 0);
+        if (!::MoveFileExW(from.c_str(), step.c_str(), flags)) return;
+        if (!::MoveFileExW(step.c_str(), to.c_str(), flags))
+            ::MoveFileExW(step.c_str(), from.c_str(), flags);
+    }
+
+    // Adds attributes to the file behind a handle, its times left as they
+    // are (zero means unchanged).
+    static Status add_attributes(HANDLE h, DWORD add, const std::string& path) {
+        FILE_BASIC_INFO basic{};
+        if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+            return std::unexpected(fail("set attributes", path));
+        basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = 0;
+        basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+        basic.FileAttributes = (basic.FileAttributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | add;
+        if (!::SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic))
+            return std::unexpected(fail("set attributes", path));
+        return {};
     }
 
     // Access denied that waiting does not cure: a directory or a read-only

@@ -51,6 +51,46 @@ TEST_F(PrivacyTest, AReadOnlyTargetIsNeitherReplacedNorCountedAndTheLogSaysSo) {
     }
 }
 
+// The copy keeps the source's mark, which the run's own later steps (the
+// rename into place, the flush, the move's delete) take in their stride;
+// later runs then leave the copy as the user's own read-only file.
+TEST_F(PrivacyTest, AReadOnlySourceMakesAReadOnlyCopy) {
+    for (bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move mode" : "copy mode");
+        load({{"s", "t", "YES"}});
+        if (move) form->Movefiles_Click();
+        file("s/ro.txt", "read-only");
+        file("s/sub/deep.txt", "deep");
+        file("t/old.txt", "the target's own");
+        file("s/old.txt", "read-only over a writable one", kTime + 10);
+        make_read_only(data / "s/ro.txt");
+        make_read_only(data / "s/sub/deep.txt");
+        make_read_only(data / "s/old.txt");
+        run();
+        for (const char* f : {"ro.txt", "sub/deep.txt", "old.txt"}) {
+            SCOPED_TRACE(f);
+            const auto st = os::native().stat(data / (std::string("t/") + f));
+            ASSERT_TRUE(st);
+            EXPECT_TRUE(st->read_only);
+            EXPECT_FALSE(st->hidden);
+            EXPECT_EQ(has(std::string("s/") + f), !move);
+        }
+        EXPECT_EQ(at("t/ro.txt"), "read-only");
+        EXPECT_EQ(mtime("t/ro.txt"), kTime);
+        EXPECT_EQ(at("t/old.txt"), "read-only over a writable one");
+        EXPECT_EQ(log(), (std::vector<std::string>{copiedLine(2), copiedLine(1)}));
+        EXPECT_TRUE(temporaries("t").empty());
+        EXPECT_TRUE(temporaries("t/sub").empty());
+
+        // Nothing to do while the source stays as it is.
+        run();
+        EXPECT_EQ(log().size(), 2u);
+        remove_tree(data / "s");
+        remove_tree(data / "t");
+        remove_tree(prog / "syncfile.log");
+    }
+}
+
 TEST_F(PrivacyTest, AWritableTargetIsReplacedAsBefore) {
     load({{"s", "t", "NO"}});
     file("s/a.txt", "new");

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/windows_entries.h"
 #include "support/tempdir.h"
 
 namespace qm::test {
@@ -362,6 +363,188 @@ TEST(WindowsFiles, ALookUpThatFailsOtherwiseIsNoAbsence) {
     const auto r = sys().probe(t / "a|b");
     ASSERT_FALSE(r) << "answered " << (r && *r ? "present" : "absent");
     EXPECT_NE(r.error().message().find("look up"), std::string::npos);
+}
+
+// -- reparse points, placeholders, directory flushes ---------------------------
+
+// The system's bits, spelt out: the headers lack the newer ones.
+constexpr DWORD kRecallOnOpen = 0x40000, kRecallOnDataAccess = 0x400000, kPinned = 0x80000,
+                kUnpinned = 0x100000;
+constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE, kDir = FILE_ATTRIBUTE_DIRECTORY,
+                kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+
+TEST(WindowsEntries, OnlySymbolicLinksJunctionsAndOtherNamesAreLinks) {
+    using os::win::Entry;
+    using os::win::entry_of;
+    EXPECT_EQ(entry_of(kFile, 0), Entry::file);
+    EXPECT_EQ(entry_of(FILE_ATTRIBUTE_NORMAL, 0), Entry::file);
+    EXPECT_EQ(entry_of(kFile | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, 0), Entry::file);
+    EXPECT_EQ(entry_of(kDir, 0), Entry::dir);
+    EXPECT_EQ(entry_of(FILE_ATTRIBUTE_DEVICE, 0), Entry::other);
+    // Links, to files and to directories, and mount points.
+    EXPECT_EQ(entry_of(kFile | kReparse, IO_REPARSE_TAG_SYMLINK), Entry::link);
+    EXPECT_EQ(entry_of(kDir | kReparse, IO_REPARSE_TAG_SYMLINK), Entry::link);
+    EXPECT_EQ(entry_of(kDir | kReparse, IO_REPARSE_TAG_MOUNT_POINT), Entry::link);
+    // A link as the Linux subsystem makes it: a tag that stands for
+    // another name.
+    EXPECT_EQ(entry_of(kFile | kReparse, 0xA000001D), Entry::link);
+    // A tag that could not be read (Wine gives none for its directory
+    // links): taken for a link.
+    EXPECT_EQ(entry_of(kDir | kReparse, 0), Entry::link);
+    EXPECT_EQ(entry_of(kFile | kReparse, 0), Entry::link);
+    // A socket is no file to copy.
+    EXPECT_EQ(entry_of(kFile | kReparse, IO_REPARSE_TAG_AF_UNIX), Entry::other);
+
+    // Files whose data the system keeps its own way are files: deduplicated
+    // on a server, compressed by the system, kept by a cloud or by
+    // hierarchical storage.
+    const DWORD sparse = FILE_ATTRIBUTE_SPARSE_FILE;
+    EXPECT_EQ(entry_of(kFile | kReparse | sparse, IO_REPARSE_TAG_DEDUP), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse, IO_REPARSE_TAG_WOF), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse | kPinned, IO_REPARSE_TAG_CLOUD), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse, 0x9000301A), Entry::file) << "a cloud's own kind";
+    EXPECT_EQ(entry_of(kFile | kReparse | kRecallOnDataAccess, IO_REPARSE_TAG_CLOUD), Entry::file);
+    EXPECT_EQ(entry_of(kFile | kReparse | FILE_ATTRIBUTE_OFFLINE, 0xC0000004), Entry::file);
+    // A folder kept by a cloud is a folder.
+    EXPECT_EQ(entry_of(kDir | kReparse | kRecallOnOpen, IO_REPARSE_TAG_CLOUD), Entry::dir);
+    EXPECT_EQ(entry_of(kDir | kReparse, 0x9000301A), Entry::dir);
+    // A tag read when no reparse point is marked means nothing.
+    EXPECT_EQ(entry_of(kFile, IO_REPARSE_TAG_SYMLINK), Entry::file);
+}
+
+TEST(WindowsEntries, ContentsLeftInTheCloudOrOfflineAreElsewhere) {
+    using os::win::contents_elsewhere;
+    EXPECT_TRUE(contents_elsewhere(kFile | kReparse | kRecallOnDataAccess | kUnpinned));
+    EXPECT_TRUE(contents_elsewhere(kFile | kReparse | kRecallOnOpen));
+    EXPECT_TRUE(contents_elsewhere(kFile | FILE_ATTRIBUTE_OFFLINE));
+    // Downloaded, or kept on this device: here.
+    EXPECT_FALSE(contents_elsewhere(kFile | kReparse));
+    EXPECT_FALSE(contents_elsewhere(kFile | kReparse | kPinned));
+    EXPECT_FALSE(contents_elsewhere(kFile | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SPARSE_FILE));
+    EXPECT_FALSE(contents_elsewhere(FILE_ATTRIBUTE_NORMAL));
+}
+
+// Runs a Linux program under Wine, which starts them too, on paths given
+// in Windows form; false where there is none (on Windows).
+bool run_unix(const wchar_t* program, const std::wstring& options,
+              const std::vector<std::string>& paths) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!unix_name || GetFileAttributesW(program) == INVALID_FILE_ATTRIBUTES) return false;
+    std::wstring cmd = L"x " + options;
+    for (const auto& p : paths) {
+        char* u = unix_name(wide(p).c_str());
+        if (!u) return false;
+        cmd += L" " + wide(u);
+        HeapFree(GetProcessHeap(), 0, u);
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(program, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return true;
+}
+
+// A link to a directory: by the system's call where it makes one, and under
+// Wine, whose call makes none, by ln. Removed again at the end.
+class DirLink {
+public:
+    DirLink(const std::string& link, const std::string& target) : link_(link) {
+        if (CreateSymbolicLinkW(
+                wide(link).c_str(), wide(target).c_str(),
+                SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+            made())
+            return;
+        // Wine's Linux programs run beside it: the link shows a moment later.
+        if (run_unix(L"Z:\\bin\\ln", L"-s", {target, link}))
+            for (int i = 0; i < 50 && !made(); ++i) Sleep(20);
+    }
+    ~DirLink() {
+        if (!RemoveDirectoryW(wide(link_).c_str())) run_unix(L"Z:\\bin\\rm", L"-f", {link_});
+    }
+    DirLink(const DirLink&) = delete;
+    DirLink& operator=(const DirLink&) = delete;
+    // The name is there, as a reparse point that leads somewhere.
+    bool made() const {
+        const std::wstring w = wide(link_);
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(w.c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        return (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+               GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+private:
+    std::string link_;
+};
+
+// Telling links by their tags leaves a link to a directory a link, however
+// it shows: listed and looked at as one, never opened on the way.
+TEST(WindowsFiles, ALinkToADirectoryIsNoDirectory) {
+    TempDir t;
+    mkdirs(t / "real/inside");
+    DirLink link(t / "link", t / "real");
+    if (!link.made()) GTEST_SKIP() << "no link can be made here";
+    for (const auto& list : {sys().list_dir(t.path()), sys().list_dir_detailed(t.path(), {})}) {
+        ASSERT_TRUE(list);
+        const auto* e = entry(*list, "link");
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->kind, os::Kind::other);
+        EXPECT_TRUE(e->system);
+        EXPECT_EQ(entry(*list, "real")->kind, os::Kind::dir);
+    }
+    const auto st = sys().stat(t / "link");
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->kind, os::Kind::other);
+    EXPECT_TRUE(st->system);
+    auto root = sys().open_dir(t.path());
+    ASSERT_TRUE(root);
+    for (const char* rel : {"link", "link\\inside"}) {
+        const auto below = sys().open_dir_below(*root, rel);
+        ASSERT_FALSE(below) << rel;
+        EXPECT_EQ(below.error().code, os::Errc::not_dir) << below.error().message();
+    }
+    EXPECT_TRUE(sys().open_dir_below(*root, "real\\inside"));
+}
+
+TEST(WindowsEntries, AVolumeThatFlushesNoDirectoriesIsToldFromAFailure) {
+    using os::win::flushes_no_directories;
+    // FAT and exFAT flush no directory but the root; shares may refuse.
+    for (DWORD e : {ERROR_INVALID_FUNCTION, ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED,
+                    ERROR_ACCESS_DENIED})
+        EXPECT_TRUE(flushes_no_directories(e)) << e;
+    // Gone, pulled out, failing: the entries may well not be on the disk.
+    for (DWORD e : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_NOT_READY, ERROR_IO_DEVICE,
+                    ERROR_DEV_NOT_EXIST, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL})
+        EXPECT_FALSE(flushes_no_directories(e)) << e;
+}
+
+// Wine flushes a directory opened with leave to write to it; a directory
+// that cannot be opened is not reported flushed.
+TEST(WindowsFiles, ADirectoryIsFlushedOrTheFailureSaid) {
+    TempDir t;
+    mkdirs(t / "d/sub");
+    write(t / "d/f.txt", "f");
+    EXPECT_TRUE(sys().flush_dir(t / "d"));
+    EXPECT_TRUE(sys().flush_dir(t / "d/sub\\"));
+    // Held open by others, it is flushed all the same.
+    auto held = sys().open_dir_below(*sys().open_dir(t.path()), "d");
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(sys().flush_dir(t / "d"));
+    const auto gone = sys().flush_dir(t / "gone");
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().code, os::Errc::not_found) << gone.error().message();
+    EXPECT_EQ(gone.error().op, "flush");
+    // The files of a batch take their directories with them.
+    EXPECT_TRUE(sys().flush_files({t / "d/f.txt"}));
+    EXPECT_FALSE(sys().flush_files({t / "gone/f.txt"}));
 }
 
 }  // namespace
