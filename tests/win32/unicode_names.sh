@@ -3,7 +3,8 @@
 # chosen with the pickers is stored in BATCH.INI as it is (UTF-8 behind the
 # byte-order mark), replicated at the next timer tick, and its files named
 # in syncfile.log as they are, an 8-bit log from before turned UTF-8 whole.
-# After a restart the batch reads back the same and is left byte for byte.
+# After a restart the batch reads back the same and is left byte for byte,
+# and the next run replicates the pair again.
 # Usage: unicode_names.sh [SCREENSHOT-DIR]
 # shellcheck source=tests/win32/lib.sh
 . "$(dirname "$0")/lib.sh"
@@ -89,7 +90,9 @@ kill -KILL "$first"
 wait "$first" 2>/dev/null || true
 wait_for 10 "the killed program left its window" is 0 inspect count Quillmere
 cmp -s "$d/expected.ini" "$d/prog/batch.ini" || fail "BATCH.INI changed before the restart"
-start_program "$d/prog" "$d"
+rm "$dst/a.txt"
+# A tick of a second: the first run would come after 60 of them.
+start_program "$d/prog" "$d" QUILLMERE_TICK_MS=1000
 wait_shown 20
 item() { items "$1" | sed -n "$(($2 + 1))p"; }
 shows_pair() {
@@ -102,4 +105,16 @@ wait_for 10 "after the restart List1 does not show the pair: $(items "$ID_List1"
 stays 2 "BATCH.INI was rewritten after the restart: $(od -c "$d/prog/batch.ini" | head -5)" \
   batch_is_expected
 no_box Information || fail "the restart said: $(wait_box Information 0)"
+
+# And the pair is replicated again, the log going on in UTF-8.
+click "$ID_Check2"
+wait_for 10 "Write to syncfile.log is not ticked" snapped is 1 value_of "$ID_Check2" checked
+click "$ID_Slider1"
+xdotool key Home
+wait_for 10 "the slider did not come to 1" snapped is 1 value_of "$ID_Slider1" position
+again() { [ "$(cat "$dst/a.txt" 2>/dev/null)" = a ] && is 3 log_lines; }
+wait_for 20 "after the restart the pair was not replicated again: $(cat "$d/prog/syncfile.log")" again
+[ "$(grep -c $'\xef\xbb\xbf' "$d/prog/syncfile.log")" = 1 ] || fail "a second byte-order mark in the log"
+batch_is_expected || fail "BATCH.INI changed by the run"
+if [ -n "$shots" ]; then import -window root "$shots/win-unicode-restarted.png"; fi
 echo "unicode names: ok"
