@@ -51,11 +51,12 @@ allowed_layers() {
     platform) echo "platform" ;;
     batch) echo "platform batch" ;;
     engine) echo "platform batch engine" ;;
-    ui | bench) echo "platform batch engine ui" ;;
+    ui) echo "platform batch engine ui" ;;
     view) echo "platform batch engine ui view" ;;
     win32) echo "platform batch engine ui win32" ;;
     tray) echo "platform batch engine ui tray" ;;
     app) echo "platform batch engine ui view win32 tray app" ;;
+    bench) echo "platform batch engine ui view tray app bench" ;;
     packaging | tests) echo "platform batch engine ui view win32 tray" ;;
     *) echo "" ;;
   esac
@@ -63,7 +64,7 @@ allowed_layers() {
 # Folders that draw, and so may include a toolkit.
 toolkit_allowed() {
   case $1 in
-    view/* | win32/* | tray/* | app/* | packaging/* | tests/view/* | tests/tray/*) return 0 ;;
+    view/* | win32/* | tray/* | app/* | bench/* | packaging/* | tests/view/* | tests/tray/*) return 0 ;;
   esac
   return 1
 }

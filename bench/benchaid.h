@@ -1,4 +1,5 @@
-// The benchmark's aid, read from the environment and otherwise inert:
+// The benchmark's watch on the program's window, read from the
+// environment and otherwise inert:
 //
 //   QUILLMERE_TIMINGS=FILE   appends to FILE: the time the window was first
 //                            exposed, each batch run's duration with the
@@ -19,7 +20,7 @@ namespace qm::view {
 class MainWindow;
 }
 
-namespace qm::app {
+namespace qm::bench {
 
 class BenchAid {
 public:
@@ -39,4 +40,4 @@ private:
     std::unique_ptr<State> s_;
 };
 
-}  // namespace qm::app
+}  // namespace qm::bench

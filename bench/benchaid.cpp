@@ -1,4 +1,4 @@
-#include "app/benchaid.h"
+#include "bench/benchaid.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -20,7 +20,7 @@
 #include "ui/form1.h"
 #include "view/mainwindow.h"
 
-namespace qm::app {
+namespace qm::bench {
 
 namespace {
 
@@ -173,4 +173,4 @@ void BenchAid::attach(ui::Form1& form, view::MainWindow& window) {
     });
 }
 
-}  // namespace qm::app
+}  // namespace qm::bench
