@@ -3,6 +3,7 @@
 // and set through it.
 #include "ui/form1.h"
 
+#include <cctype>
 #include <charconv>
 #include <system_error>
 #include <utility>
@@ -182,6 +183,24 @@ void Form1::Exit_Click() {
     changed.emit();
     if (services_.tray) services_.tray->remove();
     if (services_.app) services_.app->quit();
+}
+
+Button* Form1::accessKeyButton(char letter) {
+    auto upper = [](char c) {
+        return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    };
+    Button* found = nullptr;
+    for (Control* c : controls()) {
+        auto* b = dynamic_cast<Button*>(c);
+        if (!b || !b->visible() || !b->enabled()) continue;
+        const std::string& t = b->caption();
+        const auto amp = t.find('&');
+        if (amp == std::string::npos || amp + 1 >= t.size() || upper(t[amp + 1]) != upper(letter))
+            continue;
+        if (found) return nullptr;
+        found = b;
+    }
+    return found;
 }
 
 // -- options -----------------------------------------------------------------

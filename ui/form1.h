@@ -76,6 +76,11 @@ public:
 
     // Every control above except Timer1, in tab order.
     std::vector<Control*> controls();
+    // The button that Alt and letter presses: the one visible, enabled
+    // button whose caption marks the letter; null when there is none, or
+    // more than one. "&OK" of the frame being chosen shares its letter with
+    // the "&Options" menu, which the key opens when no OK can be pressed.
+    Button* accessKeyButton(char letter);
 
     // -- menus -------------------------------------------------------------
     MenuItem File, Exit, Options, BD, DD, CC, Subs, Movefiles, rcpopup, mShow;

@@ -272,6 +272,26 @@ private:
 
 }  // namespace
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (key->modifiers() != Qt::AltModifier || key->key() < Qt::Key_A || key->key() > Qt::Key_Z ||
+        !w || w->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+    ui::Button* b = form_.accessKeyButton(static_cast<char>('A' + (key->key() - Qt::Key_A)));
+    if (!b) return QMainWindow::eventFilter(watched, event);
+    // Taken from the shortcuts (which would only move the focus between
+    // the two owners of the letter), then pressed as a click would.
+    event->accept();
+    if (event->type() == QEvent::KeyPress) {
+        b->clicked.emit();
+        drawNow();
+    }
+    return true;
+}
+
 MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     : QMainWindow(parent), form_(form) {
     if (dpi > 0)
@@ -282,6 +302,7 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     setWindowIcon(app_icon());
     buildMenus();
     buildControls();
+    qApp->installEventFilter(this);
 
     // Timer1: a fresh period whenever the model switches it on. Each period
     // counts as a minute, so it must not drift by the coarse timer's 5 %.

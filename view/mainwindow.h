@@ -42,6 +42,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Alt and a letter that a button and a menu share goes to the button
+    // the model says can be pressed, as the Windows program does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

@@ -34,7 +34,8 @@ answer "First time" Return
 win=$(wait_window "Quillmere") || fail "no window"
 click_at "$win" 600 4980                                 # &Source
 open_in 900 1980 "$d/src"
-click_at "$win" 2760 4980                                # OK of the source
+# Alt+O: "&OK" of the source, which shares its letter with "&Options".
+xdotool key alt+o
 answer "Information" Return                              # "Please select target directory..."
 open_in 4050 1980 "$d/dst"
 [ -z "$shots" ] || import -window root "$shots/chosen.png"

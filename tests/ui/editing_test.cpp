@@ -53,6 +53,23 @@ protected:
 
 // -- choosing ------------------------------------------------------------------
 
+TEST_F(EditingTest, AltAndALetterPressesTheOneButtonThatCanTakeIt) {
+    auto& f = load(batchOf({entry("s1", "t1")}));
+    // Idle: no OK can be pressed, so Alt+O is the Options menu's.
+    EXPECT_EQ(f.accessKeyButton('o'), nullptr);
+    EXPECT_EQ(f.accessKeyButton('S'), &f.Command1);
+    EXPECT_EQ(f.accessKeyButton('h'), &f.Command3);
+    EXPECT_EQ(f.accessKeyButton('x'), nullptr);
+    f.Command1.clicked.emit();
+    EXPECT_EQ(f.accessKeyButton('O'), &f.Command5) << "the OK of the source being chosen";
+    EXPECT_EQ(f.accessKeyButton('s'), nullptr) << "&Source is disabled while it is chosen";
+    ASSERT_TRUE(f.BronTree.setPath(prog / "s2"));
+    f.Command5.clicked.emit();
+    EXPECT_EQ(f.accessKeyButton('o'), &f.Command4) << "the OK of the target being chosen";
+    f.Command4.setVisible(false);
+    EXPECT_EQ(f.accessKeyButton('o'), nullptr) << "a button not shown takes no key";
+}
+
 TEST_F(EditingTest, ChoosingSourceThenTargetAddsTheEntryAndReturnsToIdle) {
     auto& f = load(batchOf({entry("s1", "t1")}));
     f.Command1.clicked.emit();

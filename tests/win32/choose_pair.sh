@@ -37,7 +37,7 @@ stays 2 "the drive list or its tree left C:, or a drive that is not ready was re
 choose_drive "$ID_BronDrive" End
 wait_for 10 "BronTree is not on Z:" snapped is "Z:\\" first_line "$ID_BronTree"
 open_in "$ID_BronTree" "$d/src"
-click "$ID_Command5" # OK of the source
+xdotool key alt+o # "&OK" of the source, which shares its letter with "&Options"
 answer "Information" "Please select target directory..." Return
 wait_for 10 "Text3 does not show the source" snapped is "$(winpath "$d/src")" text_of "$ID_Text3"
 wait_for 10 "choosing the target did not start" snapped enabled "$ID_Doeltree"
