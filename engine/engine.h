@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/failure.h"
 #include "engine/host.h"
 #include "engine/names.h"
 #include "platform/platform.h"
@@ -56,6 +57,12 @@ public:
     // -- log (log.cpp)
     void WriteSyncLog(const std::string& Text);
 
+    // Each failure goes to the log, when it is on, and to every sink added
+    // here, whether the log is on or not.
+    void addFailureSink(FailureSink* sink) { sinks_.push_back(sink); }
+    // The files the last (or current) batch run copied or moved.
+    int copiedInRun() const { return copiedInRun_; }
+
     // A batch run is in progress, from its first step to its last.
     bool running() const { return running_; }
     // Where the directory list files go: $winbootdir when set and not
@@ -66,8 +73,12 @@ public:
 private:
     // log.cpp
     std::string stamp();
-    // A line about a failure, when the log is on: the stamp, then what.
-    void logFailure(const std::string& what);
+    // Hands a failure to the sinks; the log's line is the stamp, then text.
+    // reason: the system's own, when there is one.
+    void logFailure(Outcome outcome, const std::string& path, const std::string& text,
+                    const std::string& reason = {});
+    // What a copy that failed leaves undone: in move mode the file stays.
+    Outcome copyFailed();
 
     // Yields through the window and notes when; *IfDue only when the last
     // yield is long enough ago.
@@ -150,6 +161,18 @@ private:
     void tellDeadLog();
 
     Host& host_;
+    // syncfile.log as a sink: a line for each failure while the log is on.
+    class LogSink : public FailureSink {
+    public:
+        explicit LogSink(Engine& e) : e_(e) {}
+        void failed(const Failure& failure) override;
+
+    private:
+        Engine& e_;
+    };
+    LogSink logSink_{*this};
+    std::vector<FailureSink*> sinks_{&logSink_};
+    int copiedInRun_ = 0;
     bool running_ = false;
     // The pair the next SyncDirectory call replicates. Only these
     // directories and their subdirectories are ever read or written: the

@@ -57,14 +57,17 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
         auto entries = ahead_ ? ahead_->take(Path) : os.list_dir(Path);
         if (!entries) {
             // Contributes nothing; its siblings are still listed.
-            logFailure(Path + ": not listed: " + entries.error().message());
+            logFailure(Outcome::notReplicated, Path,
+                       Path + ": not listed: " + entries.error().message(),
+                       entries.error().message());
             return;
         }
         for (auto& e : *entries) {
             // Links, junctions and devices are never followed.
             if (e.kind != os::Kind::dir || e.name.empty() || e.name[0] == '.') continue;
             if (e.name.find_first_of("\r\n") != std::string::npos) {
-                logFailure(Path + e.name + ": skipped, its name holds a line break");
+                logFailure(Outcome::notReplicated, Path + e.name,
+                           Path + e.name + ": skipped, its name holds a line break");
                 continue;
             }
             if (excludeId_) {
@@ -72,7 +75,9 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
                 // into copies. One that cannot be told apart is left out.
                 auto id = os.identity(Path + e.name);
                 if (!id) {
-                    logFailure(Path + e.name + ": not listed: " + id.error().message());
+                    logFailure(Outcome::notReplicated, Path + e.name,
+                               Path + e.name + ": not listed: " + id.error().message(),
+                               id.error().message());
                     continue;
                 }
                 if (*id == *excludeId_) continue;

@@ -77,8 +77,66 @@ std::string Engine::stamp() {
     return buf;
 }
 
-void Engine::logFailure(const std::string& what) {
-    if (host_.logEnabled()) WriteSyncLog(stamp() + " " + what);
+void Engine::LogSink::failed(const Failure& failure) {
+    if (e_.host_.logEnabled()) e_.WriteSyncLog(e_.stamp() + " " + failure.text);
+}
+
+void Engine::logFailure(Outcome outcome, const std::string& path, const std::string& text,
+                        const std::string& reason) {
+    const Failure failure{path, outcome, reason, text};
+    for (FailureSink* sink : sinks_) sink->failed(failure);
+}
+
+Outcome Engine::copyFailed() {
+    return host_.checked(Option::move) ? Outcome::notMoved : Outcome::notCopied;
+}
+
+const char* outcome_words(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::notCopied:
+            return "not copied";
+        case Outcome::notMoved:
+            return "not moved";
+        case Outcome::notReplicated:
+            return "not replicated";
+        case Outcome::sourceKept:
+            return "source kept";
+        case Outcome::skipped:
+            return "skipped";
+        case Outcome::notRemoved:
+            return "not removed";
+        case Outcome::notFlushed:
+            return "not flushed to disk";
+        case Outcome::runEnded:
+            return "run ended early";
+        case Outcome::other:
+            break;
+    }
+    return "not done";
+}
+
+const char* operation_of(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::notCopied:
+            return "copy";
+        case Outcome::notMoved:
+            return "move";
+        case Outcome::notReplicated:
+            return "replicate";
+        case Outcome::sourceKept:
+            return "delete the source";
+        case Outcome::skipped:
+            return "copy";
+        case Outcome::notRemoved:
+            return "remove";
+        case Outcome::notFlushed:
+            return "flush";
+        case Outcome::runEnded:
+            return "read the batch";
+        case Outcome::other:
+            break;
+    }
+    return "lock";
 }
 
 void Engine::yieldNow() {

@@ -16,6 +16,7 @@ void Engine::RunBatch() {
     } running(running_);
     // Volumes may have been changed since the last run.
     volumeRules_.clear();
+    copiedInRun_ = 0;
     ruleDir_.clear();
     holdListDirectory();
     lastYield_ = std::chrono::steady_clock::now();
@@ -28,7 +29,9 @@ void Engine::RunBatch() {
     if (first)
         syncEntry(*first);
     else
-        logFailure("the first entry of the batch was not replicated: " + first.error().message());
+        logFailure(Outcome::notReplicated, first.error().path,
+                   "the first entry of the batch was not replicated: " + first.error().message(),
+                   first.error().message());
     while (!host_.ending() && NextBatchEntry()) RunBatchEntry();
     if (!host_.ending()) {
         // Only what the window shows: an entry that could not be opened
@@ -49,16 +52,20 @@ bool Engine::NextBatchEntry() {
     const std::string dat = os::join(dir, batch::kSnapshotName);
     auto content = os.read_file(ini);
     if (!content) {
-        logFailure("the batch run ends early: " + content.error().message());
+        logFailure(Outcome::runEnded, content.error().path,
+                   "the batch run ends early: " + content.error().message(),
+                   content.error().message());
         return false;
     }
     if (auto w = os.write_file(dat, *content, false); !w) {
-        logFailure("the batch run ends early: " + w.error().message());
+        logFailure(Outcome::runEnded, w.error().path,
+                   "the batch run ends early: " + w.error().message(), w.error().message());
         return false;
     }
     auto snap = os.read_file(dat);
     if (!snap) {
-        logFailure("the batch run ends early: " + snap.error().message());
+        logFailure(Outcome::runEnded, snap.error().path,
+                   "the batch run ends early: " + snap.error().message(), snap.error().message());
         return false;
     }
     // The header, then three lines an entry.
@@ -83,7 +90,8 @@ void Engine::RunBatchEntry() {
     syncEntry({source, target});
     const std::string dat = os::join(host_.programDir(), batch::kSnapshotName);
     if (auto d = os::current().remove_file(dat); !d && d.error().code != os::Errc::not_found)
-        logFailure(dat + ": not removed: " + d.error().message());
+        logFailure(Outcome::notRemoved, dat, dat + ": not removed: " + d.error().message(),
+                   d.error().message());
 }
 
 void Engine::showPair(const Pair& pair) {
@@ -104,7 +112,9 @@ void Engine::removeListFiles() {
     auto& os = os::current();
     for (const auto& f : madeLists_)
         if (auto d = os.remove_file(f); !d && d.error().code != os::Errc::not_found)
-            logFailure(f + ": directory list not removed: " + d.error().message());
+            logFailure(Outcome::notRemoved, f,
+                       f + ": directory list not removed: " + d.error().message(),
+                       d.error().message());
     madeLists_.clear();
     listHold_.reset();
     listDir_.clear();
@@ -120,16 +130,22 @@ void Engine::holdListDirectory() {
     const std::string lock = os::join(*dir, "run.lock");
     auto alone = os.lock_file(lock, true, false);
     if (!alone) {
-        logFailure(*dir + ": leftover list files not removed: " + alone.error().message());
+        logFailure(Outcome::notRemoved, *dir,
+                   *dir + ": leftover list files not removed: " + alone.error().message(),
+                   alone.error().message());
     } else if (*alone) {
         // No other run is going: every list here is a leftover.
         if (auto entries = os.list_dir(*dir); !entries) {
-            logFailure(*dir + ": leftover list files not removed: " + entries.error().message());
+            logFailure(Outcome::notRemoved, *dir,
+                       *dir + ": leftover list files not removed: " + entries.error().message(),
+                       entries.error().message());
         } else {
             for (const auto& e : *entries) {
                 if (e.kind != os::Kind::file || !detail::is_list_file_name(e.name)) continue;
                 if (auto d = os.remove_file(os::join(*dir, e.name)); !d)
-                    logFailure(os::join(*dir, e.name) + ": not removed: " + d.error().message());
+                    logFailure(Outcome::notRemoved, os::join(*dir, e.name),
+                               os::join(*dir, e.name) + ": not removed: " + d.error().message(),
+                               d.error().message());
             }
         }
         alone->reset();
@@ -138,7 +154,9 @@ void Engine::holdListDirectory() {
     if (auto held = os.lock_file(lock, false, true); held)
         listHold_ = std::move(*held);
     else
-        logFailure(lock + ": not locked, this run's lists may be taken for leftovers: " +
+        logFailure(Outcome::other, lock,
+                   lock + ": not locked, this run's lists may be taken for leftovers: " +
+                       held.error().message(),
                    held.error().message());
 }
 

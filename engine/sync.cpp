@@ -48,7 +48,8 @@ void Engine::SyncDirectory(bool Nested) {
         } else {
             TargetRoot = TargetPath;
             SourceRoot = SourcePath;
-            logFailure(SourcePath + ": not replicated: " + why->message());
+            logFailure(Outcome::notReplicated, SourcePath,
+                       SourcePath + ": not replicated: " + why->message(), why->message());
         }
         return;
     }
@@ -108,10 +109,10 @@ bool Engine::beginTopLevel() {
     auto& os = os::current();
     listFailed_.reset();
     excludeId_.reset();
-    auto stop = [&](const std::string& why) {
+    auto stop = [&](const std::string& why, const std::string& reason = {}) {
         TargetRoot = TargetPath;
         SourceRoot = SourcePath;
-        logFailure(why);
+        logFailure(Outcome::notReplicated, SourcePath, why, reason);
         return false;
     };
     // The entry's directories are opened here and held to its end: every
@@ -121,15 +122,23 @@ bool Engine::beginTopLevel() {
     // are open.
     sourceRootDir_ = targetRootDir_ = {};
     auto sdir = os.open_dir(SourcePath);
-    if (!sdir) return stop(SourcePath + ": not replicated: " + sdir.error().message());
+    if (!sdir)
+        return stop(SourcePath + ": not replicated: " + sdir.error().message(),
+                    sdir.error().message());
     auto tdir = os.open_dir(TargetPath);
-    if (!tdir) return stop(SourcePath + ": not replicated: " + tdir.error().message());
+    if (!tdir)
+        return stop(SourcePath + ": not replicated: " + tdir.error().message(),
+                    tdir.error().message());
     if (auto why = driveNotReady(pair_))
-        return stop(SourcePath + ": not replicated: " + why->message());
+        return stop(SourcePath + ": not replicated: " + why->message(), why->message());
     auto sid = os.file_state_in(*sdir, ".");
-    if (!sid) return stop(SourcePath + ": not replicated: " + sid.error().message());
+    if (!sid)
+        return stop(SourcePath + ": not replicated: " + sid.error().message(),
+                    sid.error().message());
     auto tid = os.file_state_in(*tdir, ".");
-    if (!tid) return stop(SourcePath + ": not replicated: " + tid.error().message());
+    if (!tid)
+        return stop(SourcePath + ": not replicated: " + tid.error().message(),
+                    tid.error().message());
     if (sid->id == tid->id)
         return stop(SourcePath + ": not replicated, the target " + TargetPath +
                     " is the same directory");
@@ -142,6 +151,7 @@ bool Engine::beginTopLevel() {
     auto dir = listDirectory();
     if (!dir)
         return stop(SourcePath + ": not replicated, the directory list could not be written: " +
+                        dir.error().message(),
                     dir.error().message());
     listDir_ = *dir;
     listDirId_.reset();
@@ -167,6 +177,7 @@ bool Engine::beginTopLevel() {
     SourceRoot = SourcePath;
     if (listFailed_)
         return stop(SourcePath + ": not replicated, the directory list could not be written: " +
+                        listFailed_->message(),
                     listFailed_->message());
     return true;
 }
@@ -176,8 +187,10 @@ void Engine::syncFiles() {
     if (host_.ending()) return;
     for (Side side : {Side::source, Side::target}) {
         if (const auto& e = host_.fileListError(side)) {
-            logFailure((side == Side::source ? SourcePath : TargetPath) +
-                       ": not replicated: " + e->message());
+            logFailure(Outcome::notReplicated, (side == Side::source ? SourcePath : TargetPath),
+                       (side == Side::source ? SourcePath : TargetPath) +
+                           ": not replicated: " + e->message(),
+                       e->message());
             return;
         }
     }
@@ -185,17 +198,22 @@ void Engine::syncFiles() {
     // link) would copy files onto themselves, and in move mode delete them.
     const auto sid = os.identity(SourcePath);
     if (!sid) {
-        logFailure(SourcePath + ": not replicated: " + sid.error().message());
+        logFailure(Outcome::notReplicated, SourcePath,
+                   SourcePath + ": not replicated: " + sid.error().message(),
+                   sid.error().message());
         return;
     }
     const auto tid = os.identity(TargetPath);
     if (!tid) {
-        logFailure(SourcePath + ": not replicated: " + tid.error().message());
+        logFailure(Outcome::notReplicated, SourcePath,
+                   SourcePath + ": not replicated: " + tid.error().message(),
+                   tid.error().message());
         return;
     }
     if (*sid == *tid) {
-        logFailure(SourcePath + ": not replicated, the target " + TargetPath +
-                   " is the same directory");
+        logFailure(
+            Outcome::notReplicated, SourcePath,
+            SourcePath + ": not replicated, the target " + TargetPath + " is the same directory");
         return;
     }
     // The directories a copy opens are this pair's alone.
@@ -210,7 +228,8 @@ void Engine::syncFiles() {
         host_.refreshFileList(Side::target, betweenEntries());
         if (host_.ending()) return;
         if (const auto& e = host_.fileListError(Side::target)) {
-            logFailure(TargetPath + ": not replicated: " + e->message());
+            logFailure(Outcome::notReplicated, TargetPath,
+                       TargetPath + ": not replicated: " + e->message(), e->message());
             return;
         }
     }
@@ -221,8 +240,10 @@ void Engine::syncFiles() {
     const auto& lid = *listDirId_;
     const bool listsHere = !lid || *lid == *sid;
     if (!lid)
-        logFailure(SourcePath +
-                   ": files named like directory lists not replicated: " + lid.error().message());
+        logFailure(Outcome::notReplicated, SourcePath,
+                   SourcePath + ": files named like directory lists not replicated: " +
+                       lid.error().message(),
+                   lid.error().message());
 
     // The lists as read, with each file's length and time from the same
     // read; held here, so that a reread meanwhile changes nothing of them.
@@ -300,9 +321,10 @@ void Engine::syncFiles() {
             const std::string key = detail::fold_case(name);
             if (const std::size_t first = firstOfFold.at(key);
                 first != static_cast<std::size_t>(i)) {
-                logFailure(SourcePath + name +
-                           ": not replicated, on the target it would be the same file as " +
-                           SourcePath + files.name(first));
+                logFailure(Outcome::notReplicated, SourcePath + name,
+                           SourcePath + name +
+                               ": not replicated, on the target it would be the same file as " +
+                               SourcePath + files.name(first));
                 continue;
             }
             if (!t) {
@@ -313,9 +335,10 @@ void Engine::syncFiles() {
                     // spelling: a move never replaces it.
                     t = f->second;
                     if (host_.checked(Option::move)) {
-                        logFailure(SourcePath + name + ": not moved, the target holds " +
-                                   TargetPath + targets.name(*t) +
-                                   ", another file of the same name in other capitals");
+                        logFailure(Outcome::notMoved, SourcePath + name,
+                                   SourcePath + name + ": not moved, the target holds " +
+                                       TargetPath + targets.name(*t) +
+                                       ", another file of the same name in other capitals");
                         continue;
                     }
                 }
@@ -339,6 +362,7 @@ void Engine::syncFiles() {
     }
     if (host_.ending()) return;
 
+    copiedInRun_ += count;
     if (host_.logEnabled() && count != 0)
         WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
 }
@@ -365,7 +389,9 @@ bool Engine::openPair(const std::string& name) {
     auto from = openBelowRoot(Side::source, SourcePath);
     auto to = from ? openBelowRoot(Side::target, TargetPath) : std::move(from);
     if (!to) {
-        logFailure(SourcePath + name + ": not copied: " + to.error().message());
+        logFailure(copyFailed(), SourcePath + name,
+                   SourcePath + name + ": not copied: " + to.error().message(),
+                   to.error().message());
         return false;
     }
     sourceDir_ = std::move(*from);
@@ -387,19 +413,23 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
     if (replacing || mayBeOurs) {
         auto t = os.stat_in(targetDir_, name);
         if (!t && t.error().code != os::Errc::not_found) {
-            logFailure(src + ": not copied, its target " + dst +
-                       " could not be checked: " + t.error().message());
+            logFailure(copyFailed(), src,
+                       src + ": not copied, its target " + dst +
+                           " could not be checked: " + t.error().message(),
+                       t.error().message());
             return std::nullopt;
         }
         if (t && t->kind == os::Kind::file && t->read_only) {
-            logFailure(src + ": not copied, its target " + dst + " is read-only");
+            logFailure(copyFailed(), src,
+                       src + ": not copied, its target " + dst + " is read-only");
             return std::nullopt;
         }
         if (t && mayBeOurs)
             if (auto id = os.file_state_in(targetDir_, name);
                 id && std::find(madeHere_.begin(), madeHere_.end(), id->id) != madeHere_.end()) {
-                logFailure(src + ": not replicated, its target " + dst +
-                           " was copied from another name in this run");
+                logFailure(Outcome::notReplicated, src,
+                           src + ": not replicated, its target " + dst +
+                               " was copied from another name in this run");
                 return std::nullopt;
             }
     }
@@ -429,11 +459,14 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
                                                        r.error().code == os::Errc::invalid);
         // Changed while it was read: nothing was kept, and the next run
         // copies it again.
-        logFailure(src + (changed ? ": skipped: " : ": not copied: ") + r.error().message());
+        logFailure(changed ? Outcome::skipped : copyFailed(), src,
+                   src + (changed ? ": skipped: " : ": not copied: ") + r.error().message(),
+                   r.error().message());
         return std::nullopt;
     }
     if (auto m = os.rename_in(targetDir_, tmpName, name); !m) {
-        logFailure(src + ": not copied: " + m.error().message());
+        logFailure(copyFailed(), src, src + ": not copied: " + m.error().message(),
+                   m.error().message());
         removeTemporary(tmpName);
         return std::nullopt;
     }
@@ -449,7 +482,9 @@ std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint6
 void Engine::removeTemporary(const std::string& name) {
     if (auto d = os::current().remove_in(targetDir_, name);
         !d && d.error().code != os::Errc::not_found)
-        logFailure(targetDir_.path + name + ": temporary copy not removed: " + d.error().message());
+        logFailure(Outcome::notRemoved, targetDir_.path + name,
+                   targetDir_.path + name + ": temporary copy not removed: " + d.error().message(),
+                   d.error().message());
 }
 
 bool Engine::sameTime(const os::FileTime& source, const os::FileTime& target) {
@@ -504,7 +539,8 @@ detail::VolumeRule Engine::volumeRule(const std::string& dir,
         stored.push_back(st->mtime);
     }
     if (auto d = os.remove_file(probe); !d)
-        logFailure(probe + ": not removed: " + d.error().message());
+        logFailure(Outcome::notRemoved, probe, probe + ": not removed: " + d.error().message(),
+                   d.error().message());
     const auto learnt = detail::infer_rule(stored);
     if (!learnt) return keep(rule);
     rule.time = *learnt;
@@ -539,7 +575,9 @@ std::optional<os::Error> Engine::flushCopies() {
 }
 
 void Engine::flushOrLog() {
-    if (auto e = flushCopies()) logFailure(TargetRoot + ": not flushed to disk: " + e->message());
+    if (auto e = flushCopies())
+        logFailure(Outcome::notFlushed, TargetRoot,
+                   TargetRoot + ": not flushed to disk: " + e->message(), e->message());
 }
 
 // A flush mostly waits for the disk, which can as well happen while the
@@ -560,7 +598,9 @@ std::vector<std::string> Engine::takeUnflushed() {
 void Engine::awaitFlushBehind() {
     if (!flushing_.valid()) return;
     if (auto f = flushing_.get(); !f)
-        logFailure(TargetRoot + ": not flushed to disk: " + f.error().message());
+        logFailure(Outcome::notFlushed, TargetRoot,
+                   TargetRoot + ": not flushed to disk: " + f.error().message(),
+                   f.error().message());
 }
 
 // Deletes the very file that was copied, and only while it is the version
@@ -572,49 +612,58 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
     const std::string src = SourcePath + name;
     const std::string dst = TargetPath + name;
     if (auto e = flushCopies()) {
-        logFailure(src + ": kept, its copy may not be on disk yet: " + e->message());
+        logFailure(Outcome::sourceKept, src,
+                   src + ": kept, its copy may not be on disk yet: " + e->message(), e->message());
         return;
     }
     // By name in the directories the copy was made in: a link put in
     // place of one of them since is not followed.
     auto t = os.file_state_in(targetDir_, name);
     if (!t) {
-        logFailure(src + ": kept, its copy could not be checked: " + t.error().message());
+        logFailure(Outcome::sourceKept, src,
+                   src + ": kept, its copy could not be checked: " + t.error().message(),
+                   t.error().message());
         return;
     }
     // The very file this copy made: another name of the source (on a
     // volume that folds case) or another program may have replaced it.
     if (t->id != made || t->size != copied.size || !sameTime(copied.mtime, t->mtime)) {
-        logFailure(src + ": kept, its copy " + dst + " does not match it");
+        logFailure(Outcome::sourceKept, src,
+                   src + ": kept, its copy " + dst + " does not match it");
         return;
     }
     auto s = os.file_state_in(sourceDir_, name);
     if (!s) {
-        logFailure(src + ": kept, it could not be checked: " + s.error().message());
+        logFailure(Outcome::sourceKept, src,
+                   src + ": kept, it could not be checked: " + s.error().message(),
+                   s.error().message());
         return;
     }
     if (s->id == t->id) {
-        logFailure(src + ": kept, it could not be told apart from its copy");
+        logFailure(Outcome::sourceKept, src,
+                   src + ": kept, it could not be told apart from its copy");
         return;
     }
     // The next run copies it again.
     if (s->id != copied.id) {
-        logFailure(src + ": kept, it is another file than the one copied");
+        logFailure(Outcome::sourceKept, src,
+                   src + ": kept, it is another file than the one copied");
         return;
     }
     if (!(*s == copied)) {
-        logFailure(src + ": kept, it changed after it was copied");
+        logFailure(Outcome::sourceKept, src, src + ": kept, it changed after it was copied");
         return;
     }
     // Checked again as it is removed: a write since the look above, or a
     // program that holds it open, keeps it.
     if (auto d = os.remove_unchanged(sourceDir_, name, copied); !d) {
         if (d.error().code == os::Errc::changed)
-            logFailure(src + ": kept, it changed after it was copied");
+            logFailure(Outcome::sourceKept, src, src + ": kept, it changed after it was copied");
         else if (d.error().code == os::Errc::busy)
-            logFailure(src + ": kept, it is open in another program");
+            logFailure(Outcome::sourceKept, src, src + ": kept, it is open in another program");
         else
-            logFailure(src + ": not deleted: " + d.error().message());
+            logFailure(Outcome::sourceKept, src, src + ": not deleted: " + d.error().message(),
+                       d.error().message());
     }
 }
 
@@ -633,7 +682,9 @@ bool Engine::removeLeftovers() {
         auto d = os.remove_file(TargetPath + n);
         removed |= static_cast<bool>(d);
         if (!d && d.error().code != os::Errc::not_found)
-            logFailure(TargetPath + n + ": temporary copy not removed: " + d.error().message());
+            logFailure(Outcome::notRemoved, TargetPath + n,
+                       TargetPath + n + ": temporary copy not removed: " + d.error().message(),
+                       d.error().message());
     }
     return removed;
 }
@@ -643,7 +694,8 @@ bool Engine::removeLeftovers() {
 bool Engine::makeTargetList(const std::string& sourceList) {
     auto& os = os::current();
     auto fail = [&](const os::Error& e) {
-        logFailure(SourceRoot + ": subdirectories not replicated: " + e.message());
+        logFailure(Outcome::notReplicated, SourceRoot,
+                   SourceRoot + ": subdirectories not replicated: " + e.message(), e.message());
         return false;
     };
     // Made afresh and private; a name that is taken is never written
@@ -712,13 +764,15 @@ void Engine::walk() {
             continue;
         const std::string S = SourceRoot + rel;
         const std::string T = TargetRoot + rel;
-        auto skip = [&](const std::string& why) {
-            logFailure(why + ", with everything below it");
+        auto skip = [&](const std::string& why, const std::string& reason = {},
+                        Outcome outcome = Outcome::notReplicated) {
+            logFailure(outcome, S, why + ", with everything below it", reason);
             skipped = rel;
         };
         if (auto ss = os.stat(S); !ss || ss->kind != os::Kind::dir) {
-            skip(S + ": skipped, " +
-                 (ss ? std::string("it is no longer a directory") : ss.error().message()));
+            const std::string reason = ss ? std::string() : ss.error().message();
+            skip(S + ": skipped, " + (ss ? std::string("it is no longer a directory") : reason),
+                 reason);
             continue;
         }
         bool made = false;
@@ -732,17 +786,17 @@ void Engine::walk() {
                                                           ? TargetRoot
                                                           : TargetRoot + rel.substr(0, cut));
             if (!parent) {
-                skip(S + ": skipped, " + parent.error().message());
+                skip(S + ": skipped, " + parent.error().message(), parent.error().message());
                 continue;
             }
             if (auto m = os.make_dir_like_in(*parent, leaf, S); !m) {
-                skip(S + ": skipped, " + m.error().message());
+                skip(S + ": skipped, " + m.error().message(), m.error().message());
                 continue;
             }
             createdDirs_.push_back(T);
             made = true;
         } else if (!ts) {
-            skip(S + ": skipped, " + ts.error().message());
+            skip(S + ": skipped, " + ts.error().message(), ts.error().message());
             continue;
         } else if (ts->kind != os::Kind::dir) {
             skip(S + ": skipped, " + T + " is not a directory");
@@ -751,7 +805,8 @@ void Engine::walk() {
             // Another source directory's copies may be all there is of
             // them: a move never replaces them.
             skip(S + ": not moved, the target holds " + *other +
-                 ", another directory of the same name in other capitals");
+                     ", another directory of the same name in other capitals",
+                 {}, Outcome::notMoved);
             continue;
         }
         // Where T truly is: a directory of the source (the source inside
@@ -761,7 +816,7 @@ void Engine::walk() {
         // the system gave it (that of a source directory removed meanwhile,
         // say).
         if (auto tid = os.identity(T); !tid) {
-            skip(S + ": skipped, " + tid.error().message());
+            skip(S + ": skipped, " + tid.error().message(), tid.error().message());
             continue;
         } else if (!made && sourceDirIds_.contains(*tid)) {
             skip(S + ": skipped, its target " + T + " is a directory of the source");
@@ -779,12 +834,16 @@ void Engine::walk() {
         SyncDirectory(true);
         if (host_.ending()) return;
         if (pairUnreadable_) {
-            logFailure(S + ": skipped, with everything below it: " + pairUnreadable_->message());
+            logFailure(Outcome::notReplicated, S,
+                       S + ": skipped, with everything below it: " + pairUnreadable_->message(),
+                       pairUnreadable_->message());
             skipped = rel;
         }
     }
     if (lines.error())
-        logFailure(SourceRoot + ": subdirectories not all replicated: " + lines.error()->message());
+        logFailure(Outcome::notReplicated, SourceRoot,
+                   SourceRoot + ": subdirectories not all replicated: " + lines.error()->message(),
+                   lines.error()->message());
 }
 
 // Where the target folds case and holds the last name of path spelt

@@ -96,7 +96,7 @@ xvfb=
 export QM_EXE=$build/app/quillmere.exe
 export QM_INSPECT=$build/tests/win32/qm-inspect.exe
 [ -n "${QM_SHOTS:-}" ] && mkdir -p "$QM_SHOTS"
-for t in first_start choose_pair drive_mouse tray scheduled_run tick_period single absent_drive unicode_names; do
+for t in first_start choose_pair drive_mouse tray failed_run scheduled_run tick_period single absent_drive unicode_names; do
   log=$(mktemp)
   start=$(date +%s)
   if bash tests/win32/$t.sh ${QM_SHOTS:+"$QM_SHOTS"} >"$log" 2>&1; then

@@ -47,6 +47,16 @@ bool SysTray::available() {
     return icon_.isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+void SysTray::setTip(const std::string& tip) {
+    icon_.setToolTip(QString::fromStdString(tip));
+}
+
+void SysTray::notify(const std::string& title, const std::string& text) {
+    // Long enough to be read by someone who comes back to the screen.
+    icon_.showMessage(QString::fromStdString(title), QString::fromStdString(text),
+                      QSystemTrayIcon::Warning, 30000);
+}
+
 void SysTray::remove() {
     added_ = false;
     watch_.stop();

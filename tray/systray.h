@@ -26,6 +26,8 @@ public:
     bool add(const std::string& tip) override;
     bool available() override;
     void popup() override;
+    void setTip(const std::string& tip) override;
+    void notify(const std::string& title, const std::string& text) override;
     void remove() override;
 
     // Only the right button's press opens the menu; every other gesture on

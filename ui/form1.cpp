@@ -89,6 +89,7 @@ Form1::Form1(Services services)
     programDir_ = dir ? *dir : std::string(".");
     store_ = std::make_unique<batch::Store>(*this, programDir_);
     engine_ = std::make_unique<engine::Engine>(*this);
+    engine_->addFailureSink(this);
 
     // Events the model raises itself.
     BronDrive.driveChanged.connect([this] { BronDrive_Change(); });

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "batch/store.h"
+#include "engine/failure.h"
 #include "engine/host.h"
 #include "ui/controls.h"
 #include "ui/services.h"
@@ -23,7 +24,7 @@ enum class MousePointer { Default = 0, Hourglass = 11 };
 
 class BackgroundReader;
 
-class Form1 final : public batch::Window, public engine::Host {
+class Form1 final : public batch::Window, public engine::Host, public engine::FailureSink {
 public:
     explicit Form1(Services services);
     ~Form1() override;
@@ -127,6 +128,12 @@ public:
     void SysTraySetup();
     void SysTrayMouseEventHandler();
 
+    // What the last batch run left undone, kept whether the log is on or
+    // not; and when it ended, and what it copied or moved.
+    const std::vector<engine::Failure>& lastRunFailures() const { return lastFailures_; }
+    // The icon's tip: the program's name and version, then the last run.
+    std::string trayTip() const;
+
     // The countdown line; spaced is the form with a blank before the slash.
     std::string countdownText(bool spaced) const;
 
@@ -173,7 +180,13 @@ public:
     os::LocalTime now() override;
     bool ending() override;
 
+    // -- engine::FailureSink ---------------------------------------------------
+    void failed(const engine::Failure& failure) override;
+
 private:
+    // After a run: the tip tells it, and one that failed is told once, in
+    // a notification or, without a notification area, by the window.
+    void tellRun();
     // Edits and choices wait for a running batch to end: true (and the user
     // told) when one is running.
     bool refusedDuringRun(const std::string& what);
@@ -206,6 +219,10 @@ private:
     MousePointer pointer_ = MousePointer::Default;
     std::vector<bool> restingEnabled_;
     std::string programDir_;
+    std::vector<engine::Failure> runFailures_, lastFailures_;
+    bool ranOnce_ = false;
+    os::LocalTime lastRun_{};
+    int lastCopied_ = 0;
 };
 
 }  // namespace qm::ui

@@ -14,8 +14,12 @@ void Form1::Timer1_Timer() {
     // count goes on with the next tick after the box is closed.
     if (running() || ended_ || boxOpen()) return;
     ++MinuteCounter;
-    if (MinuteCounter == Slider1.value()) engine_->RunBatch();
-    if (ended_) return;
+    if (MinuteCounter == Slider1.value()) {
+        runFailures_.clear();
+        engine_->RunBatch();
+        if (ended_) return;
+        tellRun();
+    }
     store_->CheckBatchFile();
     engine_->BatchCursor = 0;
     Label1.setCaption(countdownText(false));

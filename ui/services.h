@@ -48,6 +48,11 @@ public:
     // Brings the window to the foreground and opens the popup menu rcpopup
     // at the pointer; returns when the menu is closed.
     virtual void popup() = 0;
+    // Replaces the icon's tip (lines apart by "\n"; at most 127 bytes).
+    virtual void setTip(const std::string& tip) = 0;
+    // A notification from the icon, shown for a while by the notification
+    // area, whatever the window is doing.
+    virtual void notify(const std::string& title, const std::string& text) = 0;
     // Takes the icon out of the notification area for good: the program
     // ends, and an icon left there would stay until the pointer passes.
     virtual void remove() = 0;

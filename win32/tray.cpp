@@ -33,6 +33,32 @@ void NotifyIcon::addAgain() {
     added_ = ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
+void NotifyIcon::setTip(const std::string& tip) {
+    tip_ = wide(tip);
+    if (!added_) return;  // the icon takes it when it is added
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window_;
+    data.uID = kId;
+    data.uFlags = NIF_TIP;
+    lstrcpynW(data.szTip, tip_.c_str(), static_cast<int>(std::size(data.szTip)));
+    ::Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void NotifyIcon::notify(const std::string& title, const std::string& text) {
+    if (!added_) return;
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window_;
+    data.uID = kId;
+    // The balloon of the icon; longer texts are cut at the fields' size.
+    data.uFlags = NIF_INFO;
+    data.dwInfoFlags = NIIF_WARNING;
+    lstrcpynW(data.szInfoTitle, wide(title).c_str(), static_cast<int>(std::size(data.szInfoTitle)));
+    lstrcpynW(data.szInfo, wide(text).c_str(), static_cast<int>(std::size(data.szInfo)));
+    ::Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 void NotifyIcon::remove() {
     wanted_ = false;
     if (!added_) return;

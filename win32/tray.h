@@ -27,6 +27,8 @@ public:
     bool add(const std::string& tip) override;
     bool available() override { return added_; }
     void popup() override;
+    void setTip(const std::string& tip) override;
+    void notify(const std::string& title, const std::string& text) override;
     void remove() override;
     ~NotifyIcon() override { remove(); }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -77,6 +78,10 @@ public:
     }
     bool available() override { return shown; }
     void popup() override { ++popups; }
+    void setTip(const std::string& t) override { tip = t; }
+    void notify(const std::string& title, const std::string& text) override {
+        notes.push_back({title, text});
+    }
     void remove() override {
         ++removed;
         shown = false;
@@ -85,6 +90,7 @@ public:
     std::string tip;
     int popups = 0;
     int removed = 0;
+    std::vector<std::pair<std::string, std::string>> notes;  // title, text
 };
 
 class FakeApp : public ui::Application {
