@@ -24,6 +24,7 @@
 #endif
 
 #include "batch/store.h"
+#include "bench/peak.h"
 #include "platform/platform.h"
 #include "support/forwarding_os.h"
 #include "ui/form1.h"
@@ -32,6 +33,7 @@ namespace {
 
 using namespace qm;
 using Clock = std::chrono::steady_clock;
+using bench::peak_kib;
 
 // Counts the pauses; with real set, also takes them, as the program does,
 // and measures how long they took.
@@ -66,15 +68,6 @@ double shell(const std::string& cmd) {
     const auto t = Clock::now();
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
     return since(t);
-}
-
-// The process's peak resident memory, from the kernel's account of it.
-long peak_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
 }
 
 // Child: one batch run of source -> target through the window model.

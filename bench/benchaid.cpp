@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/peak.h"
 #include "platform/platform.h"
 #include "ui/form1.h"
 #include "view/mainwindow.h"
@@ -28,15 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-// The kernel's account of this process's peak resident memory, in KiB.
-long peak_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
 }
 
 struct PauseSleeper : ui::Sleeper {

@@ -6,6 +6,16 @@
 
 namespace qm::win32 {
 
+// The icon, as Shell_NotifyIconW names it, with the fields flags say are set.
+NOTIFYICONDATAW NotifyIcon::about(UINT flags) const {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = window_;
+    data.uID = kId;
+    data.uFlags = flags;
+    return data;
+}
+
 void NotifyIcon::attach(HWND window, HICON icon, HMENU menu, std::function<void(UINT)> choose) {
     window_ = window;
     icon_ = icon;
@@ -22,11 +32,7 @@ bool NotifyIcon::add(const std::string& tip) {
 
 void NotifyIcon::addAgain() {
     if (!wanted_ || !window_) return;
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window_;
-    data.uID = kId;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    NOTIFYICONDATAW data = about(NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.uCallbackMessage = kCallbackMessage;
     data.hIcon = icon_;
     lstrcpynW(data.szTip, tip_.c_str(), static_cast<int>(std::size(data.szTip)));
@@ -36,23 +42,15 @@ void NotifyIcon::addAgain() {
 void NotifyIcon::setTip(const std::string& tip) {
     tip_ = wide(tip);
     if (!added_) return;  // the icon takes it when it is added
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window_;
-    data.uID = kId;
-    data.uFlags = NIF_TIP;
+    NOTIFYICONDATAW data = about(NIF_TIP);
     lstrcpynW(data.szTip, tip_.c_str(), static_cast<int>(std::size(data.szTip)));
     ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 void NotifyIcon::notify(const std::string& title, const std::string& text) {
     if (!added_) return;
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window_;
-    data.uID = kId;
     // The balloon of the icon; longer texts are cut at the fields' size.
-    data.uFlags = NIF_INFO;
+    NOTIFYICONDATAW data = about(NIF_INFO);
     data.dwInfoFlags = NIIF_WARNING;
     lstrcpynW(data.szInfoTitle, wide(title).c_str(), static_cast<int>(std::size(data.szInfoTitle)));
     lstrcpynW(data.szInfo, wide(text).c_str(), static_cast<int>(std::size(data.szInfo)));
@@ -62,10 +60,7 @@ void NotifyIcon::notify(const std::string& title, const std::string& text) {
 void NotifyIcon::remove() {
     wanted_ = false;
     if (!added_) return;
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window_;
-    data.uID = kId;
+    NOTIFYICONDATAW data = about(0);
     ::Shell_NotifyIconW(NIM_DELETE, &data);
     added_ = false;
 }

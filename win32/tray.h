@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <functional>
 #include <string>
@@ -41,6 +43,8 @@ public:
     static bool isRightPress(LPARAM lp) { return LOWORD(lp) == WM_RBUTTONDOWN; }
 
 private:
+    NOTIFYICONDATAW about(UINT flags) const;
+
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
     HMENU menu_ = nullptr;
