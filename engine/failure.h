@@ -29,8 +29,6 @@ struct Failure {
 
 // A few words for the outcome ("not copied", "source kept").
 const char* outcome_words(Outcome outcome);
-// What was tried ("copy", "delete the source").
-const char* operation_of(Outcome outcome);
 
 // Where the failures of a run go, each as it happens.
 class FailureSink {

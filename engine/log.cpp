@@ -115,30 +115,6 @@ const char* outcome_words(Outcome outcome) {
     return "not done";
 }
 
-const char* operation_of(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::notCopied:
-            return "copy";
-        case Outcome::notMoved:
-            return "move";
-        case Outcome::notReplicated:
-            return "replicate";
-        case Outcome::sourceKept:
-            return "delete the source";
-        case Outcome::skipped:
-            return "copy";
-        case Outcome::notRemoved:
-            return "remove";
-        case Outcome::notFlushed:
-            return "flush";
-        case Outcome::runEnded:
-            return "read the batch";
-        case Outcome::other:
-            break;
-    }
-    return "lock";
-}
-
 void Engine::yieldNow() {
     host_.yield();
     lastYield_ = std::chrono::steady_clock::now();
