@@ -215,9 +215,8 @@ Reader::Entries Reader::take(Lane l, const std::string& path,
     std::unique_lock<std::mutex> lock(mutex_);
     auto& q = lane(l);
     const std::string wanted = os::with_separator(path);
-    const auto it = std::find_if(q.begin(), q.end(), [&](const JobPtr& j) {
-        return os::with_separator(j->path) == wanted;
-    });
+    const auto it = std::find_if(
+        q.begin(), q.end(), [&](const JobPtr& j) { return os::with_separator(j->path) == wanted; });
     if (it == q.end()) {
         lock.unlock();
         return read(os::current(), l, path, false, between);

@@ -95,7 +95,7 @@ private:
         bool urgent;  // asked for now: before anything queued
         bool started = false;
         bool done = false;
-        bool inLane = true;  // neither taken nor forgotten
+        bool inLane = true;       // neither taken nor forgotten
         std::size_t entries = 0;  // held by the result
         std::atomic<bool> stop{false};
         Entries result;

@@ -126,7 +126,8 @@ protected:
         for (int i = 0; i < 5; ++i) {
             dirs.push_back(tmp / ("d" + std::to_string(i)));
             mkdirs(dirs.back() + "/sub");
-            for (int f = 0; f < 10 * i + 10; ++f) write(dirs.back() + "/f" + std::to_string(f), "x");
+            for (int f = 0; f < 10 * i + 10; ++f)
+                write(dirs.back() + "/f" + std::to_string(f), "x");
         }
     }
     TempDir tmp;

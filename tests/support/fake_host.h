@@ -116,7 +116,6 @@ public:
     engine::Pair firstEntry;
     std::vector<std::string> list;
     std::string startDir = ".";
-
 };
 
 }  // namespace qm::test
