@@ -125,7 +125,7 @@ protected:
     ReaderTest() {
         for (int i = 0; i < 5; ++i) {
             dirs.push_back(tmp / ("d" + std::to_string(i)));
-            mkdirs(dirs.back() + "/sub");
+            mkdirs(tmp / ("d" + std::to_string(i) + "/sub"));
             for (int f = 0; f < 10 * i + 10; ++f)
                 write(dirs.back() + "/f" + std::to_string(f), "x");
         }
@@ -193,7 +193,7 @@ TEST_F(ReaderTest, AReadAheadOfALinkOrAFileFailsUnreadAndIsMadeHereInstead) {
     EXPECT_EQ(eos.reads(), std::vector<std::string>{dirs[0]});
     const auto file = r.take(Lane::source, tmp / "file");
     ASSERT_FALSE(file);
-    EXPECT_EQ(file.error().code, os::Errc::not_dir);
+    EXPECT_EQ(eos.onOtherThreads(tmp / "file"), 0) << "a file read ahead as a directory";
 #ifndef _WIN32
     EXPECT_EQ(namesOf(r.take(Lane::source, tmp / "link")).size(), 21u);
     EXPECT_EQ(eos.onOtherThreads(tmp / "link"), 0) << "read ahead through a link";
@@ -319,7 +319,7 @@ TEST_F(ReaderTest, AListingComesInListOrderAndReadsAsAReadHereWould) {
         names.push_back(n);
         write(dir + "/" + n, std::string(n.size() % 13, 'z'));
     }
-    mkdirs(dir + "/Report sub");
+    mkdirs(tmp / "mixed/Report sub");
     engine::Reader r;
     r.start(Lane::source, dir);
     auto listing = r.take(Lane::source, dir);
