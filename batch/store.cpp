@@ -147,6 +147,7 @@ void Store::CheckBatchFile() {
     auto& os = os::current();
     const std::string root = os::placeholder_root();
     first_.reset();
+    firstSubs_.clear();
     checkFailure_.reset();
 
     // Only a file that is surely absent is created afresh; one that cannot
@@ -219,7 +220,8 @@ void Store::CheckBatchFile() {
         if (k + 3 < now.size()) {
             const std::string source = path_of(now[k + 1]);
             const std::string target = path_of(now[k + 2]);
-            window_.setSubsValue(subs_of(now[k + 3]));
+            firstSubs_ = subs_of(now[k + 3]);
+            window_.setSubsValue(firstSubs_);
             window_.showFirstEntry(source, target);
             first_.emplace(source, target);
         }

@@ -59,6 +59,10 @@ public:
     const std::optional<std::pair<std::string, std::string>>& firstEntry() const { return first_; }
     // Why the last CheckBatchFile selected no entry, when a failure was why.
     const std::optional<os::Error>& checkFailure() const { return checkFailure_; }
+    // The Subs value of that entry.
+    const std::string& firstSubs() const { return firstSubs_; }
+    // Empties the window's list of entries.
+    void ClearList() { window_.clearList(); }
     bool IsSingleEntryBatch();
     // Lists the batch into the window's list, replacing what it held.
     void ListBatch();
@@ -93,6 +97,7 @@ private:
     std::vector<std::string> listed_;
     std::optional<std::pair<std::string, std::string>> first_;
     std::optional<os::Error> checkFailure_;
+    std::string firstSubs_;
     bool toldReadOnly_ = false;
     bool toldUnflushed_ = false;
 };

@@ -1,7 +1,8 @@
 // The replication engine: batch run, directory synchronisation, tree
-// listing and the sync log. It takes its pair, its file names and its
-// options from the window (Host) at the moment of use and reaches the
-// operating system only through qm::os.
+// listing and the sync log. It takes its entries from the batch store,
+// reads their directories itself and hands the window (Host) what it read
+// to show; it takes its options from the window at the moment of use and
+// reaches the operating system only through qm::os.
 #pragma once
 
 #include <array>
@@ -18,11 +19,14 @@
 #include "engine/failure.h"
 #include "engine/host.h"
 #include "engine/names.h"
+#include "engine/reader.h"
 #include "platform/platform.h"
 
-namespace qm::engine {
+namespace qm::batch {
+class Store;
+}
 
-class ListAhead;
+namespace qm::engine {
 
 struct FileIdHash {
     std::size_t operator()(const os::FileId& id) const {
@@ -32,7 +36,9 @@ struct FileIdHash {
 
 class Engine {
 public:
-    explicit Engine(Host& host);
+    // The batch file is the store's: the run repairs, lists and reads it
+    // there, the store showing it in the window.
+    Engine(Host& host, batch::Store& store);
     ~Engine();
 
     // Program-wide values shared by the steps of a run.
@@ -137,6 +143,13 @@ private:
     std::vector<std::string> takeUnflushed();
     // Yields when due while a file list is read; false once the program ends.
     std::function<bool()> betweenEntries();
+    // Reads the pair's directories for their files, the source here while
+    // the target is read on a thread, each from its read ahead when the
+    // walk named it; and shows them.
+    void readPair(const std::string& source, const std::string& target);
+    // Reads the target's files again, and shows them.
+    void rereadTarget();
+    const DirRead& dirRead(Side side) const { return read_[side == Side::source ? 0 : 1]; }
     // copied: the version of the source copied; made: the copy.
     void deleteMoved(const std::string& name, const os::FileState& copied, const os::FileId& made);
     bool removeLeftovers();
@@ -151,16 +164,22 @@ private:
     std::optional<std::string> spelledOtherwise(const std::string& path);
     // Shows the pair in both trees where the file lists have just read.
     void showTreesAtFileLists();
+    // A tree opened at path, read here; one that cannot be read is left
+    // where it was.
+    void showTreeAt(Side side, const std::string& path);
 
     // run.cpp
     // Points the pickers at a pair, for the window to show; a tree that
-    // cannot open its directory shows another, which nothing reads.
+    // cannot open its directory shows another, which the run never reads.
     void showPair(const Pair& pair);
     void removeListFiles();
     // Tells once, in a box, that the log cannot be written.
     void tellDeadLog();
 
     Host& host_;
+    batch::Store& store_;
+    // The Subs line of the entry being run.
+    std::string subs_;
     // syncfile.log as a sink: a line for each failure while the log is on.
     class LogSink : public FailureSink {
     public:
@@ -210,14 +229,15 @@ private:
     std::optional<os::Error> pairUnreadable_;
     // The list file could not be written during the current listing.
     std::optional<os::Error> listFailed_;
-    // Lists the levels of the tree ahead while a listing runs.
-    std::unique_ptr<ListAhead> ahead_;
     // Lines of the source list not yet written to its file.
     std::string listBuffer_;
     static constexpr std::size_t kListBlock = 64 * 1024;
     // Pairs of the walk named to be read ahead: enough that the readers
     // keep going while the window draws.
     static constexpr std::size_t kReadAhead = 16;
+    // What the last reads of the pair's directories found: source, target.
+    // Held here, so that a list shown meanwhile changes nothing of them.
+    DirRead read_[2];
     // The target root, left out of the source's listing.
     std::optional<os::FileId> excludeId_;
     // The source directories of the entry as listed, its root among them:
@@ -245,6 +265,9 @@ private:
     // nothing more is told until the log has been written again.
     std::optional<os::Error> logDead_;
     bool logDeadTold_ = false;
+    // Reads the listing's levels and the walk's pairs ahead; last, so that
+    // it is gone, its threads with it, before anything they might touch.
+    Reader reader_;
 };
 
 }  // namespace qm::engine

@@ -1,16 +1,15 @@
-// What the replication engine needs of the window. The engine is handed
-// the directory pair of each entry and shows it in the pickers, but reads
-// only the pair it was handed: a picker that could not open a directory
-// shows another. It reads its file names from the file lists and its
-// options from the check marks at the moment of use, and shows its
-// progress there; Form1 implements this.
+// What the replication engine needs of the window. The engine reads the
+// directories itself and hands the window what it read, to be shown; it
+// reads only the pair each entry names, whatever the pickers show. It
+// reads its options from the check marks at the moment of use, and shows
+// its progress; Form1 implements this.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -23,7 +22,7 @@ enum class Side { source, target };
 struct Pair {
     std::string source, target;
 };
-enum class Option { confirm, move, subs };  // CC, Movefiles, Subs
+enum class Option { confirm, move, subs, log };  // CC, Movefiles, Subs, Check2
 
 // A file's length and time as a read of its directory found them.
 struct FileStamp {
@@ -53,61 +52,56 @@ bool listed_before(const std::string& a, const std::string& b);
 // does (no name holds a zero byte to tie with a shorter one's padding).
 std::uint64_t listed_key(const std::string& name);
 
+// What one read of a directory found, as a file list shows it.
+struct DirRead {
+    // Nothing read yet of path.
+    static DirRead at(std::string path) {
+        DirRead r;
+        r.path = std::move(path);
+        return r;
+    }
+    std::string path;
+    // The regular files neither hidden nor system, in list order.
+    std::shared_ptr<const FileListing> files = std::make_shared<FileListing>();
+    // The regular files left out for being hidden.
+    std::vector<std::string> hidden;
+    // What a directory list shows below it, unsorted.
+    std::vector<std::string> subdirectories;
+    // Why the read failed; the lists are then empty.
+    std::optional<os::Error> error;
+};
+
+// The file loop's bar: hidden, or at value of 0..max.
+struct Progress {
+    bool visible = false;
+    int value = 0;
+    int max = 1;
+};
+
+// What a run shows as busy: the hourglass while the tree is listed, the
+// window's controls resting for the whole run.
+enum class Busy { listing, run };
+
 class Host {
 public:
     virtual ~Host() = default;
 
-    // -- pickers (BronTree/Doeltree, Brondir/Doeldir, BronDrive/Doeldrive)
-    virtual std::string treePath(Side side) = 0;
-    [[nodiscard]] virtual os::Status setTreePath(Side side, const std::string& path) = 0;
-    virtual void refreshTree(Side side) = 0;
-    virtual void setDrive(Side side, const std::string& path) = 0;
-    virtual void setFileListPath(Side side, const std::string& path) = 0;
-    // Rereads a file list; between is called after each entry read, and
-    // ends the read early by returning false.
-    virtual void refreshFileList(Side side, const std::function<bool()>& between) = 0;
-    // Both at once, the same way.
-    virtual void refreshFileLists(const std::function<bool()>& between) = 0;
-    // The directories of a pair the walk will come to, after those named
-    // before it: the lists may read them ahead while earlier pairs are
-    // handled. A pair read uses its own reads ahead and forgets those named
-    // before it. Empty: nothing read ahead may be used any more.
-    virtual void readAhead(const std::string& source, const std::string& target) = 0;
-    // What the file list last read; never null.
-    virtual std::shared_ptr<const FileListing> fileListing(Side side) = 0;
-    // The regular files that the list leaves out for being hidden.
-    virtual const std::vector<std::string>& hiddenFileNames(Side side) = 0;
-    virtual const std::optional<os::Error>& fileListError(Side side) = 0;
-    // Opens the tree at the directory its file list has just read, with the
-    // subdirectories that read found: one read of a directory serves both.
-    // Fails as that read failed.
-    [[nodiscard]] virtual os::Status openTreeAtFileList(Side side) = 0;
+    // -- showing what the run reads and does
+    // The drive selectors at the pair's drives.
+    virtual void showDrives(const Pair& pair) = 0;
+    // A directory tree open at path, with the subdirectories a read found.
+    virtual void showTree(Side side, const std::string& path,
+                          const std::vector<std::string>& subdirectories) = 0;
+    // A file list: one read of a directory, or, unread, only its path.
+    virtual void showFiles(Side side, const DirRead& read) = 0;
+    // The count texts above the lists (Text1/Text2).
+    virtual void showCounts(const std::string& source, const std::string& target) = 0;
+    virtual void showProgress(const Progress& progress) = 0;
+    virtual void showBusy(Busy what, bool on) = 0;
 
-    // -- options
+    // -- options: the menu's marks and the log's check box
     virtual bool checked(Option option) = 0;
     virtual void setSubsChecked(bool on) = 0;
-    virtual bool logEnabled() = 0;  // Check2 ticked
-
-    // -- display
-    virtual void setCountText(Side side, const std::string& text) = 0;  // Text1/Text2
-    virtual void setProgressRange(int min, int max) = 0;
-    virtual void setProgressValue(int value) = 0;
-    virtual void setProgressVisible(bool on) = 0;
-    virtual void setBusyPointer(bool busy) = 0;
-    // Steps of a batch run that touch the window: busy (controls disabled,
-    // "BUSY...") and idle again.
-    virtual void setRunBusy(bool busy) = 0;
-
-    // -- the batch
-    virtual void clearBatchList() = 0;
-    // Repairs the batch and shows its first entry in the pickers; returns
-    // that entry's pair, or nothing when the batch could not be read.
-    virtual os::Result<Pair> checkBatchFile() = 0;
-    virtual void listBatch() = 0;
-    virtual std::string subsValue() = 0;
-    virtual void setSubsValue(const std::string& value) = 0;
-    virtual void resetMinuteCounter() = 0;
-    virtual std::string programDir() = 0;
 
     // -- services
     virtual void yield() = 0;

@@ -1,13 +1,12 @@
 // The source tree's subdirectories, in pre-order, into the source list file.
-#include <memory>
 #include <vector>
 
-#include "engine/ahead.h"
+#include "batch/store.h"
 #include "engine/engine.h"
 
 namespace qm::engine {
 
-Engine::Engine(Host& host) : host_(host) {}
+Engine::Engine(Host& host, batch::Store& store) : host_(host), store_(store) {}
 Engine::~Engine() = default;
 
 void Engine::ListDirectoryTree(const std::string& Root) {
@@ -16,22 +15,24 @@ void Engine::ListDirectoryTree(const std::string& Root) {
         ListingActive = false;
         return;
     }
-    host_.setBusyPointer(true);
+    host_.showBusy(Busy::listing, true);
     ListingActive = true;
     listBuffer_.clear();
     {
-        // A helper lists the levels to come while this thread lists one;
-        // gone, with its thread, when the listing ends however it ends.
-        ahead_ = std::make_unique<ListAhead>(os::current());
+        // The reader lists the levels to come while this thread lists one;
+        // what it holds is forgotten when the listing ends however it ends.
+        struct Forget {
+            Reader& reader;
+            ~Forget() { reader.forget(); }
+        } forget{reader_};
         ListDirectoryLevel(Root);
-        ahead_.reset();
     }
     ListingActive = false;
     // Whatever the levels hold, also after a cancel; not after a failure,
     // which has already stopped the entry.
     if (!listFailed_ && !host_.ending()) writeListBuffer();
     listBuffer_.clear();
-    host_.setBusyPointer(false);
+    host_.showBusy(Busy::listing, false);
 }
 
 bool Engine::writeListBuffer() {
@@ -54,7 +55,7 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
     auto& os = os::current();
     std::vector<std::string> names;
     {
-        auto entries = ahead_ ? ahead_->take(Path) : os.list_dir(Path);
+        auto entries = reader_.take(Reader::Lane::listing, Path);
         if (!entries) {
             // Contributes nothing; its siblings are still listed.
             logFailure(Outcome::notReplicated, Path,
@@ -86,13 +87,13 @@ void Engine::ListDirectoryLevel(const std::string& Path) {
             names.push_back(std::move(e.name));
         }
     }
-    // The first is listed here next; the helper takes the others.
-    if (ahead_ && names.size() > 1) {
+    // The first is listed here next; the reader takes the others.
+    if (names.size() > 1) {
         std::vector<std::string> later;
         later.reserve(names.size() - 1);
         for (std::size_t i = 1; i < names.size(); ++i)
             later.push_back(os::with_separator(Path + names[i]));
-        ahead_->want(later);
+        reader_.want(Reader::Lane::listing, later);
     }
     for (const auto& n : names) {
         // A failure abandons every open level; a cancel only stops the

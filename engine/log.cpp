@@ -2,6 +2,7 @@
 // and one per file or directory that could not be handled.
 #include <cstdio>
 
+#include "batch/store.h"
 #include "engine/engine.h"
 
 namespace qm::engine {
@@ -50,7 +51,7 @@ void Engine::WriteSyncLog(const std::string& Text) {
     // A log that cannot be written never stops a run; the line is lost,
     // and the user is told once. The log names each file as it is: it
     // turns into UTF-8 at the first name that its code page lacks.
-    auto w = os::append_text(os::join(host_.programDir(), "syncfile.log"), oneLine(Text) + "\r\n");
+    auto w = os::append_text(os::join(store_.programDir(), "syncfile.log"), oneLine(Text) + "\r\n");
     if (w) {
         // Told, and writable again: a new failure is told again.
         if (!logDead_) logDeadTold_ = false;
@@ -78,7 +79,7 @@ std::string Engine::stamp() {
 }
 
 void Engine::LogSink::failed(const Failure& failure) {
-    if (e_.host_.logEnabled()) e_.WriteSyncLog(e_.stamp() + " " + failure.text);
+    if (e_.host_.checked(Option::log)) e_.WriteSyncLog(e_.stamp() + " " + failure.text);
 }
 
 void Engine::logFailure(Outcome outcome, const std::string& path, const std::string& text,

@@ -21,24 +21,27 @@ void Engine::RunBatch() {
     holdListDirectory();
     lastYield_ = std::chrono::steady_clock::now();
 
-    host_.clearBatchList();
+    store_.ClearList();
     // The first entry as the repair left it, which the pickers now show.
-    const os::Result<Pair> first = host_.checkBatchFile();
-    host_.listBatch();
-    host_.setRunBusy(true);
+    store_.CheckBatchFile();
+    const auto first = store_.firstEntry();
+    subs_ = store_.firstSubs();
+    const os::Error why = store_.checkFailure().value_or(
+        os::make_error(os::Errc::other, "read", store_.batchPath(), "it names no entry"));
+    store_.ListBatch();
+    host_.showBusy(Busy::run, true);
     if (first)
-        syncEntry(*first);
+        syncEntry({first->first, first->second});
     else
-        logFailure(Outcome::notReplicated, first.error().path,
-                   "the first entry of the batch was not replicated: " + first.error().message(),
-                   first.error().message());
+        logFailure(Outcome::notReplicated, why.path,
+                   "the first entry of the batch was not replicated: " + why.message(),
+                   why.message());
     while (!host_.ending() && NextBatchEntry()) RunBatchEntry();
     if (!host_.ending()) {
         // Only what the window shows: an entry that could not be opened
         // leaves its trees elsewhere, and the run has logged it.
         showPair({SourceRoot, TargetRoot});
-        host_.setRunBusy(false);
-        host_.resetMinuteCounter();
+        host_.showBusy(Busy::run, false);
     }
     removeListFiles();
     if (!host_.ending()) tellDeadLog();
@@ -47,7 +50,7 @@ void Engine::RunBatch() {
 bool Engine::NextBatchEntry() {
     auto& os = os::current();
     ++BatchCursor;
-    const std::string dir = host_.programDir();
+    const std::string& dir = store_.programDir();
     const std::string ini = os::join(dir, batch::kFileName);
     const std::string dat = os::join(dir, batch::kSnapshotName);
     auto content = os.read_file(ini);
@@ -83,27 +86,33 @@ bool Engine::NextBatchEntry() {
 void Engine::RunBatchEntry() {
     const std::string source = batch::path_of(CursorEntryLines[0]);
     const std::string target = batch::path_of(CursorEntryLines[1]);
-    host_.setSubsValue(batch::subs_of(CursorEntryLines[2]));
+    subs_ = batch::subs_of(CursorEntryLines[2]);
     showPair({source, target});
     // The pair itself is replicated, whatever the trees could open; one
     // that cannot be opened is skipped and logged there.
     syncEntry({source, target});
-    const std::string dat = os::join(host_.programDir(), batch::kSnapshotName);
+    const std::string dat = os::join(store_.programDir(), batch::kSnapshotName);
     if (auto d = os::current().remove_file(dat); !d && d.error().code != os::Errc::not_found)
         logFailure(Outcome::notRemoved, dat, dat + ": not removed: " + d.error().message(),
                    d.error().message());
 }
 
 void Engine::showPair(const Pair& pair) {
-    host_.setFileListPath(Side::source, pair.source);
-    host_.setFileListPath(Side::target, pair.target);
+    host_.showFiles(Side::source, DirRead::at(pair.source));
+    host_.showFiles(Side::target, DirRead::at(pair.target));
     // The drive before the tree: selecting another drive opens its root.
-    host_.setDrive(Side::source, pair.source);
-    host_.setDrive(Side::target, pair.target);
-    (void)host_.setTreePath(Side::source, pair.source);
-    (void)host_.setTreePath(Side::target, pair.target);
-    host_.refreshTree(Side::source);
-    host_.refreshTree(Side::target);
+    host_.showDrives(pair);
+    showTreeAt(Side::source, pair.source);
+    showTreeAt(Side::target, pair.target);
+}
+
+void Engine::showTreeAt(Side side, const std::string& path) {
+    auto listing = os::current().list_dir(path);
+    if (!listing) return;
+    std::vector<std::string> subdirectories;
+    for (auto& e : *listing)
+        if (shown_as_subdirectory(e)) subdirectories.push_back(std::move(e.name));
+    host_.showTree(side, path, subdirectories);
 }
 
 void Engine::removeListFiles() {

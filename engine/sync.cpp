@@ -33,12 +33,10 @@ void Engine::SyncDirectory(bool Nested) {
     std::optional<os::Error> why;
     if (!Nested) why = driveNotReady(pair);
     if (!why) {
-        host_.setFileListPath(Side::source, pair.source);
-        host_.setFileListPath(Side::target, pair.target);
-        host_.refreshFileLists(betweenEntries());
+        readPair(pair.source, pair.target);
         if (host_.ending()) return;
-        for (Side side : {Side::source, Side::target})
-            if (!why && host_.fileListError(side)) why = host_.fileListError(side);
+        for (const DirRead& read : read_)
+            if (!why && read.error) why = read.error;
     }
     if (why) {
         // Neither the listing nor the walk starts; the walk logs a nested
@@ -55,7 +53,7 @@ void Engine::SyncDirectory(bool Nested) {
     }
     // The walk shows the pair in the trees where the file lists have read.
     if (Nested) showTreesAtFileLists();
-    host_.setSubsChecked(host_.subsValue() != "NO");
+    host_.setSubsChecked(subs_ != "NO");
 
     if (!Nested && !beginTopLevel()) return;
     syncFiles();
@@ -70,7 +68,7 @@ void Engine::SyncDirectory(bool Nested) {
         sourceRootDir_ = targetRootDir_ = {};
     }
     if (ended) return;
-    host_.setProgressVisible(false);
+    host_.showProgress({});
 }
 
 void Engine::syncEntry(const Pair& pair) {
@@ -101,6 +99,44 @@ std::function<bool()> Engine::betweenEntries() {
         yieldIfDue();
         return !host_.ending();
     };
+}
+
+// Each side's reads wait on the disk or walk the kernel's caches on their
+// own. The walk names the pairs it will come to, whose directories are then
+// read on the reader's threads while this thread handles the pairs before
+// them. A pair not named ahead has its target read on a thread while its
+// source is read here.
+void Engine::readPair(const std::string& source, const std::string& target) {
+    const auto between = betweenEntries();
+    bool stopped = false;
+    auto paced = [&] {
+        if (!stopped && !between()) stopped = true;
+        return !stopped;
+    };
+    // Unread for an empty path, as the lists show none.
+    auto readHere = [&](const std::string& path, Reader::Lane lane) {
+        if (path.empty()) return DirRead::at(path);
+        return make_dir_read(path, reader_.take(lane, path, paced), paced);
+    };
+    if (target.empty()) {
+        // Nothing read ahead outlives a read that does not use it.
+        reader_.forget();
+    } else if (!reader_.queued(Reader::Lane::target, target)) {
+        reader_.start(Reader::Lane::target, target);
+    }
+    read_[0] = readHere(source, Reader::Lane::source);
+    host_.showFiles(Side::source, read_[0]);
+    read_[1] = readHere(target, Reader::Lane::target);
+    host_.showFiles(Side::target, read_[1]);
+}
+
+void Engine::rereadTarget() {
+    const auto between = betweenEntries();
+    const std::string path = read_[1].path;
+    read_[1] = path.empty()
+                   ? DirRead::at(path)
+                   : make_dir_read(path, os::current().list_dir_detailed(path, between), between);
+    host_.showFiles(Side::target, read_[1]);
 }
 
 // Steps of a top-level call before the files: the overlap check, the list
@@ -186,7 +222,7 @@ void Engine::syncFiles() {
     auto& os = os::current();
     if (host_.ending()) return;
     for (Side side : {Side::source, Side::target}) {
-        if (const auto& e = host_.fileListError(side)) {
+        if (const auto& e = dirRead(side).error) {
             logFailure(Outcome::notReplicated, (side == Side::source ? SourcePath : TargetPath),
                        (side == Side::source ? SourcePath : TargetPath) +
                            ": not replicated: " + e->message(),
@@ -225,9 +261,9 @@ void Engine::syncFiles() {
         }
     } close{*this};
     if (removeLeftovers()) {
-        host_.refreshFileList(Side::target, betweenEntries());
+        rereadTarget();
         if (host_.ending()) return;
-        if (const auto& e = host_.fileListError(Side::target)) {
+        if (const auto& e = read_[1].error) {
             logFailure(Outcome::notReplicated, TargetPath,
                        TargetPath + ": not replicated: " + e->message(), e->message());
             return;
@@ -247,8 +283,8 @@ void Engine::syncFiles() {
 
     // The lists as read, with each file's length and time from the same
     // read; held here, so that a reread meanwhile changes nothing of them.
-    const auto source = host_.fileListing(Side::source);
-    const auto target = host_.fileListing(Side::target);
+    const auto source = read_[0].files;
+    const auto target = read_[1].files;
     const FileListing& files = *source;
     const FileListing& targets = *target;
     // Both in listed_before order, so one pass through the target list finds
@@ -278,10 +314,10 @@ void Engine::syncFiles() {
     };
 
     const int n = static_cast<int>(files.size());
-    host_.setCountText(Side::source, std::to_string(n) + " File(s)\r\n" + SourcePath);
-    host_.setCountText(Side::target, std::to_string(targets.size()) + " File(s)\r\n" + TargetPath);
-    host_.setProgressRange(0, n == 0 ? 1 : n);
-    host_.setProgressVisible(true);
+    host_.showCounts(std::to_string(n) + " File(s)\r\n" + SourcePath,
+                     std::to_string(targets.size()) + " File(s)\r\n" + TargetPath);
+    const int max = n == 0 ? 1 : n;
+    host_.showProgress({true, 0, max});
 
     // On a target that takes names differing in case for one, the first of
     // such names in list order is replicated, and the others are named in
@@ -304,7 +340,7 @@ void Engine::syncFiles() {
 
     int count = 0;
     for (int i = 0; i < n && !host_.ending(); ++i) {
-        host_.setProgressValue(i);
+        host_.showProgress({true, i, max});
         const std::string& name = files.name(static_cast<std::size_t>(i));
         if (is_temp_name(name) || (listsHere && is_list_file_name(name))) continue;
         const FileStamp src = files.stamp(static_cast<std::size_t>(i));
@@ -363,7 +399,7 @@ void Engine::syncFiles() {
     if (host_.ending()) return;
 
     copiedInRun_ += count;
-    if (host_.logEnabled() && count != 0)
+    if (host_.checked(Option::log) && count != 0)
         WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
 }
 
@@ -672,8 +708,8 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
 bool Engine::removeLeftovers() {
     auto& os = os::current();
     std::vector<std::string> stale;
-    const auto listed = host_.fileListing(Side::target);
-    for (const auto& n : host_.hiddenFileNames(Side::target))
+    const auto listed = read_[1].files;
+    for (const auto& n : read_[1].hidden)
         if (is_temp_name(n)) stale.push_back(n);
     for (std::size_t i = 0; i < listed->size(); ++i)
         if (is_temp_name(listed->name(i))) stale.push_back(listed->name(i));
@@ -740,17 +776,19 @@ void Engine::walk() {
     detail::LineReader lines(targetList);
     // Whatever ends the walk, nothing read ahead outlives it.
     struct Forget {
-        Host& host;
-        ~Forget() { host.readAhead({}, {}); }
-    } forget{host_};
+        Reader& reader;
+        ~Forget() { reader.forget(); }
+    } forget{reader_};
     // Lines taken ahead, so that their pairs can be read meanwhile.
     std::deque<std::string> ahead;
     auto fill = [&] {
         while (ahead.size() < kReadAhead) {
             auto next = lines.next();
             if (!next) return;
-            if (next->size() >= 2)
-                host_.readAhead(SourceRoot + next->substr(1), TargetRoot + next->substr(1));
+            if (next->size() >= 2) {
+                reader_.want(Reader::Lane::source, {SourceRoot + next->substr(1)});
+                reader_.want(Reader::Lane::target, {TargetRoot + next->substr(1)});
+            }
             ahead.push_back(std::move(*next));
         }
     };
@@ -865,19 +903,20 @@ std::optional<std::string> Engine::spelledOtherwise(const std::string& path) {
 // the lists have read. The drives stay those of the roots, which the
 // selectors already show.
 void Engine::pointAt(const std::string& source, const std::string& target) {
-    host_.setFileListPath(Side::source, source);
-    host_.setFileListPath(Side::target, target);
+    host_.showFiles(Side::source, DirRead::at(source));
+    host_.showFiles(Side::target, DirRead::at(target));
     // Selecting the drive already shown changes nothing, so once a walk is
     // enough; looking the drive up is not free.
     if (!drivesSet_) {
-        host_.setDrive(Side::source, SourceRoot);
-        host_.setDrive(Side::target, TargetRoot);
+        host_.showDrives({SourceRoot, TargetRoot});
         drivesSet_ = true;
     }
 }
 
 void Engine::showTreesAtFileLists() {
-    for (Side side : {Side::source, Side::target}) (void)host_.openTreeAtFileList(side);
+    for (Side side : {Side::source, Side::target})
+        if (const DirRead& read = dirRead(side); !read.error)
+            host_.showTree(side, read.path, read.subdirectories);
 }
 
 }  // namespace qm::engine

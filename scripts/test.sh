@@ -36,10 +36,11 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE "e2e|torture"
 
 echo "== Engine and window-model tests with ThreadSanitizer ($SECONDS s)"
-# Flushes and target reads run on threads of their own; the Qt views are
+# Flushes and the engine's reads ahead run on threads of their own; the Qt views are
 # left out, as Qt itself is not built for this sanitizer.
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/engine/engine_core_tests --gtest_brief=1
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/engine/engine_tests --gtest_brief=1
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/ui/ui_tests --gtest_brief=1
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "engine/reader.h"
+
 namespace qm::ui {
 
 namespace {
@@ -27,11 +29,6 @@ std::string normalise_dir(std::string p) {
 // Letters compared as their lower case; ASCII only, as fast as a table.
 bool less_name(const std::string& a, const std::string& b) {
     return engine::listed_before(a, b);
-}
-
-// What a directory list shows below the open directory.
-bool shown_as_subdirectory(const os::DirEntry& e) {
-    return e.kind == os::Kind::dir && !e.hidden && !e.system;
 }
 
 bool match_from(const char* n, const char* p, bool fold) {
@@ -109,7 +106,7 @@ os::Status DirectoryList::rebuild(const std::string& path) {
     if (!listing) return std::unexpected(listing.error());
     std::vector<std::string> subs;
     for (auto& e : *listing)
-        if (shown_as_subdirectory(e)) subs.push_back(std::move(e.name));
+        if (engine::shown_as_subdirectory(e)) subs.push_back(std::move(e.name));
     build(path, std::move(subs));
     return {};
 }
@@ -162,10 +159,15 @@ void FileList::setPattern(const std::string& p) {
 void FileList::refresh(const std::function<bool()>& between) {
     // The last read is of no use once this one is made: not held meanwhile.
     clear();
-    if (path_.empty())
-        show(std::vector<os::DirEntry>{});
-    else
-        show(os::current().list_dir_detailed(path_, between), between);
+    if (path_.empty()) return show(engine::DirRead::at(path_));
+    auto listing = os::current().list_dir_detailed(path_, between);
+    // Files the pattern leaves out are not the list's.
+    if (listing)
+        std::erase_if(*listing, [&](const os::DirEntry& e) {
+            return e.kind == os::Kind::file && !e.hidden && !e.system &&
+                   !matches_pattern(e.name, pattern_);
+        });
+    show(engine::make_dir_read(path_, std::move(listing), between));
 }
 
 void FileList::clear() {
@@ -175,105 +177,13 @@ void FileList::clear() {
     error_.reset();
 }
 
-void FileList::show(os::Result<std::vector<os::DirEntry>> listing,
-                    const std::function<bool()>& between) {
-    clear();
-    if (!listing) {
-        error_ = listing.error();
-        changed.emit();
-        return;
-    }
-    // Called between pieces of the work, so that a directory of many files
-    // never holds the window for long; once it says stop, no more.
-    bool going = static_cast<bool>(between);
-    auto pace = [&] {
-        if (going) going = between();
-    };
-    // The files shown are gathered at the front of the listing itself:
-    // a directory of many files is held once, not twice, on its way.
-    auto& all = *listing;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        auto& e = all[i];
-        if (shown_as_subdirectory(e)) subdirs_.push_back(std::move(e.name));
-        if (e.kind != os::Kind::file) continue;
-        if (e.hidden || e.system)
-            hidden_.push_back(std::move(e.name));
-        else if (matches_pattern(e.name, pattern_) && kept++ != i)
-            all[kept - 1] = std::move(e);
-    }
-    all.resize(kept);
-    // A directory of many subdirectories and few files keeps little.
-    if (kept < all.capacity() / 2) all.shrink_to_fit();
-    put_in_listed_order(all, pace);
-    auto made = std::make_shared<engine::FileListing>();
-    made->entries = std::move(all);
-    listing_ = std::move(made);
+void FileList::show(const engine::DirRead& read) {
+    path_ = normalise_dir(read.path);
+    listing_ = read.files;
+    hidden_ = read.hidden;
+    subdirs_ = read.subdirectories;
+    error_ = read.error;
     changed.emit();
-}
-
-namespace {
-
-// The positions of entries in list order.
-std::vector<std::uint32_t> listed_order(const std::vector<os::DirEntry>& all,
-                                        const std::function<void()>& pace) {
-    const std::size_t n = all.size();
-    std::vector<std::uint32_t> order(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
-    // Most comparisons are settled by the first eight letters, folded, as
-    // one number: a small array to look in, not every entry.
-    std::vector<std::uint64_t> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = engine::listed_key(all[i].name);
-    auto before = [&](std::uint32_t a, std::uint32_t b) {
-        if (keys[a] != keys[b]) return keys[a] < keys[b];
-        return less_name(all[a].name, all[b].name);
-    };
-    // Sorted by position rather than by moving whole entries, in runs that
-    // are then merged, each step a short one.
-    constexpr std::size_t kRun = 4096;
-    auto step = [&] {
-        if (pace) pace();
-    };
-    for (std::size_t b = 0; b < n; b += kRun) {
-        std::sort(order.begin() + static_cast<std::ptrdiff_t>(b),
-                  order.begin() + static_cast<std::ptrdiff_t>(std::min(n, b + kRun)), before);
-        step();
-    }
-    for (std::size_t width = kRun; width < n; width *= 2) {
-        for (std::size_t b = 0; b + width < n; b += 2 * width) {
-            const auto first = order.begin() + static_cast<std::ptrdiff_t>(b);
-            std::inplace_merge(
-                first, first + static_cast<std::ptrdiff_t>(width),
-                order.begin() + static_cast<std::ptrdiff_t>(std::min(n, b + 2 * width)), before);
-            step();
-        }
-    }
-    return order;
-}
-
-}  // namespace
-
-void put_in_listed_order(std::vector<os::DirEntry>& entries, const std::function<void()>& pace) {
-    // A listing put in order on the reading thread needs one look.
-    if (std::is_sorted(entries.begin(), entries.end(),
-                       [](const auto& a, const auto& b) { return less_name(a.name, b.name); }))
-        return;
-    std::vector<std::uint32_t> order = listed_order(entries, pace);
-    // Each cycle of the permutation moved round once: no second copy of
-    // the entries is ever held. A place done points at itself.
-    for (std::size_t start = 0; start < order.size(); ++start) {
-        if (order[start] == start) continue;
-        os::DirEntry held = std::move(entries[start]);
-        std::size_t at = start;
-        while (order[at] != start) {
-            const std::size_t from = order[at];
-            entries[at] = std::move(entries[from]);
-            order[at] = static_cast<std::uint32_t>(at);
-            at = from;
-        }
-        entries[at] = std::move(held);
-        order[at] = static_cast<std::uint32_t>(at);
-    }
 }
 
 }  // namespace qm::ui

@@ -332,10 +332,8 @@ public:
     // Rereads the directory; between, when given, is called after each
     // entry and cancels the read by returning false (the list is then empty).
     void refresh(const std::function<bool()>& between = {});
-    // Shows a listing of path() read elsewhere, as refresh would; between,
-    // when given, is called now and then while it is sorted.
-    void show(os::Result<std::vector<os::DirEntry>> listing,
-              const std::function<bool()>& between = {});
+    // Shows what a read made elsewhere found, at its path.
+    void show(const engine::DirRead& read);
     int listCount() const { return static_cast<int>(listing_->size()); }
     const std::string& list(int i) const { return listing_->name(static_cast<std::size_t>(i)); }
     std::vector<std::string> files() const { return listing_->names(); }
@@ -360,11 +358,6 @@ private:
     std::vector<std::string> subdirs_;
     std::optional<os::Error> error_;
 };
-
-// Entries moved into file-list order (engine::listed_before) where they
-// lie; pace, when given, is called now and then while a long one is sorted.
-void put_in_listed_order(std::vector<os::DirEntry>& entries,
-                         const std::function<void()>& pace = {});
 
 // Whether name matches a file pattern with * and ? ("*.*" matches every name).
 bool matches_pattern(const std::string& name, const std::string& pattern);

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "engine/engine.h"
-#include "ui/reader.h"
 
 namespace qm::ui {
 
@@ -88,7 +87,7 @@ Form1::Form1(Services services)
     auto dir = os::current().program_dir();
     programDir_ = dir ? *dir : std::string(".");
     store_ = std::make_unique<batch::Store>(*this, programDir_);
-    engine_ = std::make_unique<engine::Engine>(*this);
+    engine_ = std::make_unique<engine::Engine>(*this, *store_);
     engine_->addFailureSink(this);
 
     // Events the model raises itself.
@@ -280,109 +279,22 @@ std::string Form1::startDirectory() {
 
 // -- engine::Host --------------------------------------------------------------
 
-std::string Form1::treePath(Side side) {
-    return tree(side).path();
-}
-os::Status Form1::setTreePath(Side side, const std::string& path) {
-    return tree(side).setPath(path);
-}
-void Form1::refreshTree(Side side) {
-    tree(side).refresh();
-}
 os::Status Form1::openTreeAtFileList(Side side) {
     const FileList& files = fileList(side);
     if (files.error()) return std::unexpected(*files.error());
     tree(side).show(files.path(), files.subdirectories());
     return {};
 }
-void Form1::setDrive(Side side, const std::string& path) {
-    driveList(side).setDrive(path);
+void Form1::showDrives(const engine::Pair& pair) {
+    driveList(Side::source).setDrive(pair.source);
+    driveList(Side::target).setDrive(pair.target);
 }
-// The engine refreshes a file list right before it reads it.
-void Form1::setFileListPath(Side side, const std::string& path) {
-    fileList(side).setPath(path, false);
+void Form1::showTree(Side side, const std::string& path,
+                     const std::vector<std::string>& subdirectories) {
+    tree(side).show(path, subdirectories);
 }
-void Form1::refreshFileList(Side side, const std::function<bool()>& between) {
-    fileList(side).refresh(between);
-}
-// Each side's reads wait on the disk or walk the kernel's caches on their
-// own. The walk names the pairs it will come to, whose directories are then
-// read on two threads, one a side, while the window's thread handles the
-// pairs before them. A pair not named ahead has its target read on the
-// second thread while its source is read here.
-void Form1::refreshFileLists(const std::function<bool()>& between) {
-    FileList& source = fileList(Side::source);
-    FileList& target = fileList(Side::target);
-    const std::string sourcePath = source.path();
-    const std::string targetPath = target.path();
-    auto& sourceReader = readers_[0];
-    auto& targetReader = readers_[1];
-    if (targetPath.empty()) {
-        // Nothing read ahead outlives a read that does not use it.
-        dropReadsAhead();
-        source.refresh(between);
-        target.refresh(between);
-        return;
-    }
-    // Reads named ahead of this pair and passed over are forgotten here.
-    const bool sourceAhead =
-        sourceReader && !sourcePath.empty() && sourceReader->serves(sourcePath);
-    const bool targetAhead = targetReader && targetReader->serves(targetPath);
-    if (!targetReader) targetReader = std::make_unique<BackgroundReader>();
-    if (!targetAhead) targetReader->start(targetPath);
-    bool stopped = false;
-    auto stop = [&] {
-        stopped = true;
-        targetReader->cancel();
-        if (sourceAhead) sourceReader->cancel();
-    };
-    auto await = [&](BackgroundReader& r) {
-        while (!r.wait(20))
-            if (!stopped && !between()) stop();
-        return r.take();
-    };
-    // Read for the path it still shows, or read again; a read ahead that
-    // failed may have come before the walk made the directory.
-    auto showRead = [&](FileList& list, const std::string& path, bool ahead,
-                        os::Result<std::vector<os::DirEntry>> listing) {
-        if (list.path() == path && (listing || !ahead))
-            list.show(std::move(listing), between);
-        else
-            list.refresh(between);
-    };
-    if (sourceAhead) {
-        showRead(source, sourcePath, true, await(*sourceReader));
-    } else {
-        source.refresh([&] {
-            if (between()) return true;
-            stop();
-            return false;
-        });
-    }
-    showRead(target, targetPath, targetAhead, await(*targetReader));
-}
-
-void Form1::dropReadsAhead() {
-    for (auto& r : readers_)
-        if (r) r->drop();
-}
-
-void Form1::readAhead(const std::string& source, const std::string& target) {
-    if (source.empty() || target.empty()) return dropReadsAhead();
-    for (auto* r : {&readers_[0], &readers_[1]})
-        if (!*r) *r = std::make_unique<BackgroundReader>();
-    readers_[0]->queue(source);
-    readers_[1]->queue(target);
-}
-
-std::shared_ptr<const engine::FileListing> Form1::fileListing(Side side) {
-    return fileList(side).listing();
-}
-const std::vector<std::string>& Form1::hiddenFileNames(Side side) {
-    return fileList(side).hiddenFiles();
-}
-const std::optional<os::Error>& Form1::fileListError(Side side) {
-    return fileList(side).error();
+void Form1::showFiles(Side side, const engine::DirRead& read) {
+    fileList(side).show(read);
 }
 
 bool Form1::checked(Option option) {
@@ -393,31 +305,32 @@ bool Form1::checked(Option option) {
             return Movefiles.checked();
         case Option::subs:
             return Subs.checked();
+        case Option::log:
+            return Check2.value() == 1;
     }
     return false;
 }
 void Form1::setSubsChecked(bool on) {
     Subs.setChecked(on);
 }
-bool Form1::logEnabled() {
-    return Check2.value() == 1;
-}
 
-void Form1::setCountText(Side side, const std::string& text) {
-    (side == Side::source ? Text1 : Text2).setText(text);
+void Form1::showCounts(const std::string& source, const std::string& target) {
+    Text1.setText(source);
+    Text2.setText(target);
 }
-void Form1::setProgressRange(int min, int max) {
-    ProgressBar1.setMax(max);
-    ProgressBar1.setMin(min);
+void Form1::showProgress(const engine::Progress& progress) {
+    if (progress.visible) {
+        ProgressBar1.setMax(progress.max);
+        ProgressBar1.setMin(0);
+        ProgressBar1.setValue(progress.value);
+    }
+    ProgressBar1.setVisible(progress.visible);
 }
-void Form1::setProgressValue(int value) {
-    ProgressBar1.setValue(value);
-}
-void Form1::setProgressVisible(bool on) {
-    ProgressBar1.setVisible(on);
-}
-void Form1::setBusyPointer(bool busy) {
-    setMousePointer(busy ? MousePointer::Hourglass : MousePointer::Default);
+void Form1::showBusy(engine::Busy what, bool on) {
+    if (what == engine::Busy::run)
+        setRunBusy(on);
+    else
+        setMousePointer(on ? MousePointer::Hourglass : MousePointer::Default);
 }
 
 void Form1::setRunBusy(bool busy) {
@@ -444,30 +357,6 @@ void Form1::setRunBusy(bool busy) {
             resting[i]->setEnabled(restingEnabled_[i]);
         restingEnabled_.clear();
     }
-}
-
-void Form1::clearBatchList() {
-    List1.clear();
-}
-os::Result<engine::Pair> Form1::checkBatchFile() {
-    store_->CheckBatchFile();
-    const auto& first = store_->firstEntry();
-    if (!first)
-        return std::unexpected(store_->checkFailure().value_or(
-            os::make_error(os::Errc::other, "read", store_->batchPath(), "it names no entry")));
-    return engine::Pair{first->first, first->second};
-}
-void Form1::listBatch() {
-    store_->ListBatch();
-}
-std::string Form1::subsValue() {
-    return SubsValue;
-}
-void Form1::resetMinuteCounter() {
-    MinuteCounter = 0;
-}
-std::string Form1::programDir() {
-    return programDir_;
 }
 
 void Form1::yield() {

@@ -22,8 +22,6 @@ namespace qm::ui {
 
 enum class MousePointer { Default = 0, Hourglass = 11 };
 
-class BackgroundReader;
-
 class Form1 final : public batch::Window, public engine::Host, public engine::FailureSink {
 public:
     explicit Form1(Services services);
@@ -146,33 +144,15 @@ public:
     std::string startDirectory() override;
 
     // -- engine::Host ----------------------------------------------------------
-    std::string treePath(engine::Side side) override;
-    os::Status setTreePath(engine::Side side, const std::string& path) override;
-    void refreshTree(engine::Side side) override;
-    os::Status openTreeAtFileList(engine::Side side) override;
-    void setDrive(engine::Side side, const std::string& path) override;
-    void setFileListPath(engine::Side side, const std::string& path) override;
-    void refreshFileList(engine::Side side, const std::function<bool()>& between) override;
-    void refreshFileLists(const std::function<bool()>& between) override;
-    void readAhead(const std::string& source, const std::string& target) override;
-    std::shared_ptr<const engine::FileListing> fileListing(engine::Side side) override;
-    const std::vector<std::string>& hiddenFileNames(engine::Side side) override;
-    const std::optional<os::Error>& fileListError(engine::Side side) override;
+    void showDrives(const engine::Pair& pair) override;
+    void showTree(engine::Side side, const std::string& path,
+                  const std::vector<std::string>& subdirectories) override;
+    void showFiles(engine::Side side, const engine::DirRead& read) override;
+    void showCounts(const std::string& source, const std::string& target) override;
+    void showProgress(const engine::Progress& progress) override;
+    void showBusy(engine::Busy what, bool on) override;
     bool checked(engine::Option option) override;
     void setSubsChecked(bool on) override;
-    bool logEnabled() override;
-    void setCountText(engine::Side side, const std::string& text) override;
-    void setProgressRange(int min, int max) override;
-    void setProgressValue(int value) override;
-    void setProgressVisible(bool on) override;
-    void setBusyPointer(bool busy) override;
-    void setRunBusy(bool busy) override;
-    void clearBatchList() override;
-    os::Result<engine::Pair> checkBatchFile() override;
-    void listBatch() override;
-    std::string subsValue() override;
-    void resetMinuteCounter() override;
-    std::string programDir() override;
     void yield() override;
     bool ask(const std::string& text) override;
     void inform(const std::string& text) override;
@@ -199,7 +179,12 @@ private:
         ~BoxOpen() { --n; }
     };
     void driveChange(DriveList& drive, DirectoryList& tree);
-    void dropReadsAhead();
+    // Opens the tree at the directory its file list has just read, with the
+    // subdirectories that read found; fails as that read failed.
+    os::Status openTreeAtFileList(engine::Side side);
+    // Steps of a batch run that touch the window: busy (controls disabled,
+    // "BUSY...") and idle again.
+    void setRunBusy(bool busy);
     DirectoryList& tree(engine::Side s) { return s == engine::Side::source ? BronTree : Doeltree; }
     FileList& fileList(engine::Side s) { return s == engine::Side::source ? Brondir : Doeldir; }
     DriveList& driveList(engine::Side s) {
@@ -209,7 +194,6 @@ private:
     Services services_;
     std::unique_ptr<batch::Store> store_;
     std::unique_ptr<engine::Engine> engine_;
-    std::unique_ptr<BackgroundReader> readers_[2];  // source, target
     bool visible_ = false;
     bool minimized_ = false;
     bool toldNoTray_ = false;

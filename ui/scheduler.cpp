@@ -18,6 +18,7 @@ void Form1::Timer1_Timer() {
         runFailures_.clear();
         engine_->RunBatch();
         if (ended_) return;
+        MinuteCounter = 0;
         tellRun();
     }
     store_->CheckBatchFile();

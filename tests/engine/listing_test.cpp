@@ -5,7 +5,6 @@
 #include <future>
 #include <map>
 
-#include "engine/ahead.h"
 #include "fixture.h"
 #include "support/forwarding_os.h"
 
@@ -275,117 +274,6 @@ TEST_F(ListingTest, AWideAndDeepTreeIsListedInPreOrderReadingEachDirectoryOnce) 
         for (const auto& d : expected) EXPECT_EQ(times["names " + os::with_separator(d)], 1) << d;
         EXPECT_EQ(listed.size() - before, expected.size() + 1) << "each directory and the root";
     }
-}
-
-// An Os whose listing of one path waits until it is let go, and that
-// counts the listings of every path.
-class GateOs : public os::ForwardingOs {
-public:
-    GateOs(os::Os& inner, std::string gated) : os::ForwardingOs(inner), gated_(std::move(gated)) {}
-    os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
-        {
-            std::unique_lock<std::mutex> lock(m_);
-            ++times_[d];
-            if (d == gated_) {
-                entered_.set_value();
-                cv_.wait(lock, [&] { return open_; });
-            }
-        }
-        return inner_.list_dir(d);
-    }
-    void open() {
-        std::lock_guard<std::mutex> lock(m_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    int times(const std::string& d) {
-        std::lock_guard<std::mutex> lock(m_);
-        return times_[d];
-    }
-    std::future<void> entered() { return entered_.get_future(); }
-
-private:
-    std::string gated_;
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool open_ = false;
-    std::map<std::string, int> times_;
-    std::promise<void> entered_;
-};
-
-TEST(ListAheadTest, AListingTheHelperIsMakingIsWaitedForAndKeepsOnlyDirectories) {
-    TempDir tmp;
-    mkdirs(tmp / "slow/inner");
-    write(tmp / "slow/file.txt", "x");
-    const std::string slow = os::with_separator(tmp / "slow");
-    GateOs gate(os::native(), slow);
-    auto entered = gate.entered();
-    {
-        engine::ListAhead ahead(gate);
-        ahead.want({slow});
-        entered.wait();  // the helper is inside the listing
-        std::thread later([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            gate.open();
-        });
-        const auto listing = ahead.take(slow);
-        later.join();
-        ASSERT_TRUE(listing.has_value());
-        ASSERT_EQ(listing->size(), 1u);
-        EXPECT_EQ(listing->front().name, "inner");
-        EXPECT_EQ(listing->front().kind, os::Kind::dir);
-    }
-    EXPECT_EQ(gate.times(slow), 1) << "not listed a second time by the walk";
-}
-
-TEST(ListAheadTest, WhatTheHelperHasNotStartedIsListedByTheWalkAndAnEndLeavesTheRest) {
-    TempDir tmp;
-    std::vector<std::string> dirs;
-    for (auto n : {"a", "b", "c", "d", "e"}) {
-        mkdirs(tmp / (std::string(n) + "/sub"));
-        dirs.push_back(os::with_separator(tmp / n));
-    }
-    // The helper takes the last wanted first, and is held there.
-    GateOs gate(os::native(), dirs.back());
-    auto entered = gate.entered();
-    {
-        engine::ListAhead ahead(gate);
-        ahead.want(dirs);
-        entered.wait();
-        for (std::size_t i = 0; i < 2; ++i) {
-            const auto listing = ahead.take(dirs[i]);
-            ASSERT_TRUE(listing.has_value());
-            ASSERT_EQ(listing->size(), 1u);
-            EXPECT_EQ(listing->front().name, "sub");
-        }
-        const auto missing = ahead.take(os::with_separator(tmp / "missing"));
-        ASSERT_FALSE(missing.has_value());
-        EXPECT_EQ(missing.error().code, os::Errc::not_found);
-        gate.open();  // the end waits for the listing in progress
-    }
-    for (const auto& d : dirs) EXPECT_LE(gate.times(d), 1) << d;
-    EXPECT_EQ(gate.times(dirs[0]), 1);
-    EXPECT_EQ(gate.times(dirs[1]), 1);
-    EXPECT_EQ(gate.times(dirs.back()), 1);
-}
-
-TEST(ListAheadTest, AFailedListingIsHandedOverAsTheWalkWouldHaveMetIt) {
-    TempDir tmp;
-    mkdirs(tmp / "there");
-    const std::string gone = os::with_separator(tmp / "gone");
-    const std::string there = os::with_separator(tmp / "there");
-    GateOs gate(os::native(), there);
-    auto entered = gate.entered();
-    engine::ListAhead ahead(gate);
-    ahead.want({there, gone});  // the helper takes gone first
-    entered.wait();             // and has finished it: it is at there
-    gate.open();
-    const auto failed = ahead.take(gone);
-    ASSERT_FALSE(failed.has_value());
-    EXPECT_EQ(failed.error().code, os::Errc::not_found);
-    EXPECT_EQ(gate.times(gone), 1);
-    EXPECT_TRUE(ahead.take(there).has_value());
-    EXPECT_EQ(gate.times(there), 1);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/reader.h"
 #include "support/fakes.h"
 #include "support/tempdir.h"
 
@@ -169,7 +170,8 @@ TEST_F(Form1Test, AFileListIsSortedAndAHeldListingOutlivesARereadOfItsDirectory)
     ASSERT_TRUE(reread);
     // In no order, as a system may give it (some give it sorted).
     std::shuffle(reread->begin(), reread->end(), std::mt19937(1));
-    f.Brondir.show(std::move(reread), [&] { return ++paced, true; });
+    f.Brondir.show(
+        engine::make_dir_read(prog / "many", std::move(reread), [&] { return ++paced, true; }));
     EXPECT_EQ(f.Brondir.listCount(), 5999);
     EXPECT_GE(paced, 3) << "called while sorting";
     EXPECT_EQ(held->names(), names) << "the held listing is not changed";

@@ -320,17 +320,15 @@ TEST_F(WindowTest, TheListAndTheCheckBoxPassTheUsersChoice) {
 TEST_F(WindowTest, TheProgressBarAndTheCountBoxesShowWhatTheRunSets) {
     open();
     auto* bar = widget<QProgressBar>("ProgressBar1");
-    form->setProgressRange(0, 7);
-    form->setProgressValue(3);
-    form->setProgressVisible(true);
+    form->showProgress({true, 3, 7});
     window->drawNow();
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->maximum(), 7);
     EXPECT_EQ(bar->value(), 3);
-    form->setProgressVisible(false);
+    form->showProgress({});
     window->drawNow();
     EXPECT_FALSE(bar->isVisible());
-    form->setCountText(engine::Side::source, "/a/\r\n3 files");
+    form->showCounts("/a/\r\n3 files", "/b/\r\n0 files");
     window->drawNow();
     EXPECT_EQ(widget<QPlainTextEdit>("Text1")->toPlainText(), "/a/\n3 files");
 }
