@@ -4,6 +4,7 @@
 
 #include "engine/ahead.h"
 #include "engine/engine.h"
+#include "engine/pool.h"
 
 namespace qm::engine {
 
