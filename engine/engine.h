@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -27,6 +28,8 @@ class Store;
 }
 
 namespace qm::engine {
+
+class CallPool;
 
 struct FileIdHash {
     std::size_t operator()(const os::FileId& id) const {
@@ -69,6 +72,11 @@ public:
     // The files the last (or current) batch run copied or moved.
     int copiedInRun() const { return copiedInRun_; }
 
+    // How many copies are made at once: several where the target volume
+    // answers each call late, one elsewhere, where they would only wait on
+    // each other. Set, it holds for every volume.
+    void setCopiesInFlight(std::optional<int> n) { forcedInFlight_ = n; }
+
     // A batch run is in progress, from its first step to its last.
     bool running() const { return running_; }
     // Where the directory list files go: $winbootdir when set and not
@@ -98,11 +106,40 @@ private:
     std::optional<os::Error> driveNotReady(const Pair& pair);
     bool beginTopLevel();
     void syncFiles();
-    // The version of the source that was copied; none when it was not.
-    // replacing: the target has a file of that name.
-    // folds: the target volume takes names that differ in case for one.
-    std::optional<os::FileState> copyOne(const std::string& name, std::uint64_t size,
-                                         bool replacing, bool folds);
+    // One copy to make, all decided before it is handed to a thread.
+    struct CopyJob {
+        std::string name, src, dst;  // dst: the path of the copy
+        std::uint64_t size = 0;
+        bool replacing = false;  // the target has a file of that name
+        bool folds = false;      // the target takes names differing in case for one
+        // Where names fold, a copy this pair made may stand under the name.
+        const std::vector<os::FileId>* madeHere = nullptr;
+        bool durable = false;  // flushed by itself: its source is to go
+        Outcome failed = Outcome::notCopied;
+        std::array<std::string, 4> tmpNames;  // tried in turn while taken
+    };
+    // What a copy did, for the walk to take in its own order.
+    struct CopyDone {
+        std::optional<os::FileState> copied;  // the version of the source copied
+        os::FileId made;                      // the copy
+        struct Note {
+            Failure failure;
+            bool always = false;  // logged also when the program is ending
+        };
+        std::vector<Note> notes;
+    };
+    // Prepares the copy of one file of the pair; none when the pair's
+    // directories cannot be opened (logged).
+    std::optional<CopyJob> copyJob(const std::string& name, std::uint64_t size, bool replacing,
+                                   bool folds);
+    // Makes the copy: only calls on the pair's open directories, so that
+    // several can run at once on other threads.
+    CopyDone makeCopy(const CopyJob& job, const os::CopyProgress& progress) const;
+    // Logs what the copy found and notes it for the flush; the version of
+    // the source copied, when it was.
+    std::optional<os::FileState> takeCopy(const CopyJob& job, CopyDone& done);
+    // The copies to have in flight at once for the target of the pair.
+    int copiesInFlight(bool folds);
     // Opens the pair's directories for its copies, once; false (logged for
     // name) when they cannot be opened.
     bool openPair(const std::string& name);
@@ -153,8 +190,8 @@ private:
     // copied: the version of the source copied; made: the copy.
     void deleteMoved(const std::string& name, const os::FileState& copied, const os::FileId& made);
     bool removeLeftovers();
-    // Removes a temporary copy of ours; one that stays is logged.
-    void removeTemporary(const std::string& name);
+    // Removes a temporary copy of ours; one that stays is noted.
+    static void removeTemporary(const os::OpenDir& dir, const std::string& name, CopyDone& done);
     void walk();
     // Makes the target list (TargetListName) from the source list.
     bool makeTargetList(const std::string& sourceList);
@@ -211,8 +248,14 @@ private:
     // The copies this pair wrote: on a volume that folds case, a name that
     // leads to one of them came from another source name.
     std::vector<os::FileId> madeHere_;
-    // Each copied file's copy, by name, until its source is deleted.
-    os::FileId lastMade_;
+    // Copies made on other threads, for a slow target; made when first
+    // needed. Asked to stop early (the program ends) by cancelCopies_.
+    std::unique_ptr<CallPool> pool_;
+    std::atomic<bool> cancelCopies_{false};
+    std::optional<int> forcedInFlight_;
+    static constexpr int kInFlight = 8;
+    // A volume whose quickest answer takes this long is slow.
+    static constexpr std::chrono::microseconds kSlowCall{250};
     std::uint64_t unflushedBytes_ = 0;
     // Directories the entry created whose own entries in their parents are
     // not yet on disk: a moved file would go with them at a power cut.

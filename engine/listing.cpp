@@ -3,6 +3,7 @@
 
 #include "batch/store.h"
 #include "engine/engine.h"
+#include "engine/pool.h"
 
 namespace qm::engine {
 

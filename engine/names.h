@@ -45,6 +45,9 @@ struct TimeRule {
 struct VolumeRule {
     TimeRule time;
     bool folds = false;
+    // Each call waits long on an answer (a network share): independent
+    // calls are better made several at once.
+    bool slow = false;
 };
 // The second a volume with this rule stores for t.
 std::int64_t stored_second(const TimeRule& rule, os::FileTime t);

@@ -16,6 +16,7 @@
 
 #include "engine/engine.h"
 #include "engine/names.h"
+#include "engine/pool.h"
 
 namespace qm::engine {
 
@@ -339,6 +340,43 @@ void Engine::syncFiles() {
     };
 
     int count = 0;
+    // What follows a copy, taken in the walk's order.
+    auto settle = [&](const CopyJob& job, CopyDone done) {
+        const auto copied = takeCopy(job, done);
+        if (copied) ++count;
+        yieldNow();
+        if (host_.ending()) return;
+        if (copied && host_.checked(Option::move))
+            deleteMoved(job.name, *copied, done.made);
+        else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
+            flushBehind();
+    };
+    // Copies made on the pool, oldest first. Whatever ends this pair, none
+    // is left running on its directories.
+    struct InFlight {
+        CopyJob job;
+        std::future<CopyDone> done;
+    };
+    struct Pending {
+        Engine& e;
+        std::deque<InFlight> q;
+        ~Pending() {
+            if (q.empty()) return;
+            e.cancelCopies_ = true;
+            for (auto& f : q) f.done.wait();
+        }
+    } pending{*this, {}};
+    cancelCopies_ = false;
+    auto settleOldest = [&] {
+        auto& f = pending.q.front().done;
+        while (f.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+            yieldIfDue();
+            if (host_.ending()) cancelCopies_ = true;
+        }
+        InFlight oldest = std::move(pending.q.front());
+        pending.q.pop_front();
+        settle(oldest.job, oldest.done.get());
+    };
     for (int i = 0; i < n && !host_.ending(); ++i) {
         host_.showProgress({true, i, max});
         const std::string& name = files.name(static_cast<std::size_t>(i));
@@ -387,15 +425,31 @@ void Engine::syncFiles() {
             if (host_.ending()) break;
         }
         if (!yes && host_.checked(Option::confirm)) continue;
-        const auto copied = copyOne(name, src.size, t.has_value(), folds.value_or(false));
-        if (copied) ++count;
-        yieldNow();
-        if (host_.ending()) break;
-        if (copied && host_.checked(Option::move))
-            deleteMoved(name, *copied, lastMade_);
-        else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
-            flushBehind();
+        auto job = copyJob(name, src.size, t.has_value(), folds.value_or(false));
+        if (!job) {
+            yieldNow();
+            continue;
+        }
+        const int most = copiesInFlight(folds.value_or(false));
+        if (most <= 1) {
+            while (!pending.q.empty()) settleOldest();
+            // The window stays responsive during a large copy; the
+            // program's end cancels it, and the copy then removes its
+            // temporary file.
+            settle(*job, makeCopy(*job, [this](std::uint64_t, std::uint64_t) {
+                yieldIfDue();
+                return !host_.ending();
+            }));
+            continue;
+        }
+        if (!pool_) pool_ = std::make_unique<CallPool>(kInFlight);
+        while (static_cast<int>(pending.q.size()) >= most) settleOldest();
+        auto done = pool_->submit([this, j = *job] {
+            return makeCopy(j, [this](std::uint64_t, std::uint64_t) { return !cancelCopies_; });
+        });
+        pending.q.push_back({std::move(*job), std::move(done)});
     }
+    while (!pending.q.empty()) settleOldest();
     if (host_.ending()) return;
 
     copiedInRun_ += count;
@@ -435,92 +489,119 @@ bool Engine::openPair(const std::string& name) {
     return true;
 }
 
-std::optional<os::FileState> Engine::copyOne(const std::string& name, std::uint64_t size,
-                                             bool replacing, bool folds) {
-    auto& os = os::current();
-    const std::string src = SourcePath + name;
-    const std::string dst = TargetPath + name;
+std::optional<Engine::CopyJob> Engine::copyJob(const std::string& name, std::uint64_t size,
+                                               bool replacing, bool folds) {
     if (!openPair(name)) return std::nullopt;
+    CopyJob job;
+    job.name = name;
+    job.src = SourcePath + name;
+    job.dst = TargetPath + name;
+    job.folds = folds;
+    job.size = size;
+    job.replacing = replacing;
+    if (folds && !madeHere_.empty()) job.madeHere = &madeHere_;
+    // A copy whose source is about to be deleted is flushed on its own; the
+    // others are flushed a batch at a time, which costs far less.
+    job.durable = host_.checked(Option::move);
+    job.failed = copyFailed();
+    for (auto& t : job.tmpNames) t = detail::make_temp_name(random_);
+    return job;
+}
+
+Engine::CopyDone Engine::makeCopy(const CopyJob& job, const os::CopyProgress& progress) const {
+    auto& os = os::current();
+    const std::string& name = job.name;
+    const std::string& src = job.src;
+    const std::string& dst = job.dst;
+    CopyDone done;
+    auto fail = [&](Outcome outcome, const std::string& text, const std::string& reason = {}) {
+        done.notes.push_back({{src, outcome, reason, text}, false});
+        return std::move(done);
+    };
     // A target the user made read-only stays as it is, whoever runs this;
     // so does one that cannot be looked at. Where names fold, the target
     // may hold the name in other capitals, and a copy this pair made from
     // another name must not be overwritten.
-    const bool mayBeOurs = folds && !madeHere_.empty();
-    if (replacing || mayBeOurs) {
+    if (job.replacing || job.madeHere) {
         auto t = os.stat_in(targetDir_, name);
-        if (!t && t.error().code != os::Errc::not_found) {
-            logFailure(copyFailed(), src,
-                       src + ": not copied, its target " + dst +
-                           " could not be checked: " + t.error().message(),
-                       t.error().message());
-            return std::nullopt;
-        }
-        if (t && t->kind == os::Kind::file && t->read_only) {
-            logFailure(copyFailed(), src,
-                       src + ": not copied, its target " + dst + " is read-only");
-            return std::nullopt;
-        }
-        if (t && mayBeOurs)
+        if (!t && t.error().code != os::Errc::not_found)
+            return fail(job.failed,
+                        src + ": not copied, its target " + dst +
+                            " could not be checked: " + t.error().message(),
+                        t.error().message());
+        if (t && t->kind == os::Kind::file && t->read_only)
+            return fail(job.failed, src + ": not copied, its target " + dst + " is read-only");
+        if (t && job.madeHere)
             if (auto id = os.file_state_in(targetDir_, name);
-                id && std::find(madeHere_.begin(), madeHere_.end(), id->id) != madeHere_.end()) {
-                logFailure(Outcome::notReplicated, src,
-                           src + ": not replicated, its target " + dst +
-                               " was copied from another name in this run");
-                return std::nullopt;
-            }
+                id && std::find(job.madeHere->begin(), job.madeHere->end(), id->id) !=
+                          job.madeHere->end())
+                return fail(Outcome::notReplicated,
+                            src + ": not replicated, its target " + dst +
+                                " was copied from another name in this run");
     }
-    // The window stays responsive during a large copy; the program's end
-    // cancels it, and the copy then removes its temporary file.
-    auto progress = [this](std::uint64_t, std::uint64_t) {
-        yieldIfDue();
-        return !host_.ending();
-    };
-    // A copy whose source is about to be deleted is flushed on its own; the
-    // others are flushed a batch at a time, which costs far less.
-    const bool durable = host_.checked(Option::move);
     std::string tmpName;
     os::Result<os::FileState> r;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        tmpName = detail::make_temp_name(random_);
-        r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, durable, &lastMade_);
+    for (const auto& candidate : job.tmpNames) {
+        tmpName = candidate;
+        r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, job.durable,
+                            &done.made);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
         // The copy removes its temporary file; one it could not is ours,
         // unless the name was taken to begin with.
-        if (r.error().code != os::Errc::exists) removeTemporary(tmpName);
-        if (host_.ending()) return std::nullopt;
+        if (r.error().code != os::Errc::exists) removeTemporary(targetDir_, tmpName, done);
         // Gone, or no longer a plain file, since the directory was read.
         const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||
                                                        r.error().code == os::Errc::invalid);
         // Changed while it was read: nothing was kept, and the next run
         // copies it again.
-        logFailure(changed ? Outcome::skipped : copyFailed(), src,
-                   src + (changed ? ": skipped: " : ": not copied: ") + r.error().message(),
-                   r.error().message());
-        return std::nullopt;
+        return fail(changed ? Outcome::skipped : job.failed,
+                    src + (changed ? ": skipped: " : ": not copied: ") + r.error().message(),
+                    r.error().message());
     }
     if (auto m = os.rename_in(targetDir_, tmpName, name); !m) {
-        logFailure(copyFailed(), src, src + ": not copied: " + m.error().message(),
-                   m.error().message());
-        removeTemporary(tmpName);
-        return std::nullopt;
+        done.notes.push_back(
+            {{src, job.failed, m.error().message(), src + ": not copied: " + m.error().message()},
+             false});
+        removeTemporary(targetDir_, tmpName, done);
+        return done;
     }
-    if (folds) madeHere_.push_back(lastMade_);
+    done.copied = *r;
+    return done;
+}
+
+std::optional<os::FileState> Engine::takeCopy(const CopyJob& job, CopyDone& done) {
+    // A copy the program's end cut short is not a failure of the run; a
+    // temporary file left behind is.
+    const bool ending = host_.ending();
+    for (const auto& note : done.notes)
+        if (note.always || !ending)
+            logFailure(note.failure.outcome, note.failure.path, note.failure.text,
+                       note.failure.reason);
+    if (!done.copied) return std::nullopt;
+    if (job.folds) madeHere_.push_back(done.made);
     // Its directory entry, at least, is not on disk yet.
-    unflushed_.push_back(dst);
-    if (!durable) unflushedBytes_ += size;
-    return *r;
+    unflushed_.push_back(job.dst);
+    if (!job.durable) unflushedBytes_ += job.size;
+    return done.copied;
 }
 
 // In the directory the copy was made in, also if its path has come to name
 // another meanwhile.
-void Engine::removeTemporary(const std::string& name) {
-    if (auto d = os::current().remove_in(targetDir_, name);
-        !d && d.error().code != os::Errc::not_found)
-        logFailure(Outcome::notRemoved, targetDir_.path + name,
-                   targetDir_.path + name + ": temporary copy not removed: " + d.error().message(),
-                   d.error().message());
+void Engine::removeTemporary(const os::OpenDir& dir, const std::string& name, CopyDone& done) {
+    if (auto d = os::current().remove_in(dir, name); !d && d.error().code != os::Errc::not_found)
+        done.notes.push_back(
+            {{dir.path + name, Outcome::notRemoved, d.error().message(),
+              dir.path + name + ": temporary copy not removed: " + d.error().message()},
+             true});
+}
+
+int Engine::copiesInFlight(bool folds) {
+    // Where names fold, each copy is checked against those made before it.
+    if (folds) return 1;
+    if (forcedInFlight_) return std::clamp(*forcedInFlight_, 1, kInFlight);
+    return volumeRule(TargetPath).slow ? kInFlight : 1;
 }
 
 bool Engine::sameTime(const os::FileTime& source, const os::FileTime& target) {
@@ -558,22 +639,35 @@ detail::VolumeRule Engine::volumeRule(const std::string& dir,
     };
     const std::string probeName = detail::make_temp_name(random_);
     const std::string probe = os::with_separator(dir) + probeName;
-    if (!os.create_private(probe)) return keep(rule);
+    // How long the volume takes to answer, from the probe's own calls: the
+    // quickest of them, as a cache may answer one and a busy disk delay one.
+    using Clock = std::chrono::steady_clock;
+    auto quickest = Clock::duration::max();
+    auto timed = [&](auto call) {
+        const auto start = Clock::now();
+        auto r = call();
+        quickest = std::min(quickest, Clock::now() - start);
+        return r;
+    };
+    if (!timed([&] { return os.create_private(probe); })) return keep(rule);
     // The probe's name holds letters; in other capitals it names the probe
     // only where the volume folds case.
     std::string upper = probeName;
     for (auto& c : upper)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    const auto other = os.probe(os::with_separator(dir) + upper);
+    const auto other = timed([&] { return os.probe(os::with_separator(dir) + upper); });
     // Not known: taken to fold, which keeps names apart that might meet.
     rule.folds = !other || *other;
     std::vector<os::FileTime> stored;
     for (const auto& t : detail::probe_times()) {
-        if (!os.set_mtime(probe, t)) break;
-        auto st = os.stat(probe);
+        if (!timed([&] { return os.set_mtime(probe, t); })) break;
+        auto st = timed([&] { return os.stat(probe); });
         if (!st) break;
         stored.push_back(st->mtime);
     }
+    // A local disk answers from its cache in microseconds; a share's every
+    // answer crosses the network.
+    rule.slow = quickest >= kSlowCall;
     if (auto d = os.remove_file(probe); !d)
         logFailure(Outcome::notRemoved, probe, probe + ": not removed: " + d.error().message(),
                    d.error().message());

@@ -60,6 +60,8 @@ public:
     // Added to every stat, to make a directory slow to compare.
     std::chrono::microseconds statDelay{0};
     std::atomic<int> stats{0};
+    // Copies going on now, and the most at once.
+    std::atomic<int> copying{0}, peakCopying{0};
 
     std::vector<std::string> copied;                     // sources, in order
     std::vector<bool> durables;                          // whether each copy was flushed by itself
@@ -119,9 +121,17 @@ public:
     template <class Copy>
     os::Result<os::FileState> hooked(const std::string& f, const std::string& t,
                                      const os::CopyProgress& p, bool durable, Copy copy) {
-        copied.push_back(f);
-        durables.push_back(durable);
-        if (copyFault && copyFault->hits(f)) return fail(*copyFault, "copy", f);
+        // Copies onto a slow volume are made on several threads at once.
+        note(copied, f);
+        note(durables, durable);
+        if (hits(copyFault, f)) return fail(*copyFault, "copy", f);
+        const int now = ++copying;
+        for (int peak = peakCopying; now > peak && !peakCopying.compare_exchange_weak(peak, now);) {
+        }
+        struct Done {
+            std::atomic<int>& n;
+            ~Done() { --n; }
+        } done{copying};
         auto r = copy([&](std::uint64_t done, std::uint64_t total) {
             if (duringCopy) duringCopy(t);
             return !p || p(done, total);
@@ -136,8 +146,7 @@ public:
     }
     os::Status rename_in(const os::OpenDir& d, const std::string& f,
                          const std::string& t) override {
-        if (renameFault && renameFault->hits(d.path + t))
-            return fail(*renameFault, "rename", d.path + f);
+        if (hits(renameFault, d.path + t)) return fail(*renameFault, "rename", d.path + f);
         return inner_.rename_in(d, f, t);
     }
     os::Status remove_in(const os::OpenDir& d, const std::string& n) override {
@@ -186,9 +195,9 @@ public:
         return inner_.remove_file(p);
     }
     std::optional<os::Error> beforeRemoving(const std::string& p) {
-        removed.push_back(p);
+        note(removed, p);
         if (beforeRemove) beforeRemove(p);
-        if (deleteFault && deleteFault->hits(p)) return fail(*deleteFault, "delete", p).error();
+        if (hits(deleteFault, p)) return fail(*deleteFault, "delete", p).error();
         return std::nullopt;
     }
     os::Status make_dir(const std::string& p) override {

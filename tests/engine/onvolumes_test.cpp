@@ -170,5 +170,27 @@ TEST_F(OnVolumeTest, ASourceChangedWithinItsVolumesTimeStepIsCopiedLater) {
     EXPECT_EQ(at("t/fresh.txt"), "fresh");
 }
 
+// Onto a volume that answers each call a millisecond late, as a share
+// does, several copies are made at once; onto one that answers at once,
+// one at a time. Both leave the same files.
+TEST_F(OnVolumeTest, CopiesOverlapOnlyWhereTheVolumeAnswersLate) {
+    for (int i = 0; i < 24; ++i) file("s/f" + std::to_string(i) + ".txt", std::to_string(i));
+    for (unsigned delay : {0u, 1000u}) {
+        SCOPED_TRACE(delay);
+        eos.peakCopying = 0;
+        TestVolume v({.delay_us = delay});
+        loadOnto(v, "", "NO");
+        run();
+        for (int i = 0; i < 24; ++i)
+            EXPECT_EQ(read(v.path() + "/f" + std::to_string(i) + ".txt"), std::to_string(i));
+        EXPECT_EQ(logWith("24 files copied/moved").size(), delay ? 2u : 1u);
+        if (delay)
+            EXPECT_GT(eos.peakCopying, 1);
+        else
+            EXPECT_EQ(eos.peakCopying, 1);
+        form.reset();
+    }
+}
+
 }  // namespace
 }  // namespace qm::test

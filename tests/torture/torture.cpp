@@ -10,11 +10,11 @@
 //
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. Its phases (kill-copy, kill-move, edit, fault-copy, fault-move,
-// disk, and on the test volume kill-move-fold, fault-move-fold and
-// vanish-move) run --jobs at a time, by default one per processor for --mid
-// and --full; --only picks some of them. The test volume's phases are part
-// of --quick only with --volumes. --plant puts a known fault in front of
-// the platform in every child run and reports what the checks made of it.
+// disk, and on the test volume kill-move-fold, fault-move-fold,
+// kill-move-slow, fault-move-slow and vanish-move) run --jobs at a time, by default one per
+// processor for --mid and --full; --only picks some of them. The test volume's phases are part of
+// --quick only with --volumes. --plant puts a known fault in front of the platform in every child
+// run and reports what the checks made of it.
 // --fault repeats one faulted run of a campaign (same seed), prints its log
 // and keeps its files.
 // Exit status 0 only when no violation and no unnamed failure was seen
@@ -755,8 +755,9 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
                         ctx + ": " + r.dst + "/" + rel + " came from elsewhere");
     // Nothing new beside the pair or on the campaign's volume root.
     static const std::set<std::string> ours{
-        "prog", "src",  "dst",    "outside", "child.out", "kill-copy",      "kill-move",
-        "edit", "full", "change", "vol",     "stick",     "kill-move-fold", "vanish-move"};
+        "prog",       "src",  "dst",    "outside", "child.out", "kill-copy",      "kill-move",
+        "edit",       "full", "change", "vol",     "stick",     "kill-move-fold", "kill-move-slow",
+        "vanish-move"};
     // Each phase has its temporary directory and fault pair (tmp-*, fault-*).
     auto own = [](const std::string& n) {
         return ours.count(n) || n.starts_with("tmp-") || n.starts_with("fault-");
@@ -1735,6 +1736,9 @@ struct Size {
     int volKillTrials = 0, vanishTrials = 0;
     TreeSpec volKillTree{}, volFaultTree{}, vanishTree{};
     long volStride = 1;
+    // On the slow volume, where every call waits a millisecond.
+    int slowKillTrials = 0;
+    long slowStride = 1;
 };
 
 // What the phases found: the table's rows and the failures' tally.
@@ -1890,6 +1894,9 @@ int main(int argc, char** argv) {
     quick.volKillTree = {60, 6, 1u << 20, 16u << 10, 4};
     quick.volFaultTree = {10, 3, 96u << 10, 8u << 10, 2};
     quick.vanishTree = {60, 5, 1u << 20, 16u << 10};
+    quick.slowKillTrials = 4, quick.slowStride = 48;
+    mid.slowKillTrials = 100, mid.slowStride = 2;
+    full.slowKillTrials = 400, full.slowStride = 1;
     mid.volKillTrials = 300, mid.vanishTrials = 150;
     mid.volKillTree = {500, 8, 8u << 20, 128u << 10, 12};
     mid.volFaultTree = {40, 4, 1u << 20, 16u << 10, 4};
@@ -1939,7 +1946,7 @@ int main(int argc, char** argv) {
                 stderr,
                 "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] [--jobs N] "
                 "[--volumes] [--only kill-copy,kill-move,edit,fault-copy,fault-move,disk,"
-                "kill-move-fold,fault-move-fold,vanish-move] "
+                "kill-move-fold,fault-move-fold,kill-move-slow,fault-move-slow,vanish-move] "
                 "[--plant torn|temp|ini|log|again|outside]\n",
                 argv[0]);
             return 2;
@@ -2047,52 +2054,83 @@ int main(int argc, char** argv) {
                 c.tally.violation("harness", name + ": " + e.what());
             }
         };
-        static const test::VolumeOptions fat{.fold_case = true, .time_step_ns = 2'000'000'000};
-        if (!one)
-            phases.push_back(
-                {"kill-move-fold", [&, available, guarded](Outcome& o) {
-                     const std::string what = "kill trials, move mode, folding 2 s volume";
-                     if (!available(o, what)) return;
-                     guarded("kill-move-fold", [&] {
-                         KillStats ks = kill_trials(c, true, size.volKillTrials, size.volKillTree,
-                                                    "kill-move-fold", &fat);
-                         o.row(what, ks.trials,
-                               std::to_string(ks.killed) + " killed mid-run, " +
-                                   std::to_string(ks.finished) + " ended first; " +
-                                   std::to_string(size.volKillTree.files) + " files and " +
-                                   std::to_string(size.volKillTree.fold_pairs) +
-                                   " pairs one in case apart");
-                     });
-                 }});
-        if (!one || c.onlyMove == 1)
-            phases.push_back(
-                {"fault-move-fold", [&, available, guarded](Outcome& o) {
-                     const std::string what = "faulted runs, move mode, folding 2 s volume";
-                     if (!available(o, what)) return;
-                     guarded("fault-move-fold", [&] {
-                         const std::string base = c.work + "/fault-move-fold";
-                         test::TestVolume v(fat, base + "/vol", base + "/dst");
-                         FaultTree ft{base, size.volFaultTree, c.seed + 17, v.backing(), 2, true};
-                         FaultStats f =
-                             fault_trials(c, true, ft, {ENOSPC, EIO, EACCES}, size.allErrs,
-                                          size.maxK, "fault-move-fold", size.volStride);
-                         o.unnamed += f.unnamed;
-                         o.misnamed += f.misnamed;
-                         o.row(what, f.runs,
-                               "every " +
-                                   (size.volStride > 1 ? std::to_string(size.volStride) + "th "
-                                                       : "") +
-                                   "call k of " +
-                                   std::to_string(
-                                       c.tally.counts["calls of a run of fault-move-fold"]) +
-                                   " (" + std::to_string(size.volFaultTree.files) + " files, " +
-                                   std::to_string(size.volFaultTree.fold_pairs) +
-                                   " pairs one in case apart); " + std::to_string(f.harmless) +
-                                   " harmless, " + std::to_string(f.named) + " named, " +
-                                   std::to_string(f.misnamed) + " misnamed, " +
-                                   std::to_string(f.unnamed) + " unnamed");
-                     });
-                 }});
+        // A stick that folds case and keeps times in 2 s steps, as FAT
+        // does; a share that answers each call a millisecond late, onto
+        // which copies are made several at once.
+        struct OnVolume {
+            std::string tag, kind;
+            test::VolumeOptions options;
+            std::int64_t step;
+            int killTrials;
+            long stride;
+        };
+        const std::vector<OnVolume> onVolumes{
+            {"fold",
+             "folding 2 s volume",
+             {.fold_case = true, .time_step_ns = 2'000'000'000},
+             2,
+             size.volKillTrials,
+             size.volStride},
+            {"slow",
+             "volume answering 1 ms late",
+             {.delay_us = 1000},
+             1,
+             size.slowKillTrials,
+             size.slowStride},
+        };
+        for (const OnVolume& ov : onVolumes) {
+            const bool folds = ov.options.fold_case;
+            auto shape = [folds](TreeSpec t) {
+                if (!folds) t.fold_pairs = 0;
+                return t;
+            };
+            if (!one)
+                phases.push_back(
+                    {"kill-move-" + ov.tag, [&, ov, shape, available, guarded](Outcome& o) {
+                         const std::string what = "kill trials, move mode, " + ov.kind;
+                         if (!available(o, what)) return;
+                         guarded("kill-move-" + ov.tag, [&] {
+                             const TreeSpec tree = shape(size.volKillTree);
+                             KillStats ks = kill_trials(c, true, ov.killTrials, tree,
+                                                        "kill-move-" + ov.tag, &ov.options);
+                             o.row(what, ks.trials,
+                                   std::to_string(ks.killed) + " killed mid-run, " +
+                                       std::to_string(ks.finished) + " ended first; " +
+                                       std::to_string(tree.files) + " files and " +
+                                       std::to_string(tree.fold_pairs) +
+                                       " pairs one in case apart");
+                         });
+                     }});
+            if (!one || c.onlyMove == 1)
+                phases.push_back(
+                    {"fault-move-" + ov.tag, [&, ov, shape, available, guarded](Outcome& o) {
+                         const std::string name = "fault-move-" + ov.tag;
+                         const std::string what = "faulted runs, move mode, " + ov.kind;
+                         if (!available(o, what)) return;
+                         guarded(name, [&] {
+                             const std::string base = c.work + "/" + name;
+                             const TreeSpec tree = shape(size.volFaultTree);
+                             test::TestVolume v(ov.options, base + "/vol", base + "/dst");
+                             FaultTree ft{base,        tree,    c.seed + 17,
+                                          v.backing(), ov.step, ov.options.fold_case};
+                             FaultStats f = fault_trials(c, true, ft, {ENOSPC, EIO, EACCES},
+                                                         size.allErrs, size.maxK, name, ov.stride);
+                             o.unnamed += f.unnamed;
+                             o.misnamed += f.misnamed;
+                             o.row(what, f.runs,
+                                   "every " +
+                                       (ov.stride > 1 ? std::to_string(ov.stride) + "th " : "") +
+                                       "call k of " +
+                                       std::to_string(c.tally.counts["calls of a run of " + name]) +
+                                       " (" + std::to_string(tree.files) + " files, " +
+                                       std::to_string(tree.fold_pairs) +
+                                       " pairs one in case apart); " + std::to_string(f.harmless) +
+                                       " harmless, " + std::to_string(f.named) + " named, " +
+                                       std::to_string(f.misnamed) + " misnamed, " +
+                                       std::to_string(f.unnamed) + " unnamed");
+                         });
+                     }});
+        }
         if (!one)
             phases.push_back({"vanish-move", [&, available, guarded](Outcome& o) {
                                   const std::string what = "runs pulled out, move mode";
@@ -2111,7 +2149,7 @@ int main(int argc, char** argv) {
                               }});
         if (level == "quick" && !volumes && only.empty())
             std::erase_if(phases, [](const Phase& p) {
-                return p.name == "kill-move-fold" || p.name == "fault-move-fold" ||
+                return p.name.ends_with("-fold") || p.name.ends_with("-slow") ||
                        p.name == "vanish-move";
             });
     }
