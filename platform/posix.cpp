@@ -13,13 +13,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -207,6 +211,172 @@ bool is_pseudo_mount(const std::string& type, const std::string& dir) {
     return false;
 }
 
+// What list_dir_detailed needs of one entry, by its name in the open
+// directory; err is 0, or the errno of the failed call.
+struct Probe {
+    int err = 0;
+    Kind kind = Kind::other;
+    std::uint64_t size = 0;
+    FileTime mtime;
+};
+
+#ifdef STATX_TYPE
+std::atomic<bool> g_no_statx{false};
+#endif
+
+// One call: statx asks only for the kind, length and time, which spares a
+// network file system the rest. Its attributes are synchronised as stat's
+// are: AT_STATX_DONT_SYNC could answer from a share's cache and miss a
+// file that another computer has just changed.
+void probe(int dfd, const char* name, Probe& p) {
+#ifdef STATX_TYPE
+    if (!g_no_statx.load(std::memory_order_relaxed)) {
+        constexpr unsigned kWant = STATX_TYPE | STATX_SIZE | STATX_MTIME;
+        struct statx sx {};
+        if (::statx(dfd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kWant, &sx) == 0) {
+            if ((sx.stx_mask & kWant) == kWant) {
+                p.err = 0;
+                p.kind = kind_of(sx.stx_mode);
+                p.size = sx.stx_size;
+                p.mtime = {static_cast<std::int64_t>(sx.stx_mtime.tv_sec),
+                           static_cast<std::int32_t>(sx.stx_mtime.tv_nsec)};
+                return;
+            }
+            // A file system that could not tell them all: stat says what it has.
+        } else if (errno == ENOSYS) {
+            g_no_statx = true;  // an old kernel, or a sandbox that forbids it
+        } else if (errno != EPERM) {
+            p.err = errno;
+            return;
+        }
+    }
+#endif
+    struct stat st {};
+    if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        p.err = errno;
+        return;
+    }
+    p.err = 0;
+    p.kind = kind_of(st.st_mode);
+    p.size = static_cast<std::uint64_t>(st.st_size);
+    p.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+               static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+}
+
+// The stats of a directory's files, one after another in the order read,
+// as long as they come back fast. Once a run of them proves slow (a share,
+// where each is a round trip; a disk that seeks), the rest are stat'ed by
+// a few threads at once and handed out in the same order: the result is
+// what one call after another gives. On a local disk with its inodes in
+// memory no thread is ever started.
+class EntryProbes {
+public:
+    explicit EntryProbes(int dfd) : dfd_(dfd) {}
+    ~EntryProbes() { stop(); }
+    EntryProbes(const EntryProbes&) = delete;
+    EntryProbes& operator=(const EntryProbes&) = delete;
+
+    bool started() const { return started_; }
+
+    // The files from entry first on (its name at name): every DT_REG or
+    // DT_UNKNOWN entry of types, whose names follow one another in names.
+    void start(const std::string& names, const std::vector<unsigned char>& types, std::size_t first,
+               const char* name) {
+        started_ = true;
+        for (std::size_t i = first; i < types.size(); ++i) {
+            if (types[i] == DT_REG || types[i] == DT_UNKNOWN)
+                names_.push_back(static_cast<std::size_t>(name - names.data()));
+            name += std::strlen(name) + 1;
+        }
+        base_ = names.data();
+    }
+
+    // The next file's answer, in the order read.
+    const Probe& next() {
+        const std::size_t k = taken_++;
+        if (!slots_) {
+            const auto t0 = std::chrono::steady_clock::now();
+            probe(dfd_, base_ + names_[k], one_);
+            run_ += std::chrono::steady_clock::now() - t0;
+            if (++in_run_ == kRun) {
+                if (wide_ && run_ >= kRun * kSlowCall && names_.size() - taken_ >= kFewest)
+                    go_wide();
+                in_run_ = 0;
+                run_ = {};
+            }
+            return one_;
+        }
+        Slot& s = slots_[k - wide_from_];
+        s.done.wait(false, std::memory_order_acquire);
+        return s.probe;
+    }
+
+private:
+    static constexpr std::size_t kRun = 16;  // calls timed together
+    static constexpr auto kSlowCall = std::chrono::microseconds(100);
+    static constexpr std::size_t kFewest = 32;  // left to make threads worth it
+    static constexpr std::size_t kThreads = 6;  // calls in flight at most
+
+    struct Slot {
+        std::atomic<bool> done{false};
+        Probe probe;
+    };
+
+    void go_wide() {
+        wide_from_ = taken_;
+        slots_ = std::make_unique<Slot[]>(names_.size() - wide_from_);
+        claim_ = wide_from_;
+        const std::size_t threads = std::min(kThreads, (names_.size() - wide_from_) / 8);
+        for (std::size_t t = 0; t < threads; ++t) {
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;  // no more threads to be had: those running do it all
+            }
+        }
+        if (threads_.empty()) {
+            // No thread to be had: on one after another, as before.
+            slots_.reset();
+            wide_ = false;
+        }
+    }
+
+    void work() {
+        for (;;) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            const std::size_t k = claim_.fetch_add(1, std::memory_order_relaxed);
+            if (k >= names_.size()) return;
+            Slot& s = slots_[k - wide_from_];
+            probe(dfd_, base_ + names_[k], s.probe);
+            s.done.store(true, std::memory_order_release);
+            s.done.notify_one();
+        }
+    }
+
+    void stop() {
+        stop_ = true;
+        for (auto& t : threads_) t.join();
+        threads_.clear();
+    }
+
+    const int dfd_;
+    bool started_ = false;
+    const char* base_ = nullptr;
+    std::vector<std::size_t> names_;  // offsets in the packed names, in order
+    std::size_t taken_ = 0;
+    // One after another: the last answer, and how long the current run took.
+    Probe one_;
+    std::size_t in_run_ = 0;
+    std::chrono::steady_clock::duration run_{};
+    // Side by side: an answer for every file from wide_from_ on.
+    bool wide_ = true;  // whether threads may yet be started
+    std::size_t wide_from_ = 0;
+    std::unique_ptr<Slot[]> slots_;
+    std::atomic<std::size_t> claim_{0};
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
 class PosixOs final : public Os {
 public:
     Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
@@ -240,7 +410,8 @@ public:
     }
 
     // Each entry stat'ed by its name in the open directory: no walk down
-    // the whole path for every file.
+    // the whole path for every file. On a volume that answers late (a
+    // share) several of those calls are kept in flight at once.
     Result<std::vector<DirEntry>> list_dir_detailed(const std::string& dir,
                                                     const std::function<bool()>& between) override {
         DIR* d = ::opendir(dir.c_str());
@@ -272,27 +443,30 @@ public:
             return std::unexpected(fail("read directory", dir, err));
         std::vector<DirEntry> out;
         out.reserve(types.size());
+        EntryProbes probes(dfd);
         const char* name = names.c_str();
-        for (const unsigned char type : types) {
+        for (std::size_t i = 0; i < types.size(); ++i) {
+            const unsigned char type = types[i];
             const char* next = name + std::strlen(name) + 1;
             if (between && !between()) return std::unexpected(cancelled("read directory", dir));
             DirEntry de;
             de.name = name;
             if (type == DT_REG || type == DT_UNKNOWN) {
-                struct stat st {};
-                if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    if (errno == ENOENT) {  // gone since it was read
+                // The rest of the files, to be stat'ed side by side if
+                // these calls prove slow.
+                if (!probes.started()) probes.start(names, types, i, name);
+                const Probe& p = probes.next();
+                if (p.err != 0) {
+                    if (p.err == ENOENT) {  // gone since it was read
                         name = next;
                         continue;
                     }
                     // Left out, the file would go unreplicated without a word.
-                    const int err = errno;
-                    return std::unexpected(fail("stat", join(dir, de.name), err));
+                    return std::unexpected(fail("stat", join(dir, de.name), p.err));
                 }
-                de.kind = kind_of(st.st_mode);
-                de.size = static_cast<std::uint64_t>(st.st_size);
-                de.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                            static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+                de.kind = p.kind;
+                de.size = p.size;
+                de.mtime = p.mtime;
             } else {
                 // Only a file's length and time are of use: not worth a stat.
                 de.kind = type == DT_DIR ? Kind::dir : Kind::other;
