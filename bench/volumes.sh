@@ -6,15 +6,16 @@
 #   share   quillmere-testvol answering every call SHARE_DELAY_US late
 #           (default 1000) and several calls at once (a network share)
 #
-# volume_up KIND DIR FILES: makes DIR the root of a fresh volume of KIND,
-# with room and inodes for FILES files in COPIES copies (default 20);
+# volume_up KIND DIR FILES [MiB]: makes DIR the root of a fresh volume of
+# KIND, with room and inodes for FILES small files in COPIES copies
+# (default 20), and MiB more for large ones;
 # volume_down undoes it, also after a failure, and may be called twice.
 # TESTVOL names the test volume's program (default: the ci build's).
 
 vol_kind='' vol_dir='' vol_image='' vol_pid='' vol_backing='' vol_stats=''
 
 volume_up() {
-  local kind=$1 dir=$2 files=$3 copies=${COPIES:-20}
+  local kind=$1 dir=$2 files=$3 extra_mib=${4:-0} copies=${COPIES:-20}
   vol_kind=$kind vol_dir=$dir
   case $kind in
     folder)
@@ -24,7 +25,7 @@ volume_up() {
       # A 4 KiB block and an inode for every file of every copy, and a
       # quarter more for the directories and the journal.
       local inodes=$(( files * copies * 5 / 4 + 16384 ))
-      local mib=$(( inodes * 5 / 1024 + 512 ))
+      local mib=$(( inodes * 5 / 1024 + 512 + 3 * extra_mib ))
       vol_image=$dir.img
       truncate -s "${mib}M" "$vol_image"
       # Inode tables and journal written now: a lazy first mount would go
