@@ -271,50 +271,41 @@ void probe(int dfd, const char* name, Probe& p) {
 // memory no thread is ever started.
 class EntryProbes {
 public:
-    explicit EntryProbes(int dfd) : dfd_(dfd) {}
+    // types: every entry's type as read; names: their names, one after
+    // another, each ended by a zero.
+    EntryProbes(int dfd, const std::string& names, const std::vector<unsigned char>& types)
+        : dfd_(dfd), names_(names), types_(types) {}
     ~EntryProbes() { stop(); }
     EntryProbes(const EntryProbes&) = delete;
     EntryProbes& operator=(const EntryProbes&) = delete;
 
-    bool started() const { return started_; }
+    static bool wanted(unsigned char type) { return type == DT_REG || type == DT_UNKNOWN; }
 
-    // The files from entry first on (its name at name): every DT_REG or
-    // DT_UNKNOWN entry of types, whose names follow one another in names.
-    void start(const std::string& names, const std::vector<unsigned char>& types, std::size_t first,
-               const char* name) {
-        started_ = true;
-        for (std::size_t i = first; i < types.size(); ++i) {
-            if (types[i] == DT_REG || types[i] == DT_UNKNOWN)
-                names_.push_back(static_cast<std::size_t>(name - names.data()));
-            name += std::strlen(name) + 1;
+    // The answer for entry i, named name: the next wanted entry in order.
+    const Probe& next(std::size_t i, const char* name) {
+        if (slots_) {
+            Slot& s = slots_[taken_++];
+            s.done.wait(false, std::memory_order_acquire);
+            return s.probe;
         }
-        base_ = names.data();
-    }
-
-    // The next file's answer, in the order read.
-    const Probe& next() {
-        const std::size_t k = taken_++;
-        if (!slots_) {
-            const auto t0 = std::chrono::steady_clock::now();
-            probe(dfd_, base_ + names_[k], one_);
-            run_ += std::chrono::steady_clock::now() - t0;
-            if (++in_run_ == kRun) {
-                if (wide_ && run_ >= kRun * kSlowCall && names_.size() - taken_ >= kFewest)
-                    go_wide();
-                in_run_ = 0;
-                run_ = {};
-            }
-            return one_;
+        const auto t0 = std::chrono::steady_clock::now();
+        probe(dfd_, name, one_);
+        // Most calls of a run slow, not one: a call that lost the
+        // processor to another program is no slow volume.
+        if (std::chrono::steady_clock::now() - t0 >= kSlowCall) ++slow_;
+        if (++in_run_ == kRun) {
+            if (may_widen_ && slow_ >= kRun / 2 && types_.size() - i > kFewest)
+                widen(i + 1, name + std::strlen(name) + 1);
+            in_run_ = 0;
+            slow_ = 0;
         }
-        Slot& s = slots_[k - wide_from_];
-        s.done.wait(false, std::memory_order_acquire);
-        return s.probe;
+        return one_;
     }
 
 private:
-    static constexpr std::size_t kRun = 16;  // calls timed together
+    static constexpr std::size_t kRun = 16;  // calls judged together
     static constexpr auto kSlowCall = std::chrono::microseconds(100);
-    static constexpr std::size_t kFewest = 32;  // left to make threads worth it
+    static constexpr std::size_t kFewest = 32;  // entries left to make threads worth it
     static constexpr std::size_t kThreads = 6;  // calls in flight at most
 
     struct Slot {
@@ -322,11 +313,19 @@ private:
         Probe probe;
     };
 
-    void go_wide() {
-        wide_from_ = taken_;
-        slots_ = std::make_unique<Slot[]>(names_.size() - wide_from_);
-        claim_ = wide_from_;
-        const std::size_t threads = std::min(kThreads, (names_.size() - wide_from_) / 8);
+    // The wanted entries from entry first on (named name) to threads.
+    void widen(std::size_t first, const char* name) {
+        may_widen_ = false;
+        for (std::size_t i = first; i < types_.size(); ++i) {
+            if (wanted(types_[i])) at_.push_back(static_cast<std::size_t>(name - names_.data()));
+            name += std::strlen(name) + 1;
+        }
+        if (at_.size() < kFewest) {
+            at_.clear();
+            return;
+        }
+        slots_ = std::make_unique<Slot[]>(at_.size());
+        const std::size_t threads = std::min(kThreads, at_.size() / 8);
         for (std::size_t t = 0; t < threads; ++t) {
             try {
                 threads_.emplace_back([this] { work(); });
@@ -335,9 +334,9 @@ private:
             }
         }
         if (threads_.empty()) {
-            // No thread to be had: on one after another, as before.
+            // Not one: on one after another, as before.
             slots_.reset();
-            wide_ = false;
+            at_.clear();
         }
     }
 
@@ -345,9 +344,9 @@ private:
         for (;;) {
             if (stop_.load(std::memory_order_relaxed)) return;
             const std::size_t k = claim_.fetch_add(1, std::memory_order_relaxed);
-            if (k >= names_.size()) return;
-            Slot& s = slots_[k - wide_from_];
-            probe(dfd_, base_ + names_[k], s.probe);
+            if (k >= at_.size()) return;
+            Slot& s = slots_[k];
+            probe(dfd_, names_.data() + at_[k], s.probe);
             s.done.store(true, std::memory_order_release);
             s.done.notify_one();
         }
@@ -360,18 +359,18 @@ private:
     }
 
     const int dfd_;
-    bool started_ = false;
-    const char* base_ = nullptr;
-    std::vector<std::size_t> names_;  // offsets in the packed names, in order
-    std::size_t taken_ = 0;
-    // One after another: the last answer, and how long the current run took.
+    const std::string& names_;
+    const std::vector<unsigned char>& types_;
+    // One after another: the last answer, and how many calls of the current
+    // run were slow.
     Probe one_;
-    std::size_t in_run_ = 0;
-    std::chrono::steady_clock::duration run_{};
-    // Side by side: an answer for every file from wide_from_ on.
-    bool wide_ = true;  // whether threads may yet be started
-    std::size_t wide_from_ = 0;
+    std::size_t in_run_ = 0, slow_ = 0;
+    bool may_widen_ = true;
+    // Side by side: where the name of each entry left is, its answer, the
+    // next one to hand out and the next one to ask for.
+    std::vector<std::size_t> at_;
     std::unique_ptr<Slot[]> slots_;
+    std::size_t taken_ = 0;
     std::atomic<std::size_t> claim_{0};
     std::atomic<bool> stop_{false};
     std::vector<std::thread> threads_;
@@ -443,7 +442,7 @@ public:
             return std::unexpected(fail("read directory", dir, err));
         std::vector<DirEntry> out;
         out.reserve(types.size());
-        EntryProbes probes(dfd);
+        EntryProbes probes(dfd, names, types);
         const char* name = names.c_str();
         for (std::size_t i = 0; i < types.size(); ++i) {
             const unsigned char type = types[i];
@@ -451,11 +450,8 @@ public:
             if (between && !between()) return std::unexpected(cancelled("read directory", dir));
             DirEntry de;
             de.name = name;
-            if (type == DT_REG || type == DT_UNKNOWN) {
-                // The rest of the files, to be stat'ed side by side if
-                // these calls prove slow.
-                if (!probes.started()) probes.start(names, types, i, name);
-                const Probe& p = probes.next();
+            if (EntryProbes::wanted(type)) {
+                const Probe& p = probes.next(i, name);
                 if (p.err != 0) {
                     if (p.err == ENOENT) {  // gone since it was read
                         name = next;
