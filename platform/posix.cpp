@@ -13,13 +13,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -207,6 +211,171 @@ bool is_pseudo_mount(const std::string& type, const std::string& dir) {
     return false;
 }
 
+// What list_dir_detailed needs of one entry, by its name in the open
+// directory; err is 0, or the errno of the failed call.
+struct Probe {
+    int err = 0;
+    Kind kind = Kind::other;
+    std::uint64_t size = 0;
+    FileTime mtime;
+};
+
+#ifdef STATX_TYPE
+std::atomic<bool> g_no_statx{false};
+#endif
+
+// One call: statx asks only for the kind, length and time, which spares a
+// network file system the rest. Its attributes are synchronised as stat's
+// are: AT_STATX_DONT_SYNC could answer from a share's cache and miss a
+// file that another computer has just changed.
+void probe(int dfd, const char* name, Probe& p) {
+#ifdef STATX_TYPE
+    if (!g_no_statx.load(std::memory_order_relaxed)) {
+        constexpr unsigned kWant = STATX_TYPE | STATX_SIZE | STATX_MTIME;
+        struct statx sx {};
+        if (::statx(dfd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kWant, &sx) == 0) {
+            if ((sx.stx_mask & kWant) == kWant) {
+                p.err = 0;
+                p.kind = kind_of(sx.stx_mode);
+                p.size = sx.stx_size;
+                p.mtime = {static_cast<std::int64_t>(sx.stx_mtime.tv_sec),
+                           static_cast<std::int32_t>(sx.stx_mtime.tv_nsec)};
+                return;
+            }
+            // A file system that could not tell them all: stat says what it has.
+        } else if (errno == ENOSYS) {
+            g_no_statx = true;  // an old kernel, or a sandbox that forbids it
+        } else if (errno != EPERM) {
+            p.err = errno;
+            return;
+        }
+    }
+#endif
+    struct stat st {};
+    if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        p.err = errno;
+        return;
+    }
+    p.err = 0;
+    p.kind = kind_of(st.st_mode);
+    p.size = static_cast<std::uint64_t>(st.st_size);
+    p.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
+               static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+}
+
+// The stats of a directory's files, one after another in the order read,
+// as long as they come back fast. Once a run of them proves slow (a share,
+// where each is a round trip; a disk that seeks), the rest are stat'ed by
+// a few threads at once and handed out in the same order: the result is
+// what one call after another gives. On a local disk with its inodes in
+// memory no thread is ever started.
+class EntryProbes {
+public:
+    // types: every entry's type as read; names: their names, one after
+    // another, each ended by a zero.
+    EntryProbes(int dfd, const std::string& names, const std::vector<unsigned char>& types)
+        : dfd_(dfd), names_(names), types_(types) {}
+    ~EntryProbes() { stop(); }
+    EntryProbes(const EntryProbes&) = delete;
+    EntryProbes& operator=(const EntryProbes&) = delete;
+
+    static bool wanted(unsigned char type) { return type == DT_REG || type == DT_UNKNOWN; }
+
+    // The answer for entry i, named name: the next wanted entry in order.
+    const Probe& next(std::size_t i, const char* name) {
+        if (slots_) {
+            Slot& s = slots_[taken_++];
+            s.done.wait(false, std::memory_order_acquire);
+            return s.probe;
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        probe(dfd_, name, one_);
+        // Most calls of a run slow, not one: a call that lost the
+        // processor to another program is no slow volume.
+        if (std::chrono::steady_clock::now() - t0 >= kSlowCall) ++slow_;
+        if (++in_run_ == kRun) {
+            if (may_widen_ && slow_ >= kRun / 2 && types_.size() - i > kFewest)
+                widen(i + 1, name + std::strlen(name) + 1);
+            in_run_ = 0;
+            slow_ = 0;
+        }
+        return one_;
+    }
+
+private:
+    static constexpr std::size_t kRun = 16;  // calls judged together
+    static constexpr auto kSlowCall = std::chrono::microseconds(100);
+    static constexpr std::size_t kFewest = 32;  // entries left to make threads worth it
+    static constexpr std::size_t kThreads = 6;  // calls in flight at most
+
+    struct Slot {
+        std::atomic<bool> done{false};
+        Probe probe;
+    };
+
+    // The wanted entries from entry first on (named name) to threads.
+    void widen(std::size_t first, const char* name) {
+        may_widen_ = false;
+        for (std::size_t i = first; i < types_.size(); ++i) {
+            if (wanted(types_[i])) at_.push_back(static_cast<std::size_t>(name - names_.data()));
+            name += std::strlen(name) + 1;
+        }
+        if (at_.size() < kFewest) {
+            at_.clear();
+            return;
+        }
+        slots_ = std::make_unique<Slot[]>(at_.size());
+        const std::size_t threads = std::min(kThreads, at_.size() / 8);
+        for (std::size_t t = 0; t < threads; ++t) {
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;  // no more threads to be had: those running do it all
+            }
+        }
+        if (threads_.empty()) {
+            // Not one: on one after another, as before.
+            slots_.reset();
+            at_.clear();
+        }
+    }
+
+    void work() {
+        for (;;) {
+            if (stop_.load(std::memory_order_relaxed)) return;
+            const std::size_t k = claim_.fetch_add(1, std::memory_order_relaxed);
+            if (k >= at_.size()) return;
+            Slot& s = slots_[k];
+            probe(dfd_, names_.data() + at_[k], s.probe);
+            s.done.store(true, std::memory_order_release);
+            s.done.notify_one();
+        }
+    }
+
+    void stop() {
+        stop_ = true;
+        for (auto& t : threads_) t.join();
+        threads_.clear();
+    }
+
+    const int dfd_;
+    const std::string& names_;
+    const std::vector<unsigned char>& types_;
+    // One after another: the last answer, and how many calls of the current
+    // run were slow.
+    Probe one_;
+    std::size_t in_run_ = 0, slow_ = 0;
+    bool may_widen_ = true;
+    // Side by side: where the name of each entry left is, its answer, the
+    // next one to hand out and the next one to ask for.
+    std::vector<std::size_t> at_;
+    std::unique_ptr<Slot[]> slots_;
+    std::size_t taken_ = 0;
+    std::atomic<std::size_t> claim_{0};
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
 class PosixOs final : public Os {
 public:
     Result<std::vector<DirEntry>> list_dir(const std::string& dir) override {
@@ -240,7 +409,8 @@ public:
     }
 
     // Each entry stat'ed by its name in the open directory: no walk down
-    // the whole path for every file.
+    // the whole path for every file. On a volume that answers late (a
+    // share) several of those calls are kept in flight at once.
     Result<std::vector<DirEntry>> list_dir_detailed(const std::string& dir,
                                                     const std::function<bool()>& between) override {
         DIR* d = ::opendir(dir.c_str());
@@ -272,27 +442,27 @@ public:
             return std::unexpected(fail("read directory", dir, err));
         std::vector<DirEntry> out;
         out.reserve(types.size());
+        EntryProbes probes(dfd, names, types);
         const char* name = names.c_str();
-        for (const unsigned char type : types) {
+        for (std::size_t i = 0; i < types.size(); ++i) {
+            const unsigned char type = types[i];
             const char* next = name + std::strlen(name) + 1;
             if (between && !between()) return std::unexpected(cancelled("read directory", dir));
             DirEntry de;
             de.name = name;
-            if (type == DT_REG || type == DT_UNKNOWN) {
-                struct stat st {};
-                if (::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                    if (errno == ENOENT) {  // gone since it was read
+            if (EntryProbes::wanted(type)) {
+                const Probe& p = probes.next(i, name);
+                if (p.err != 0) {
+                    if (p.err == ENOENT) {  // gone since it was read
                         name = next;
                         continue;
                     }
                     // Left out, the file would go unreplicated without a word.
-                    const int err = errno;
-                    return std::unexpected(fail("stat", join(dir, de.name), err));
+                    return std::unexpected(fail("stat", join(dir, de.name), p.err));
                 }
-                de.kind = kind_of(st.st_mode);
-                de.size = static_cast<std::uint64_t>(st.st_size);
-                de.mtime = {static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                            static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
+                de.kind = p.kind;
+                de.size = p.size;
+                de.mtime = p.mtime;
             } else {
                 // Only a file's length and time are of use: not worth a stat.
                 de.kind = type == DT_DIR ? Kind::dir : Kind::other;

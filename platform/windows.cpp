@@ -384,7 +384,8 @@ public:
         return read_dir(dir, {});
     }
 
-    // The search gives every entry's length and time at no cost.
+    // The search gives every entry's length and time with the names: no
+    // call per entry.
     Result<std::vector<DirEntry>> list_dir_detailed(const std::string& dir,
                                                     const std::function<bool()>& between) override {
         return read_dir(dir, between);
@@ -396,7 +397,11 @@ public:
         if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
         pattern += L'*';
         WIN32_FIND_DATAW fd;
-        HANDLE h = ::FindFirstFileW(pattern.c_str(), &fd);
+        // Without the short names, which nothing here uses and which cost
+        // the file system a look-up of their own, and in large batches: a
+        // share answers a directory in fewer round trips.
+        HANDLE h = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
+                                      nullptr, FIND_FIRST_EX_LARGE_FETCH);
         std::vector<DirEntry> out;
         if (h == INVALID_HANDLE_VALUE) {
             DWORD err = ::GetLastError();
