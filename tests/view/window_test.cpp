@@ -317,6 +317,55 @@ TEST_F(WindowTest, TheListAndTheCheckBoxPassTheUsersChoice) {
     EXPECT_FALSE(check->isChecked());
 }
 
+// What the user sees may lag the model by a frame: an action on a control
+// the model has just disabled does nothing, and the widget shows the model.
+TEST_F(WindowTest, AControlTheModelHasDisabledTakesNoInputBeforeItIsDrawn) {
+    mkdirs(prog / "src/one");
+    mkdirs(prog / "dst");
+    batch({{prog / "src", prog / "dst"}});
+    auto& w = open();
+    QTest::mouseClick(w.widgetOf("Command1"), Qt::LeftButton);
+    auto* tree = widget<QListWidget>("BronTree");
+    const std::string src = prog / "src";
+    ASSERT_EQ(form->BronTree.path(), src);
+    const int one = static_cast<int>(rows(tree).indexOf("one"));
+    ASSERT_GE(one, 0);
+
+    // Each disabled right after a frame, so drawn enabled until the next.
+    w.drawNow();
+    form->BronTree.setEnabled(false);
+    ASSERT_TRUE(tree->isEnabled());
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre(tree, one));
+    EXPECT_EQ(form->BronTree.path(), src);
+    EXPECT_FALSE(tree->isEnabled()) << "the action draws the window";
+
+    auto* list = widget<QListWidget>("List1");
+    ASSERT_GE(list->count(), 3);
+    const int index = form->List1.listIndex();
+    w.drawNow();
+    form->List1.setEnabled(false);
+    ASSERT_TRUE(list->isEnabled());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(list, 2));
+    EXPECT_EQ(form->List1.listIndex(), index);
+    EXPECT_EQ(list->currentRow(), index) << "springs back";
+
+    auto* check = widget<QCheckBox>("Check2");
+    w.drawNow();
+    form->Check2.setEnabled(false);
+    ASSERT_TRUE(check->isEnabled());
+    QTest::mouseClick(check, Qt::LeftButton);
+    EXPECT_EQ(form->Check2.value(), 0);
+    EXPECT_FALSE(check->isChecked());
+
+    auto* slider = widget<QSlider>("Slider1");
+    w.drawNow();
+    form->Slider1.setEnabled(false);
+    ASSERT_TRUE(slider->isEnabled());
+    QTest::keyClick(slider, Qt::Key_Home);
+    EXPECT_EQ(form->Slider1.value(), 60);
+    EXPECT_EQ(slider->value(), 60);
+}
+
 TEST_F(WindowTest, TheProgressBarAndTheCountBoxesShowWhatTheRunSets) {
     open();
     auto* bar = widget<QProgressBar>("ProgressBar1");
