@@ -9,27 +9,27 @@ namespace {
 // Hands each kind of control to the toolkit's make for it.
 class Maker final : public ControlVisitor {
 public:
-    explicit Maker(ViewToolkit& toolkit) : toolkit_(toolkit) {}
+    explicit Maker(WidgetMaker& maker) : maker_(maker) {}
     // What draws the control's content; shown is false for a control with
     // no widget.
-    ViewToolkit::Draw draw;
+    WidgetMaker::Draw draw;
     bool shown = true;
 
-    void visit(Frame& c) override { draw = toolkit_.make(c); }
-    void visit(Button& c) override { draw = toolkit_.make(c); }
-    void visit(Label& c) override { draw = toolkit_.make(c); }
-    void visit(TextBox& c) override { draw = toolkit_.make(c); }
-    void visit(CheckBox& c) override { draw = toolkit_.make(c); }
-    void visit(ListBox& c) override { draw = toolkit_.make(c); }
-    void visit(Slider& c) override { draw = toolkit_.make(c); }
-    void visit(ProgressBar& c) override { draw = toolkit_.make(c); }
-    void visit(DriveList& c) override { draw = toolkit_.make(c); }
-    void visit(DirectoryList& c) override { draw = toolkit_.make(c); }
+    void visit(Frame& c) override { draw = maker_.make(c); }
+    void visit(Button& c) override { draw = maker_.make(c); }
+    void visit(Label& c) override { draw = maker_.make(c); }
+    void visit(TextBox& c) override { draw = maker_.make(c); }
+    void visit(CheckBox& c) override { draw = maker_.make(c); }
+    void visit(ListBox& c) override { draw = maker_.make(c); }
+    void visit(Slider& c) override { draw = maker_.make(c); }
+    void visit(ProgressBar& c) override { draw = maker_.make(c); }
+    void visit(DriveList& c) override { draw = maker_.make(c); }
+    void visit(DirectoryList& c) override { draw = maker_.make(c); }
     // Never shown: the program reads files through them.
     void visit(FileList&) override { shown = false; }
 
 private:
-    ViewToolkit& toolkit_;
+    WidgetMaker& maker_;
 };
 
 }  // namespace
@@ -44,14 +44,14 @@ void ViewAdapter::follow(const void* key, Signal& changed, std::function<void()>
     redraw_.follow(changed, std::move(draw));
 }
 
-void ViewAdapter::makeMenus() {
+void ViewAdapter::makeMenus(WidgetMaker& maker) {
     for (MenuItem* m : form_.menuItems())
-        if (ViewToolkit::Draw draw = toolkit_.make(*m)) follow(m, m->changed, std::move(draw));
+        if (WidgetMaker::Draw draw = maker.make(*m)) follow(m, m->changed, std::move(draw));
 }
 
-void ViewAdapter::makeControls() {
+void ViewAdapter::makeControls(WidgetMaker& widgets) {
     for (Control* c : form_.controls()) {
-        Maker maker(toolkit_);
+        Maker maker(widgets);
         c->accept(maker);
         if (!maker.shown) continue;
         follow(c, c->changed, [this, c, content = std::move(maker.draw)] {

@@ -18,8 +18,8 @@
 
 namespace qm::ui {
 
-// A view's toolkit as the adapter uses it.
-class ViewToolkit {
+// Makes a view's widgets, one for each control and menu item.
+class WidgetMaker {
 public:
     // Draws what a control holds (text, items, position) on its widget.
     using Draw = std::function<void()>;
@@ -41,6 +41,14 @@ public:
     virtual Draw make(DirectoryList&) = 0;
     // A menu item, after the menu it sits in.
     virtual Draw make(MenuItem&) = 0;
+
+protected:
+    ~WidgetMaker() = default;
+};
+
+// A view's toolkit as the adapter uses it.
+class ViewToolkit {
+public:
     // Draws a control's enabled and visible state on its widget.
     virtual void drawState(Control&) = 0;
 
@@ -74,8 +82,8 @@ public:
 
     // Makes the menus' items, then the controls, each drawn as the model
     // holds it; called once each, with the window there to hold them.
-    void makeMenus();
-    void makeControls();
+    void makeMenus(WidgetMaker& maker);
+    void makeControls(WidgetMaker& maker);
     // Follows the model's window, pointer and Timer1 from now on.
     void start();
 

@@ -258,6 +258,182 @@ private:
 
 }  // namespace
 
+// Makes the widget of each control and menu item, inside the window.
+class MainWindow::Widgets final : public ui::WidgetMaker {
+public:
+    explicit Widgets(MainWindow& w) : w_(w) {}
+
+    Draw make(ui::MenuItem& m) override {
+        QAction* a = nullptr;
+        if (m.parent().empty()) {
+            if (m.name() == "rcpopup") {
+                // Never on the menu bar: opened only as a popup.
+                w_.popup_.setTitle(q(m.caption()));
+                w_.menus_[m.name()] = &w_.popup_;
+                a = w_.popup_.menuAction();
+            } else {
+                QMenu* menu = w_.menuBar()->addMenu(q(m.caption()));
+                w_.menus_[m.name()] = menu;
+                a = menu->menuAction();
+            }
+        } else {
+            a = w_.menus_.at(m.parent())->addAction(q(m.caption()));
+            QObject::connect(a, &QAction::triggered, &w_,
+                             [&adapter = w_.adapter_, &m] { adapter.choose(m); });
+        }
+        w_.actions_[m.name()] = a;
+        // An item shows a mark only while it is checked; a checkable action
+        // would draw an empty box beside an unchecked one.
+        auto draw = [&m, a, popup = m.name() == "rcpopup"] {
+            QSignalBlocker block(a);
+            a->setCheckable(m.checked());
+            a->setChecked(m.checked());
+            a->setEnabled(m.enabled());
+            if (!popup) a->setVisible(m.visible());
+        };
+        // Qt flips a checkable action itself, hidden window or not; the model
+        // decides.
+        QObject::connect(a, &QAction::triggered, &w_, draw);
+        return draw;
+    }
+
+    Draw make(ui::Frame& f) override {
+        auto* box = new FrameBox(q(f.caption()), w_.host(f));
+        w_.containers_[f.name()] = box;
+        w_.place(f, box, true);
+        return {};
+    }
+
+    Draw make(ui::Button& b) override {
+        auto* w = new QPushButton(q(b.caption()), w_.host(b));
+        QObject::connect(w, &QPushButton::clicked, &w_,
+                         [&adapter = w_.adapter_, &b] { adapter.press(b); });
+        w_.place(b, w);
+        return {};
+    }
+
+    Draw make(ui::DriveList& d) override {
+        auto* w = new DriveView(d, w_.adapter_, w_.host(d));
+        w_.place(d, w);
+        return [w] { w->sync(); };
+    }
+
+    Draw make(ui::DirectoryList& d) override {
+        auto* w = new DirectoryView(d, w_.adapter_, w_.host(d));
+        w_.place(d, w);
+        return [w] { w->sync(); };
+    }
+
+    // Display fields: the program writes them and never reads them.
+    Draw make(ui::TextBox& x) override {
+        if (!x.multiline()) {
+            auto* w = new QLineEdit(w_.host(x));
+            w->setReadOnly(true);
+            w_.place(x, w);
+            return [&x, w] {
+                const QString s = q(x.text());
+                if (w->text() != s) w->setText(s);
+            };
+        }
+        auto* w = new QPlainTextEdit(w_.host(x));
+        w->setReadOnly(true);
+        w->setUndoRedoEnabled(false);  // written in place, never undone
+        w->setLineWrapMode(QPlainTextEdit::NoWrap);
+        w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        w_.place(x, w);
+        return [&x, w, shown = std::make_shared<std::string>()] {
+            if (*shown == x.text() && !shown->empty()) return;
+            *shown = x.text();
+            QString s = q(x.text());
+            s.replace("\r\n", "\n");
+            setLines(w, s);
+        };
+    }
+
+    Draw make(ui::Slider& s) override {
+        auto* w = new QSlider(Qt::Horizontal, w_.host(s));
+        w->setRange(s.min(), s.max());
+        w->setPageStep(5);
+        w->setTickPosition(QSlider::TicksBelow);
+        w->setTickInterval(5);
+        // A drag changes the position once, when the slider is let go.
+        w->setTracking(false);
+        QObject::connect(w, &QSlider::valueChanged, &w_,
+                         [&adapter = w_.adapter_, &s](int v) { adapter.release(s, v); });
+        w_.place(s, w);
+        return [&s, w] {
+            QSignalBlocker block(w);
+            w->setValue(s.value());
+            w->setSliderPosition(s.value());
+        };
+    }
+
+    Draw make(ui::Label& l) override {
+        auto* w = new QLabel(w_.host(l));
+        w->setTextFormat(Qt::PlainText);
+        w_.place(l, w);
+        return [&l, w] {
+            const QString s = q(l.caption());
+            if (w->text() != s) w->setText(s);
+        };
+    }
+
+    Draw make(ui::ProgressBar& p) override {
+        auto* w = new QProgressBar(w_.host(p));
+        w->setTextVisible(false);
+        w_.place(p, w);
+        return [&p, w] {
+            if (w->minimum() != p.min() || w->maximum() != p.max()) w->setRange(p.min(), p.max());
+            if (w->value() != p.value()) {
+                // setValue repaints at once, outside the frame; with updates off
+                // it only marks the bar for the frame's paint.
+                w->setUpdatesEnabled(false);
+                w->setValue(p.value());
+                w->setUpdatesEnabled(true);
+            }
+        };
+    }
+
+    Draw make(ui::CheckBox& k) override {
+        auto* w = new QCheckBox(q(k.caption()), w_.host(k));
+        QObject::connect(w, &QCheckBox::toggled, &w_,
+                         [&adapter = w_.adapter_, &k](bool on) { adapter.toggle(k, on); });
+        w_.place(k, w);
+        return [&k, w] {
+            QSignalBlocker block(w);
+            w->setChecked(k.value() == 1);
+        };
+    }
+
+    Draw make(ui::ListBox& l) override {
+        auto* w = new QListWidget(w_.host(l));
+        QObject::connect(w, &QListWidget::currentRowChanged, &w_,
+                         [&adapter = w_.adapter_, &l](int row) { adapter.select(l, row); });
+        w_.place(l, w);
+        // Several clears and additions may come between two frames: the widget
+        // appends what is new when it still shows the start of the list, and
+        // is filled again otherwise.
+        return [&l, w, shown = std::make_shared<std::vector<std::string>>()] {
+            QSignalBlocker block(w);
+            const auto& items = l.items();
+            const bool prefix = shown->size() <= items.size() &&
+                                std::equal(shown->begin(), shown->end(), items.begin());
+            if (!prefix) {
+                w->clear();
+                shown->clear();
+            }
+            for (std::size_t i = shown->size(); i < items.size(); ++i) {
+                w->addItem(q(items[i]));
+                shown->push_back(items[i]);
+            }
+            if (w->currentRow() != l.listIndex()) w->setCurrentRow(l.listIndex());
+        };
+    }
+
+private:
+    MainWindow& w_;
+};
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
         return QMainWindow::eventFilter(watched, event);
@@ -284,12 +460,13 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
     setWindowTitle(q(form.caption));
     setWindowIcon(app_icon());
 
-    adapter_.makeMenus();
+    Widgets widgets(*this);
+    adapter_.makeMenus(widgets);
     auto* central = new QWidget(this);
     central->setFixedSize(px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight));
     setCentralWidget(central);
     containers_["Form1"] = central;
-    adapter_.makeControls();
+    adapter_.makeControls(widgets);
     adjustSize();
     setFixedSize(sizeHint());
     qApp->installEventFilter(this);
@@ -323,39 +500,6 @@ QAction* MainWindow::actionOf(const std::string& item) const {
     return it == actions_.end() ? nullptr : it->second;
 }
 
-ui::ViewToolkit::Draw MainWindow::make(ui::MenuItem& m) {
-    QAction* a = nullptr;
-    if (m.parent().empty()) {
-        if (m.name() == "rcpopup") {
-            // Never on the menu bar: opened only as a popup.
-            popup_.setTitle(q(m.caption()));
-            menus_[m.name()] = &popup_;
-            a = popup_.menuAction();
-        } else {
-            QMenu* menu = menuBar()->addMenu(q(m.caption()));
-            menus_[m.name()] = menu;
-            a = menu->menuAction();
-        }
-    } else {
-        a = menus_.at(m.parent())->addAction(q(m.caption()));
-        connect(a, &QAction::triggered, this, [this, &m] { adapter_.choose(m); });
-    }
-    actions_[m.name()] = a;
-    // An item shows a mark only while it is checked; a checkable action
-    // would draw an empty box beside an unchecked one.
-    auto draw = [&m, a, popup = m.name() == "rcpopup"] {
-        QSignalBlocker block(a);
-        a->setCheckable(m.checked());
-        a->setChecked(m.checked());
-        a->setEnabled(m.enabled());
-        if (!popup) a->setVisible(m.visible());
-    };
-    // Qt flips a checkable action itself, hidden window or not; the model
-    // decides.
-    connect(a, &QAction::triggered, this, draw);
-    return draw;
-}
-
 void MainWindow::place(ui::Control& c, QWidget* w, bool frame) {
     const auto& g = c.geometry();
     w->setGeometry(px(g.left), px(g.top), px(g.width), px(g.height));
@@ -374,136 +518,6 @@ void MainWindow::drawState(ui::Control& c) {
     QWidget* w = widgets_.at(c.name());
     w->setEnabled(c.enabled());
     w->setVisible(c.visible());
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Frame& f) {
-    auto* box = new FrameBox(q(f.caption()), host(f));
-    containers_[f.name()] = box;
-    place(f, box, true);
-    return {};
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Button& b) {
-    auto* w = new QPushButton(q(b.caption()), host(b));
-    connect(w, &QPushButton::clicked, this, [this, &b] { adapter_.press(b); });
-    place(b, w);
-    return {};
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::DriveList& d) {
-    auto* w = new DriveView(d, adapter_, host(d));
-    place(d, w);
-    return [w] { w->sync(); };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::DirectoryList& d) {
-    auto* w = new DirectoryView(d, adapter_, host(d));
-    place(d, w);
-    return [w] { w->sync(); };
-}
-
-// Display fields: the program writes them and never reads them.
-ui::ViewToolkit::Draw MainWindow::make(ui::TextBox& x) {
-    if (!x.multiline()) {
-        auto* w = new QLineEdit(host(x));
-        w->setReadOnly(true);
-        place(x, w);
-        return [&x, w] {
-            const QString s = q(x.text());
-            if (w->text() != s) w->setText(s);
-        };
-    }
-    auto* w = new QPlainTextEdit(host(x));
-    w->setReadOnly(true);
-    w->setUndoRedoEnabled(false);  // written in place, never undone
-    w->setLineWrapMode(QPlainTextEdit::NoWrap);
-    w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    place(x, w);
-    return [&x, w, shown = std::make_shared<std::string>()] {
-        if (*shown == x.text() && !shown->empty()) return;
-        *shown = x.text();
-        QString s = q(x.text());
-        s.replace("\r\n", "\n");
-        setLines(w, s);
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Slider& s) {
-    auto* w = new QSlider(Qt::Horizontal, host(s));
-    w->setRange(s.min(), s.max());
-    w->setPageStep(5);
-    w->setTickPosition(QSlider::TicksBelow);
-    w->setTickInterval(5);
-    // A drag changes the position once, when the slider is let go.
-    w->setTracking(false);
-    connect(w, &QSlider::valueChanged, this, [this, &s](int v) { adapter_.release(s, v); });
-    place(s, w);
-    return [&s, w] {
-        QSignalBlocker block(w);
-        w->setValue(s.value());
-        w->setSliderPosition(s.value());
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Label& l) {
-    auto* w = new QLabel(host(l));
-    w->setTextFormat(Qt::PlainText);
-    place(l, w);
-    return [&l, w] {
-        const QString s = q(l.caption());
-        if (w->text() != s) w->setText(s);
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::ProgressBar& p) {
-    auto* w = new QProgressBar(host(p));
-    w->setTextVisible(false);
-    place(p, w);
-    return [&p, w] {
-        if (w->minimum() != p.min() || w->maximum() != p.max()) w->setRange(p.min(), p.max());
-        if (w->value() != p.value()) {
-            // setValue repaints at once, outside the frame; with updates off
-            // it only marks the bar for the frame's paint.
-            w->setUpdatesEnabled(false);
-            w->setValue(p.value());
-            w->setUpdatesEnabled(true);
-        }
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::CheckBox& k) {
-    auto* w = new QCheckBox(q(k.caption()), host(k));
-    connect(w, &QCheckBox::toggled, this, [this, &k](bool on) { adapter_.toggle(k, on); });
-    place(k, w);
-    return [&k, w] {
-        QSignalBlocker block(w);
-        w->setChecked(k.value() == 1);
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::ListBox& l) {
-    auto* w = new QListWidget(host(l));
-    connect(w, &QListWidget::currentRowChanged, this,
-            [this, &l](int row) { adapter_.select(l, row); });
-    place(l, w);
-    // Several clears and additions may come between two frames: the widget
-    // appends what is new when it still shows the start of the list, and
-    // is filled again otherwise.
-    return [&l, w, shown = std::make_shared<std::vector<std::string>>()] {
-        QSignalBlocker block(w);
-        const auto& items = l.items();
-        const bool prefix = shown->size() <= items.size() &&
-                            std::equal(shown->begin(), shown->end(), items.begin());
-        if (!prefix) {
-            w->clear();
-            shown->clear();
-        }
-        for (std::size_t i = shown->size(); i < items.size(); ++i) {
-            w->addItem(q(items[i]));
-            shown->push_back(items[i]);
-        }
-        if (w->currentRow() != l.listIndex()) w->setCurrentRow(l.listIndex());
-    };
 }
 
 void MainWindow::drawPointer(ui::MousePointer p) {

@@ -49,18 +49,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    class Widgets;
+
     // ui::ViewToolkit
-    Draw make(ui::Frame& f) override;
-    Draw make(ui::Button& b) override;
-    Draw make(ui::Label& l) override;
-    Draw make(ui::TextBox& x) override;
-    Draw make(ui::CheckBox& k) override;
-    Draw make(ui::ListBox& l) override;
-    Draw make(ui::Slider& s) override;
-    Draw make(ui::ProgressBar& p) override;
-    Draw make(ui::DriveList& d) override;
-    Draw make(ui::DirectoryList& d) override;
-    Draw make(ui::MenuItem& m) override;
     void drawState(ui::Control& c) override;
     void drawPointer(ui::MousePointer p) override;
     void hideWindow() override { hide(); }

@@ -40,6 +40,190 @@ HICON stockIcon(SHSTOCKICONID id, int shell32Id) {
 
 }  // namespace
 
+// Makes the native control of each control and the menu entry of each menu
+// item, in the window.
+class MainWindow::Widgets final : public ui::WidgetMaker {
+public:
+    explicit Widgets(MainWindow& w) : w_(w) {}
+
+    Draw make(ui::MenuItem& m) override {
+        const UINT id = kFirstMenuId + static_cast<UINT>(w_.items_.size());
+        w_.items_.push_back(&m);
+        const std::wstring caption = wide(m.caption());
+        if (m.parent().empty()) {
+            if (m.name() == "rcpopup") {
+                // Never on the menu bar: opened only as a popup.
+                w_.menus_[m.name()] = w_.popup_;
+            } else {
+                HMENU sub = ::CreatePopupMenu();
+                ::AppendMenuW(w_.menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub),
+                              caption.c_str());
+                w_.menus_[m.name()] = sub;
+            }
+            return {};
+        }
+        HMENU menu = w_.menus_.at(m.parent());
+        ::AppendMenuW(menu, MF_STRING, id, caption.c_str());
+        return [&m, menu, id] {
+            ::CheckMenuItem(menu, id, MF_BYCOMMAND | (m.checked() ? MF_CHECKED : MF_UNCHECKED));
+            ::EnableMenuItem(menu, id, MF_BYCOMMAND | (m.enabled() ? MF_ENABLED : MF_GRAYED));
+        };
+    }
+
+    // Created in tab order: the order of creation is the tab order.
+    Draw make(ui::Frame& f) override {
+        w_.frames_.push_back(w_.create(f, WC_BUTTONW, BS_GROUPBOX, 0, wide(f.caption())));
+        return {};
+    }
+
+    Draw make(ui::Button& b) override {
+        HWND w = w_.create(b, WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0, wide(b.caption()));
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &b](int code, HWND) {
+            if (code == BN_CLICKED) adapter.press(b);
+        };
+        return {};
+    }
+
+    Draw make(ui::DriveList& d) override {
+        HWND w = w_.create(d, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {},
+                           w_.px(1440 * 2));
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &d](int code, HWND from) {
+            if (code == CBN_DROPDOWN) {
+                adapter.dropDown(d);
+            } else if (code == CBN_SELCHANGE || code == CBN_SELENDOK) {
+                // A click in the open list may close it (CBN_SELENDOK, then
+                // CBN_CLOSEUP) before it tells of the new drive: the drive is
+                // taken at the first word of it, or the close-up would draw the
+                // old one back over the choice.
+                adapter.choose(d, static_cast<int>(::SendMessageW(from, CB_GETCURSEL, 0, 0)));
+            } else if (code == CBN_CLOSEUP) {
+                // The model may have sprung back to another drive.
+                adapter.touch(d);
+            }
+        };
+        return [&d, w, shown = std::vector<std::string>()]() mutable {
+            if (shown != d.drives()) {
+                ::SendMessageW(w, CB_RESETCONTENT, 0, 0);
+                for (const auto& drive : d.drives())
+                    ::SendMessageW(w, CB_ADDSTRING, 0,
+                                   reinterpret_cast<LPARAM>(wide(drive).c_str()));
+                shown = d.drives();
+            }
+            int sel = -1;
+            for (std::size_t i = 0; i < shown.size(); ++i)
+                if (shown[i] == d.drive()) sel = static_cast<int>(i);
+            if (::SendMessageW(w, CB_GETCURSEL, 0, 0) != sel)
+                ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
+        };
+    }
+
+    // A run moves the trees through every directory it visits; each is drawn at
+    // the next frame, rebuilt only when its lines changed.
+    Draw make(ui::DirectoryList& d) override {
+        HWND w = w_.create(d, WC_LISTBOXW,
+                           LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT |
+                               WS_VSCROLL | WS_TABSTOP,
+                           WS_EX_CLIENTEDGE);
+        ::SendMessageW(w, LB_SETITEMHEIGHT, 0, w_.lineHeight_);
+        const std::size_t i = w_.trees_.size();
+        w_.trees_.push_back({&d, w, {}, {}, {}, -1});
+        w_.commands_[::GetDlgCtrlID(w)] = [win = &w_, i](int code, HWND) {
+            // Only opening a line changes the path; a highlighted line changes nothing.
+            if (code == LBN_DBLCLK) win->openTreeLine(win->trees_[i]);
+        };
+        return [win = &w_, i] { win->syncTree(win->trees_[i]); };
+    }
+
+    // Display fields: the program writes them and never reads them.
+    Draw make(ui::TextBox& x) override {
+        const DWORD style = x.multiline()
+                                ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL
+                                : ES_AUTOHSCROLL;
+        HWND w = w_.create(x, WC_EDITW, style | ES_READONLY | WS_TABSTOP, WS_EX_CLIENTEDGE);
+        return [&x, w] { setText(w, wide(x.text())); };
+    }
+
+    Draw make(ui::Slider& s) override {
+        HWND w = w_.create(s, TRACKBAR_CLASSW,
+                           TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
+        // A thumb short enough to leave room for the ticks below it.
+        ::SendMessageW(w, TBM_SETTHUMBLENGTH, static_cast<WPARAM>(w_.px(372) * 3 / 5), 0);
+        ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s.min(), s.max()));
+        ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
+        ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
+        w_.scrolls_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &s](int code, HWND from) {
+            // A drag changes the position once, when the slider is let go.
+            if (code != TB_THUMBTRACK)
+                adapter.release(s, static_cast<int>(::SendMessageW(from, TBM_GETPOS, 0, 0)));
+        };
+        return [&s, w] {
+            if (::SendMessageW(w, TBM_GETPOS, 0, 0) != s.value())
+                ::SendMessageW(w, TBM_SETPOS, TRUE, s.value());
+        };
+    }
+
+    Draw make(ui::Label& l) override {
+        HWND w = w_.create(l, WC_STATICW, SS_LEFT | SS_NOPREFIX);
+        return [&l, w] { setText(w, wide(l.caption())); };
+    }
+
+    Draw make(ui::ProgressBar& p) override {
+        HWND w = w_.create(p, PROGRESS_CLASSW, 0);
+        return [&p, w] {
+            if (::SendMessageW(w, PBM_GETRANGE, TRUE, 0) != p.min() ||
+                ::SendMessageW(w, PBM_GETRANGE, FALSE, 0) != p.max())
+                ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p.min()), p.max());
+            if (::SendMessageW(w, PBM_GETPOS, 0, 0) != p.value())
+                ::SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(p.value()), 0);
+        };
+    }
+
+    Draw make(ui::CheckBox& k) override {
+        HWND w = w_.create(k, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k.caption()));
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &k](int code, HWND from) {
+            if (code == BN_CLICKED)
+                adapter.toggle(k, ::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED);
+        };
+        return [&k, w] {
+            const WPARAM check = k.value() == 1 ? BST_CHECKED : BST_UNCHECKED;
+            if (static_cast<WPARAM>(::SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
+                ::SendMessageW(w, BM_SETCHECK, check, 0);
+        };
+    }
+
+    Draw make(ui::ListBox& l) override {
+        HWND w =
+            w_.create(l, WC_LISTBOXW, LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
+                      WS_EX_CLIENTEDGE);
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &l](int code, HWND from) {
+            if (code == LBN_SELCHANGE)
+                adapter.select(l, static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
+        };
+        // Several clears and additions may come between two frames: the list
+        // appends what is new when it still shows the start of the model's
+        // items, and is filled again otherwise.
+        return [&l, w, shown = std::vector<std::string>()]() mutable {
+            const auto& items = l.items();
+            const bool prefix = shown.size() <= items.size() &&
+                                std::equal(shown.begin(), shown.end(), items.begin());
+            if (!prefix) {
+                ::SendMessageW(w, LB_RESETCONTENT, 0, 0);
+                shown.clear();
+            }
+            for (std::size_t i = shown.size(); i < items.size(); ++i) {
+                ::SendMessageW(w, LB_ADDSTRING, 0,
+                               reinterpret_cast<LPARAM>(wide(items[i]).c_str()));
+                shown.push_back(items[i]);
+            }
+            if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != l.listIndex())
+                ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(l.listIndex()), 0);
+        };
+    }
+
+private:
+    MainWindow& w_;
+};
+
 MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     : form_(form), instance_(instance) {
     HDC screen = ::GetDC(nullptr);
@@ -81,7 +265,8 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
 
     menuBar_ = ::CreateMenu();
     popup_ = ::CreatePopupMenu();
-    adapter_.makeMenus();
+    Widgets widgets(*this);
+    adapter_.makeMenus(widgets);
     RECT r{0, 0, px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight)};
     ::AdjustWindowRectEx(&r, kStyle, TRUE, 0);
     hwnd_ = ::CreateWindowExW(0, kClassName, wide(form.caption).c_str(), kStyle, CW_USEDEFAULT,
@@ -98,7 +283,7 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
         ::SetWindowPos(hwnd_, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + missing,
                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    adapter_.makeControls();
+    adapter_.makeControls(widgets);
     // A frame is drawn beneath the controls it holds; frames take no part in
     // the tab order, so this leaves it as it is.
     for (HWND f : frames_)
@@ -154,30 +339,6 @@ UINT MainWindow::menuId(const std::string& item) const {
     return 0;
 }
 
-ui::ViewToolkit::Draw MainWindow::make(ui::MenuItem& m) {
-    const UINT id = kFirstMenuId + static_cast<UINT>(items_.size());
-    items_.push_back(&m);
-    const std::wstring caption = wide(m.caption());
-    if (m.parent().empty()) {
-        if (m.name() == "rcpopup") {
-            // Never on the menu bar: opened only as a popup.
-            menus_[m.name()] = popup_;
-        } else {
-            HMENU sub = ::CreatePopupMenu();
-            ::AppendMenuW(menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub),
-                          caption.c_str());
-            menus_[m.name()] = sub;
-        }
-        return {};
-    }
-    HMENU menu = menus_.at(m.parent());
-    ::AppendMenuW(menu, MF_STRING, id, caption.c_str());
-    return [&m, menu, id] {
-        ::CheckMenuItem(menu, id, MF_BYCOMMAND | (m.checked() ? MF_CHECKED : MF_UNCHECKED));
-        ::EnableMenuItem(menu, id, MF_BYCOMMAND | (m.enabled() ? MF_ENABLED : MF_GRAYED));
-    };
-}
-
 HWND MainWindow::create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD exStyle,
                         const std::wstring& text, int extraHeight) {
     // Every control is a child of the window; one in a frame sits at the
@@ -196,152 +357,6 @@ HWND MainWindow::create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD e
     ::SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     windows_[c.name()] = w;
     return w;
-}
-
-// Created in tab order: the order of creation is the tab order.
-ui::ViewToolkit::Draw MainWindow::make(ui::Frame& f) {
-    frames_.push_back(create(f, WC_BUTTONW, BS_GROUPBOX, 0, wide(f.caption())));
-    return {};
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Button& b) {
-    HWND w = create(b, WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0, wide(b.caption()));
-    commands_[::GetDlgCtrlID(w)] = [this, &b](int code, HWND) {
-        if (code == BN_CLICKED) adapter_.press(b);
-    };
-    return {};
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::DriveList& d) {
-    HWND w =
-        create(d, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {}, px(1440 * 2));
-    commands_[::GetDlgCtrlID(w)] = [this, &d](int code, HWND from) {
-        if (code == CBN_DROPDOWN) {
-            adapter_.dropDown(d);
-        } else if (code == CBN_SELCHANGE || code == CBN_SELENDOK) {
-            // A click in the open list may close it (CBN_SELENDOK, then
-            // CBN_CLOSEUP) before it tells of the new drive: the drive is
-            // taken at the first word of it, or the close-up would draw the
-            // old one back over the choice.
-            adapter_.choose(d, static_cast<int>(::SendMessageW(from, CB_GETCURSEL, 0, 0)));
-        } else if (code == CBN_CLOSEUP) {
-            // The model may have sprung back to another drive.
-            adapter_.touch(d);
-        }
-    };
-    return [&d, w, shown = std::vector<std::string>()]() mutable {
-        if (shown != d.drives()) {
-            ::SendMessageW(w, CB_RESETCONTENT, 0, 0);
-            for (const auto& drive : d.drives())
-                ::SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(drive).c_str()));
-            shown = d.drives();
-        }
-        int sel = -1;
-        for (std::size_t i = 0; i < shown.size(); ++i)
-            if (shown[i] == d.drive()) sel = static_cast<int>(i);
-        if (::SendMessageW(w, CB_GETCURSEL, 0, 0) != sel)
-            ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
-    };
-}
-
-// A run moves the trees through every directory it visits; each is drawn at
-// the next frame, rebuilt only when its lines changed.
-ui::ViewToolkit::Draw MainWindow::make(ui::DirectoryList& d) {
-    HWND w = create(d, WC_LISTBOXW,
-                    LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT |
-                        WS_VSCROLL | WS_TABSTOP,
-                    WS_EX_CLIENTEDGE);
-    ::SendMessageW(w, LB_SETITEMHEIGHT, 0, lineHeight_);
-    const std::size_t i = trees_.size();
-    trees_.push_back({&d, w, {}, {}, {}, -1});
-    commands_[::GetDlgCtrlID(w)] = [this, i](int code, HWND) {
-        // Only opening a line changes the path; a highlighted line changes nothing.
-        if (code == LBN_DBLCLK) openTreeLine(trees_[i]);
-    };
-    return [this, i] { syncTree(trees_[i]); };
-}
-
-// Display fields: the program writes them and never reads them.
-ui::ViewToolkit::Draw MainWindow::make(ui::TextBox& x) {
-    const DWORD style = x.multiline() ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL
-                                      : ES_AUTOHSCROLL;
-    HWND w = create(x, WC_EDITW, style | ES_READONLY | WS_TABSTOP, WS_EX_CLIENTEDGE);
-    return [&x, w] { setText(w, wide(x.text())); };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Slider& s) {
-    HWND w = create(s, TRACKBAR_CLASSW,
-                    TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
-    // A thumb short enough to leave room for the ticks below it.
-    ::SendMessageW(w, TBM_SETTHUMBLENGTH, static_cast<WPARAM>(px(372) * 3 / 5), 0);
-    ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s.min(), s.max()));
-    ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
-    ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
-    scrolls_[::GetDlgCtrlID(w)] = [this, &s](int code, HWND from) {
-        // A drag changes the position once, when the slider is let go.
-        if (code != TB_THUMBTRACK)
-            adapter_.release(s, static_cast<int>(::SendMessageW(from, TBM_GETPOS, 0, 0)));
-    };
-    return [&s, w] {
-        if (::SendMessageW(w, TBM_GETPOS, 0, 0) != s.value())
-            ::SendMessageW(w, TBM_SETPOS, TRUE, s.value());
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::Label& l) {
-    HWND w = create(l, WC_STATICW, SS_LEFT | SS_NOPREFIX);
-    return [&l, w] { setText(w, wide(l.caption())); };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::ProgressBar& p) {
-    HWND w = create(p, PROGRESS_CLASSW, 0);
-    return [&p, w] {
-        if (::SendMessageW(w, PBM_GETRANGE, TRUE, 0) != p.min() ||
-            ::SendMessageW(w, PBM_GETRANGE, FALSE, 0) != p.max())
-            ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p.min()), p.max());
-        if (::SendMessageW(w, PBM_GETPOS, 0, 0) != p.value())
-            ::SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(p.value()), 0);
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::CheckBox& k) {
-    HWND w = create(k, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k.caption()));
-    commands_[::GetDlgCtrlID(w)] = [this, &k](int code, HWND from) {
-        if (code == BN_CLICKED)
-            adapter_.toggle(k, ::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED);
-    };
-    return [&k, w] {
-        const WPARAM check = k.value() == 1 ? BST_CHECKED : BST_UNCHECKED;
-        if (static_cast<WPARAM>(::SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
-            ::SendMessageW(w, BM_SETCHECK, check, 0);
-    };
-}
-
-ui::ViewToolkit::Draw MainWindow::make(ui::ListBox& l) {
-    HWND w = create(l, WC_LISTBOXW, LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
-                    WS_EX_CLIENTEDGE);
-    commands_[::GetDlgCtrlID(w)] = [this, &l](int code, HWND from) {
-        if (code == LBN_SELCHANGE)
-            adapter_.select(l, static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
-    };
-    // Several clears and additions may come between two frames: the list
-    // appends what is new when it still shows the start of the model's
-    // items, and is filled again otherwise.
-    return [&l, w, shown = std::vector<std::string>()]() mutable {
-        const auto& items = l.items();
-        const bool prefix =
-            shown.size() <= items.size() && std::equal(shown.begin(), shown.end(), items.begin());
-        if (!prefix) {
-            ::SendMessageW(w, LB_RESETCONTENT, 0, 0);
-            shown.clear();
-        }
-        for (std::size_t i = shown.size(); i < items.size(); ++i) {
-            ::SendMessageW(w, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(items[i]).c_str()));
-            shown.push_back(items[i]);
-        }
-        if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != l.listIndex())
-            ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(l.listIndex()), 0);
-    };
 }
 
 MainWindow::Tree* MainWindow::treeOf(HWND h) {

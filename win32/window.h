@@ -78,18 +78,9 @@ private:
     void drawTreeLine(const DRAWITEMSTRUCT& d);
     Tree* treeOf(HWND h);
 
+    class Widgets;
+
     // ui::ViewToolkit
-    Draw make(ui::Frame& f) override;
-    Draw make(ui::Button& b) override;
-    Draw make(ui::Label& l) override;
-    Draw make(ui::TextBox& x) override;
-    Draw make(ui::CheckBox& k) override;
-    Draw make(ui::ListBox& l) override;
-    Draw make(ui::Slider& s) override;
-    Draw make(ui::ProgressBar& p) override;
-    Draw make(ui::DriveList& d) override;
-    Draw make(ui::DirectoryList& d) override;
-    Draw make(ui::MenuItem& m) override;
     void drawState(ui::Control& c) override;
     void drawPointer(ui::MousePointer p) override;
     void hideWindow() override { ::ShowWindow(hwnd_, SW_HIDE); }

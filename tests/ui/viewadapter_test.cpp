@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 // Records every call as a line: "make Label1", "draw Label1 <content>",
 // "state Command1 0 1" (enabled, visible), "frame in 0", "ticks 65535"...
-class RecordingToolkit final : public ui::ViewToolkit {
+class RecordingToolkit final : public ui::ViewToolkit, public ui::WidgetMaker {
 public:
     std::vector<std::string> log;
     std::vector<std::string> made;
@@ -112,8 +112,8 @@ protected:
         form->mShow_Click();
         adapter = std::make_unique<ui::ViewAdapter>(*form, toolkit);
         adapter->redraw().now = [this] { return t; };
-        adapter->makeMenus();
-        adapter->makeControls();
+        adapter->makeMenus(toolkit);
+        adapter->makeControls(toolkit);
         adapter->start();
         initial = toolkit.take();
         quiet();

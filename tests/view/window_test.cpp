@@ -332,9 +332,12 @@ TEST_F(WindowTest, AControlTheModelHasDisabledTakesNoInputBeforeItIsDrawn) {
     ASSERT_GE(one, 0);
 
     // Each disabled right after a frame, so drawn enabled until the next.
-    w.drawNow();
-    form->BronTree.setEnabled(false);
-    ASSERT_TRUE(tree->isEnabled());
+    auto disabledUndrawn = [&](ui::Control& c, QWidget* widget) {
+        w.drawNow();
+        c.setEnabled(false);
+        return widget->isEnabled();
+    };
+    ASSERT_TRUE(disabledUndrawn(form->BronTree, tree));
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre(tree, one));
     EXPECT_EQ(form->BronTree.path(), src);
     EXPECT_FALSE(tree->isEnabled()) << "the action draws the window";
@@ -342,25 +345,19 @@ TEST_F(WindowTest, AControlTheModelHasDisabledTakesNoInputBeforeItIsDrawn) {
     auto* list = widget<QListWidget>("List1");
     ASSERT_GE(list->count(), 3);
     const int index = form->List1.listIndex();
-    w.drawNow();
-    form->List1.setEnabled(false);
-    ASSERT_TRUE(list->isEnabled());
+    ASSERT_TRUE(disabledUndrawn(form->List1, list));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(list, 2));
     EXPECT_EQ(form->List1.listIndex(), index);
     EXPECT_EQ(list->currentRow(), index) << "springs back";
 
     auto* check = widget<QCheckBox>("Check2");
-    w.drawNow();
-    form->Check2.setEnabled(false);
-    ASSERT_TRUE(check->isEnabled());
+    ASSERT_TRUE(disabledUndrawn(form->Check2, check));
     QTest::mouseClick(check, Qt::LeftButton);
     EXPECT_EQ(form->Check2.value(), 0);
     EXPECT_FALSE(check->isChecked());
 
     auto* slider = widget<QSlider>("Slider1");
-    w.drawNow();
-    form->Slider1.setEnabled(false);
-    ASSERT_TRUE(slider->isEnabled());
+    ASSERT_TRUE(disabledUndrawn(form->Slider1, slider));
     QTest::keyClick(slider, Qt::Key_Home);
     EXPECT_EQ(form->Slider1.value(), 60);
     EXPECT_EQ(slider->value(), 60);
