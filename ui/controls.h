@@ -28,6 +28,39 @@ private:
     std::vector<Slot> slots_;
 };
 
+class Frame;
+class Button;
+class Label;
+class TextBox;
+class CheckBox;
+class ListBox;
+class Slider;
+class ProgressBar;
+class DriveList;
+class DirectoryList;
+class FileList;
+
+// One call for each kind of control. Every kind calls its own, so a kind
+// added here is a compile error in whatever visits controls until it takes
+// the new kind in.
+class ControlVisitor {
+public:
+    virtual void visit(Frame&) = 0;
+    virtual void visit(Button&) = 0;
+    virtual void visit(Label&) = 0;
+    virtual void visit(TextBox&) = 0;
+    virtual void visit(CheckBox&) = 0;
+    virtual void visit(ListBox&) = 0;
+    virtual void visit(Slider&) = 0;
+    virtual void visit(ProgressBar&) = 0;
+    virtual void visit(DriveList&) = 0;
+    virtual void visit(DirectoryList&) = 0;
+    virtual void visit(FileList&) = 0;
+
+protected:
+    ~ControlVisitor() = default;
+};
+
 // Position and size in twips, relative to the container.
 struct Rect {
     int left = 0, top = 0, width = 0, height = 0;
@@ -56,6 +89,9 @@ public:
     bool visible() const { return visible_; }
     void setVisible(bool on) { set(visible_, on); }
 
+    // Calls the visitor's visit for this control's kind.
+    virtual void accept(ControlVisitor& v) = 0;
+
     Signal changed;
 
 protected:
@@ -78,6 +114,7 @@ class Frame : public Control {
 public:
     Frame(std::string name, std::string container, Rect g, int tab, std::string caption)
         : Control(std::move(name), std::move(container), g, tab), caption_(std::move(caption)) {}
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     const std::string& caption() const { return caption_; }
 
 private:
@@ -88,6 +125,7 @@ class Button : public Control {
 public:
     Button(std::string name, std::string container, Rect g, int tab, std::string caption)
         : Control(std::move(name), std::move(container), g, tab), caption_(std::move(caption)) {}
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     const std::string& caption() const { return caption_; }
 
     // Raised when the user presses the button.
@@ -100,6 +138,7 @@ private:
 class Label : public Control {
 public:
     using Control::Control;
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     const std::string& caption() const { return caption_; }
     void setCaption(const std::string& c) { set(caption_, c); }
 
@@ -114,6 +153,7 @@ public:
         : Control(std::move(name), std::move(container), g, tab),
           multiline_(multiline),
           text_(std::move(text)) {}
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     bool multiline() const { return multiline_; }
     const std::string& text() const { return text_; }
     void setText(const std::string& t) { set(text_, t); }
@@ -127,6 +167,7 @@ class CheckBox : public Control {
 public:
     CheckBox(std::string name, std::string container, Rect g, int tab, std::string caption)
         : Control(std::move(name), std::move(container), g, tab), caption_(std::move(caption)) {}
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     const std::string& caption() const { return caption_; }
     // 0 not ticked, 1 ticked.
     int value() const { return value_; }
@@ -140,6 +181,7 @@ private:
 class ListBox : public Control {
 public:
     using Control::Control;
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     const std::vector<std::string>& items() const { return items_; }
     int listCount() const { return static_cast<int>(items_.size()); }
     void clear() {
@@ -178,6 +220,7 @@ public:
           min_(min),
           max_(max),
           value_(value) {}
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     int min() const { return min_; }
     int max() const { return max_; }
     int value() const { return value_; }
@@ -200,6 +243,7 @@ private:
 class ProgressBar : public Control {
 public:
     using Control::Control;
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     int min() const { return min_; }
     int max() const { return max_; }
     int value() const { return value_; }
@@ -267,6 +311,7 @@ private:
 class DriveList : public Control {
 public:
     using Control::Control;
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     // Rereads the drives from the system.
     void refreshDrives();
     const std::vector<std::string>& drives() const { return drives_; }
@@ -287,6 +332,7 @@ private:
 class DirectoryList : public Control {
 public:
     using Control::Control;
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     // The open directory: full path, a drive root with its trailing
     // separator, any other directory without one.
     const std::string& path() const { return path_; }
@@ -323,6 +369,7 @@ private:
 class FileList : public Control {
 public:
     using Control::Control;
+    void accept(ControlVisitor& v) override { v.visit(*this); }
     const std::string& path() const { return path_; }
     // Setting the path rereads the directory unless told not to (a refresh
     // follows at once); what was read of another path is dropped at once.

@@ -42,16 +42,6 @@ QString q(const std::string& s) {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kDepthRole = Qt::UserRole + 1;
 
-// Keeps a widget's enabled and visible state in step with its control.
-void follow(ui::Redraw& redraw, ui::Control& c, QWidget* w) {
-    auto sync = [&c, w] {
-        w->setEnabled(c.enabled());
-        w->setVisible(c.visible());
-    };
-    sync();
-    redraw.follow(c.changed, sync);
-}
-
 // A theme's icon looks for its files on disk each time it is drawn in a
 // size the theme lacks, and a run redraws the directory lists many times a
 // second: the icon is drawn once, at the sizes a list uses, and kept.
@@ -117,10 +107,10 @@ void setLines(QPlainTextEdit* w, const QString& text) {
 // path; a highlighted line changes nothing.
 class DirectoryView : public QListWidget {
 public:
-    DirectoryView(ui::DirectoryList& list, std::function<void()> acted, QWidget* parent)
+    DirectoryView(ui::DirectoryList& list, ui::ViewAdapter& adapter, QWidget* parent)
         : QListWidget(parent),
           list_(list),
-          acted_(std::move(acted)),
+          adapter_(adapter),
           opened_(folderIcon(QStyle::SP_DirOpenIcon)),
           closed_(folderIcon(QStyle::SP_DirClosedIcon)) {
         setItemDelegate(new IndentDelegate(this));
@@ -186,9 +176,7 @@ protected:
 
 private:
     void openItem(QListWidgetItem* item) {
-        // A directory that cannot be opened leaves the list where it was.
-        (void)list_.setPath(item->data(kPathRole).toString().toStdString());
-        acted_();
+        adapter_.open(list_, item->data(kPathRole).toString().toStdString());
     }
 
     bool sameLines(const std::vector<ui::DirectoryList::Line>& lines, int open) const {
@@ -201,7 +189,7 @@ private:
     }
 
     ui::DirectoryList& list_;
-    std::function<void()> acted_;
+    ui::ViewAdapter& adapter_;
     const QIcon opened_, closed_;
     std::vector<ui::DirectoryList::Line> shown_;
     int shownOpen_ = -1;
@@ -241,12 +229,9 @@ private:
 // volume mounted later can be chosen.
 class DriveView : public QComboBox {
 public:
-    DriveView(ui::DriveList& list, std::function<void()> acted, QWidget* parent)
-        : QComboBox(parent), list_(list) {
-        connect(this, &QComboBox::activated, this, [this, acted = std::move(acted)](int i) {
-            if (i >= 0 && list_.enabled()) list_.setDrive(itemData(i).toString().toStdString());
-            acted();
-        });
+    DriveView(ui::DriveList& list, ui::ViewAdapter& adapter, QWidget* parent)
+        : QComboBox(parent), list_(list), adapter_(adapter) {
+        connect(this, &QComboBox::activated, this, [this](int i) { adapter_.choose(list_, i); });
     }
 
     void sync() {
@@ -261,16 +246,193 @@ public:
     }
 
     void showPopup() override {
-        list_.refreshDrives();
+        adapter_.dropDown(list_);
         QComboBox::showPopup();
     }
 
 private:
     ui::DriveList& list_;
+    ui::ViewAdapter& adapter_;
     std::vector<std::string> shown_;
 };
 
 }  // namespace
+
+// Makes the widget of each control and menu item, inside the window.
+class MainWindow::Widgets final : public ui::WidgetMaker {
+public:
+    explicit Widgets(MainWindow& w) : w_(w) {}
+
+    Draw make(ui::MenuItem& m) override {
+        QAction* a = nullptr;
+        if (m.parent().empty()) {
+            if (m.name() == "rcpopup") {
+                // Never on the menu bar: opened only as a popup.
+                w_.popup_.setTitle(q(m.caption()));
+                w_.menus_[m.name()] = &w_.popup_;
+                a = w_.popup_.menuAction();
+            } else {
+                QMenu* menu = w_.menuBar()->addMenu(q(m.caption()));
+                w_.menus_[m.name()] = menu;
+                a = menu->menuAction();
+            }
+        } else {
+            a = w_.menus_.at(m.parent())->addAction(q(m.caption()));
+            QObject::connect(a, &QAction::triggered, &w_,
+                             [&adapter = w_.adapter_, &m] { adapter.choose(m); });
+        }
+        w_.actions_[m.name()] = a;
+        // An item shows a mark only while it is checked; a checkable action
+        // would draw an empty box beside an unchecked one.
+        auto draw = [&m, a, popup = m.name() == "rcpopup"] {
+            QSignalBlocker block(a);
+            a->setCheckable(m.checked());
+            a->setChecked(m.checked());
+            a->setEnabled(m.enabled());
+            if (!popup) a->setVisible(m.visible());
+        };
+        // Qt flips a checkable action itself, hidden window or not; the model
+        // decides.
+        QObject::connect(a, &QAction::triggered, &w_, draw);
+        return draw;
+    }
+
+    Draw make(ui::Frame& f) override {
+        auto* box = new FrameBox(q(f.caption()), w_.host(f));
+        w_.containers_[f.name()] = box;
+        w_.place(f, box, true);
+        return {};
+    }
+
+    Draw make(ui::Button& b) override {
+        auto* w = new QPushButton(q(b.caption()), w_.host(b));
+        QObject::connect(w, &QPushButton::clicked, &w_,
+                         [&adapter = w_.adapter_, &b] { adapter.press(b); });
+        w_.place(b, w);
+        return {};
+    }
+
+    Draw make(ui::DriveList& d) override {
+        auto* w = new DriveView(d, w_.adapter_, w_.host(d));
+        w_.place(d, w);
+        return [w] { w->sync(); };
+    }
+
+    Draw make(ui::DirectoryList& d) override {
+        auto* w = new DirectoryView(d, w_.adapter_, w_.host(d));
+        w_.place(d, w);
+        return [w] { w->sync(); };
+    }
+
+    // Display fields: the program writes them and never reads them.
+    Draw make(ui::TextBox& x) override {
+        if (!x.multiline()) {
+            auto* w = new QLineEdit(w_.host(x));
+            w->setReadOnly(true);
+            w_.place(x, w);
+            return [&x, w] {
+                const QString s = q(x.text());
+                if (w->text() != s) w->setText(s);
+            };
+        }
+        auto* w = new QPlainTextEdit(w_.host(x));
+        w->setReadOnly(true);
+        w->setUndoRedoEnabled(false);  // written in place, never undone
+        w->setLineWrapMode(QPlainTextEdit::NoWrap);
+        w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        w_.place(x, w);
+        return [&x, w, shown = std::make_shared<std::string>()] {
+            if (*shown == x.text() && !shown->empty()) return;
+            *shown = x.text();
+            QString s = q(x.text());
+            s.replace("\r\n", "\n");
+            setLines(w, s);
+        };
+    }
+
+    Draw make(ui::Slider& s) override {
+        auto* w = new QSlider(Qt::Horizontal, w_.host(s));
+        w->setRange(s.min(), s.max());
+        w->setPageStep(5);
+        w->setTickPosition(QSlider::TicksBelow);
+        w->setTickInterval(5);
+        // A drag changes the position once, when the slider is let go.
+        w->setTracking(false);
+        QObject::connect(w, &QSlider::valueChanged, &w_,
+                         [&adapter = w_.adapter_, &s](int v) { adapter.release(s, v); });
+        w_.place(s, w);
+        return [&s, w] {
+            QSignalBlocker block(w);
+            w->setValue(s.value());
+            w->setSliderPosition(s.value());
+        };
+    }
+
+    Draw make(ui::Label& l) override {
+        auto* w = new QLabel(w_.host(l));
+        w->setTextFormat(Qt::PlainText);
+        w_.place(l, w);
+        return [&l, w] {
+            const QString s = q(l.caption());
+            if (w->text() != s) w->setText(s);
+        };
+    }
+
+    Draw make(ui::ProgressBar& p) override {
+        auto* w = new QProgressBar(w_.host(p));
+        w->setTextVisible(false);
+        w_.place(p, w);
+        return [&p, w] {
+            if (w->minimum() != p.min() || w->maximum() != p.max()) w->setRange(p.min(), p.max());
+            if (w->value() != p.value()) {
+                // setValue repaints at once, outside the frame; with updates off
+                // it only marks the bar for the frame's paint.
+                w->setUpdatesEnabled(false);
+                w->setValue(p.value());
+                w->setUpdatesEnabled(true);
+            }
+        };
+    }
+
+    Draw make(ui::CheckBox& k) override {
+        auto* w = new QCheckBox(q(k.caption()), w_.host(k));
+        QObject::connect(w, &QCheckBox::toggled, &w_,
+                         [&adapter = w_.adapter_, &k](bool on) { adapter.toggle(k, on); });
+        w_.place(k, w);
+        return [&k, w] {
+            QSignalBlocker block(w);
+            w->setChecked(k.value() == 1);
+        };
+    }
+
+    Draw make(ui::ListBox& l) override {
+        auto* w = new QListWidget(w_.host(l));
+        QObject::connect(w, &QListWidget::currentRowChanged, &w_,
+                         [&adapter = w_.adapter_, &l](int row) { adapter.select(l, row); });
+        w_.place(l, w);
+        // Several clears and additions may come between two frames: the widget
+        // appends what is new when it still shows the start of the list, and
+        // is filled again otherwise.
+        return [&l, w, shown = std::make_shared<std::vector<std::string>>()] {
+            QSignalBlocker block(w);
+            const auto& items = l.items();
+            const bool prefix = shown->size() <= items.size() &&
+                                std::equal(shown->begin(), shown->end(), items.begin());
+            if (!prefix) {
+                w->clear();
+                shown->clear();
+            }
+            for (std::size_t i = shown->size(); i < items.size(); ++i) {
+                w->addItem(q(items[i]));
+                shown->push_back(items[i]);
+            }
+            if (w->currentRow() != l.listIndex()) w->setCurrentRow(l.listIndex());
+        };
+    }
+
+private:
+    MainWindow& w_;
+};
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
@@ -285,10 +447,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // Taken from the shortcuts (which would only move the focus between
     // the two owners of the letter), then pressed as a click would.
     event->accept();
-    if (event->type() == QEvent::KeyPress) {
-        b->clicked.emit();
-        drawNow();
-    }
+    if (event->type() == QEvent::KeyPress) adapter_.press(*b);
     return true;
 }
 
@@ -300,46 +459,30 @@ MainWindow::MainWindow(ui::Form1& form, int dpi, QWidget* parent)
         dpi_ = static_cast<int>(s->logicalDotsPerInchY() + 0.5);
     setWindowTitle(q(form.caption));
     setWindowIcon(app_icon());
-    buildMenus();
-    buildControls();
+
+    Widgets widgets(*this);
+    adapter_.makeMenus(widgets);
+    auto* central = new QWidget(this);
+    central->setFixedSize(px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight));
+    setCentralWidget(central);
+    containers_["Form1"] = central;
+    adapter_.makeControls(widgets);
+    adjustSize();
+    setFixedSize(sizeHint());
     qApp->installEventFilter(this);
 
-    // Timer1: a fresh period whenever the model switches it on. Each period
-    // counts as a minute, so it must not drift by the coarse timer's 5 %.
+    // Timer1: each period counts as a minute, so it must not drift by the
+    // coarse timer's 5 %.
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(form.Timer1.interval());
-    // A tick may run the batch; the window shows its outcome when it ends.
-    // A tick that comes while a run yields leaves the drawing to the frames.
-    connect(&timer_, &QTimer::timeout, this, [this] {
-        form_.Timer1_Timer();
-        if (!form_.running()) drawNow();
-    });
-    auto syncTimer = [this] {
-        if (form_.Timer1.enabled())
-            timer_.start();
-        else
-            timer_.stop();
-    };
-    syncTimer();
-    form.Timer1.changed.connect(syncTimer);
-    form.changed.connect([this] { syncWindow(); });
-    syncWindow();
-    // A run turns the hourglass on and off for every directory it reads;
-    // the pointer follows at the frame rate like the controls.
-    syncPointer();
-    redraw_.follow(form.changed, [this] { syncPointer(); });
-
+    connect(&timer_, &QTimer::timeout, this, [this] { adapter_.tick(); });
     frameTimer_.setSingleShot(true);
-    connect(&frameTimer_, &QTimer::timeout, this, [this] { redraw_.frame(); });
-    redraw_.schedule = [this](int ms) { frameTimer_.start(ms); };
-}
-
-void MainWindow::drawNow() {
-    frameTimer_.stop();
-    redraw_.frame();
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { adapter_.frameDue(); });
+    adapter_.start();
 }
 
 void MainWindow::setTickInterval(int ms) {
+    tickInterval_ = ms;
     timer_.setInterval(ms);
 }
 
@@ -357,275 +500,52 @@ QAction* MainWindow::actionOf(const std::string& item) const {
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void MainWindow::buildMenus() {
-    std::map<std::string, QMenu*> menus;
-    for (ui::MenuItem* m : form_.menuItems()) {
-        QAction* a = nullptr;
-        if (m->parent().empty()) {
-            if (m->name() == "rcpopup") {
-                // Never on the menu bar: opened only as a popup.
-                popup_.setTitle(q(m->caption()));
-                menus[m->name()] = &popup_;
-                a = popup_.menuAction();
-            } else {
-                QMenu* menu = menuBar()->addMenu(q(m->caption()));
-                menus[m->name()] = menu;
-                a = menu->menuAction();
-            }
-        } else {
-            a = menus.at(m->parent())->addAction(q(m->caption()));
-            connect(a, &QAction::triggered, this, [this, m] {
-                if (m->enabled()) m->clicked.emit();
-                drawNow();
-            });
-        }
-        actions_[m->name()] = a;
-        // An item shows a mark only while it is checked; a checkable action
-        // would draw an empty box beside an unchecked one.
-        auto sync = [m, a, popup = m->name() == "rcpopup"] {
-            QSignalBlocker block(a);
-            a->setCheckable(m->checked());
-            a->setChecked(m->checked());
-            a->setEnabled(m->enabled());
-            if (!popup) a->setVisible(m->visible());
-        };
-        sync();
-        redraw_.follow(m->changed, sync);
-        // Qt flips a checkable action itself; the model decides.
-        connect(a, &QAction::triggered, this, sync);
-    }
+void MainWindow::place(ui::Control& c, QWidget* w, bool frame) {
+    const auto& g = c.geometry();
+    w->setGeometry(px(g.left), px(g.top), px(g.width), px(g.height));
+    w->setObjectName(q(c.name()));
+    widgets_[c.name()] = w;
+    if (frame) return;
+    // Filled by itself, a control that changes is repainted alone, not
+    // with the frame and the controls behind it.
+    w->setAutoFillBackground(true);
+    // Keyboard focus follows the window's tab order, the order made in.
+    if (lastInTabOrder_) setTabOrder(lastInTabOrder_, w);
+    lastInTabOrder_ = w;
 }
 
-void MainWindow::buildControls() {
-    auto* central = new QWidget(this);
-    central->setFixedSize(px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight));
-    setCentralWidget(central);
-
-    std::map<std::string, QWidget*> containers{{"Form1", central}};
-    auto place = [&](ui::Control& c, QWidget* w) {
-        const auto& g = c.geometry();
-        w->setGeometry(px(g.left), px(g.top), px(g.width), px(g.height));
-        w->setObjectName(q(c.name()));
-        // Filled by itself, a control that changes is repainted alone, not
-        // with the frame and the controls behind it.
-        if (!dynamic_cast<ui::Frame*>(&c)) w->setAutoFillBackground(true);
-        widgets_[c.name()] = w;
-        follow(redraw_, c, w);
-    };
-    auto host = [&](ui::Control& c) { return containers.at(c.container()); };
-    // The user's action is drawn at once, whatever the frame rate.
-    auto acted = [this] { drawNow(); };
-
-    for (ui::Control* c : form_.controls()) {
-        if (auto* f = dynamic_cast<ui::Frame*>(c)) {
-            auto* box = new FrameBox(q(f->caption()), host(*c));
-            containers[c->name()] = box;
-            place(*c, box);
-        } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
-            auto* w = new QPushButton(q(b->caption()), host(*c));
-            // What the user sees may lag the model by a frame: a button
-            // the model has just disabled does nothing.
-            connect(w, &QPushButton::clicked, this, [this, b] {
-                if (b->enabled() && b->visible()) b->clicked.emit();
-                drawNow();
-            });
-            place(*c, w);
-        } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
-            auto* w = new DriveView(*d, acted, host(*c));
-            w->sync();
-            redraw_.follow(d->changed, [w] { w->sync(); });
-            place(*c, w);
-        } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
-            auto* w = new DirectoryView(*t, acted, host(*c));
-            w->sync();
-            redraw_.follow(t->changed, [w] { w->sync(); });
-            place(*c, w);
-        } else if (dynamic_cast<ui::FileList*>(c)) {
-            // The file lists are never shown.
-        } else if (auto* x = dynamic_cast<ui::TextBox*>(c)) {
-            // Display fields: the program writes them and never reads them.
-            if (x->multiline()) {
-                auto* w = new QPlainTextEdit(host(*c));
-                w->setReadOnly(true);
-                w->setUndoRedoEnabled(false);  // written in place, never undone
-                w->setLineWrapMode(QPlainTextEdit::NoWrap);
-                w->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                auto sync = [x, w, shown = std::make_shared<std::string>()] {
-                    if (*shown == x->text() && !shown->empty()) return;
-                    *shown = x->text();
-                    QString s = q(x->text());
-                    s.replace("\r\n", "\n");
-                    setLines(w, s);
-                };
-                sync();
-                redraw_.follow(x->changed, sync);
-                place(*c, w);
-            } else {
-                auto* w = new QLineEdit(host(*c));
-                w->setReadOnly(true);
-                auto sync = [x, w] {
-                    const QString s = q(x->text());
-                    if (w->text() != s) w->setText(s);
-                };
-                sync();
-                redraw_.follow(x->changed, sync);
-                place(*c, w);
-            }
-        } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
-            auto* w = new QSlider(Qt::Horizontal, host(*c));
-            w->setRange(s->min(), s->max());
-            w->setPageStep(5);
-            w->setTickPosition(QSlider::TicksBelow);
-            w->setTickInterval(5);
-            // A drag changes the position once, when the slider is let go.
-            w->setTracking(false);
-            auto sync = [s, w] {
-                QSignalBlocker block(w);
-                w->setValue(s->value());
-                w->setSliderPosition(s->value());
-            };
-            sync();
-            redraw_.follow(s->changed, sync);
-            connect(w, &QSlider::valueChanged, this, [this, s, sync](int v) {
-                if (s->enabled()) s->setValue(v);
-                sync();  // the model may put it elsewhere
-                drawNow();
-            });
-            place(*c, w);
-        } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
-            auto* w = new QLabel(host(*c));
-            w->setTextFormat(Qt::PlainText);
-            auto sync = [l, w] {
-                const QString s = q(l->caption());
-                if (w->text() != s) w->setText(s);
-            };
-            sync();
-            redraw_.follow(l->changed, sync);
-            place(*c, w);
-        } else if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
-            auto* w = new QProgressBar(host(*c));
-            w->setTextVisible(false);
-            auto sync = [p, w] {
-                if (w->minimum() != p->min() || w->maximum() != p->max())
-                    w->setRange(p->min(), p->max());
-                if (w->value() != p->value()) {
-                    // setValue repaints at once, outside the frame; with
-                    // updates off it only marks the bar for the frame's paint.
-                    w->setUpdatesEnabled(false);
-                    w->setValue(p->value());
-                    w->setUpdatesEnabled(true);
-                }
-            };
-            sync();
-            redraw_.follow(p->changed, sync);
-            place(*c, w);
-        } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
-            auto* w = new QCheckBox(q(k->caption()), host(*c));
-            auto sync = [k, w] {
-                QSignalBlocker block(w);
-                w->setChecked(k->value() == 1);
-            };
-            sync();
-            redraw_.follow(k->changed, sync);
-            connect(w, &QCheckBox::toggled, this, [this, k, sync](bool on) {
-                if (k->enabled()) k->setValue(on ? 1 : 0);
-                sync();  // a box the model has just disabled springs back
-                drawNow();
-            });
-            place(*c, w);
-        } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
-            auto* w = new QListWidget(host(*c));
-            // Several clears and additions may come between two frames: the
-            // widget appends what is new when it still shows the start of
-            // the list, and is filled again otherwise.
-            auto sync = [lb, w, shown = std::make_shared<std::vector<std::string>>()] {
-                QSignalBlocker block(w);
-                const auto& items = lb->items();
-                const bool prefix = shown->size() <= items.size() &&
-                                    std::equal(shown->begin(), shown->end(), items.begin());
-                if (!prefix) {
-                    w->clear();
-                    shown->clear();
-                }
-                for (std::size_t i = shown->size(); i < items.size(); ++i) {
-                    w->addItem(q(items[i]));
-                    shown->push_back(items[i]);
-                }
-                if (w->currentRow() != lb->listIndex()) w->setCurrentRow(lb->listIndex());
-            };
-            sync();
-            redraw_.follow(lb->changed, sync);
-            connect(w, &QListWidget::currentRowChanged, this, [this, lb](int row) {
-                if (lb->enabled()) lb->setListIndex(row);
-                drawNow();
-            });
-            place(*c, w);
-        }
-    }
-
-    // Keyboard focus follows the window's tab order.
-    QWidget* previous = nullptr;
-    for (ui::Control* c : form_.controls()) {
-        QWidget* w = widgetOf(c->name());
-        if (!w || dynamic_cast<ui::Frame*>(c)) continue;
-        if (previous) setTabOrder(previous, w);
-        previous = w;
-    }
-
-    adjustSize();
-    setFixedSize(sizeHint());
+void MainWindow::drawState(ui::Control& c) {
+    QWidget* w = widgets_.at(c.name());
+    w->setEnabled(c.enabled());
+    w->setVisible(c.visible());
 }
 
-void MainWindow::syncPointer() {
-    if (form_.mousePointer() == pointer_) return;
-    pointer_ = form_.mousePointer();
-    if (pointer_ == ui::MousePointer::Hourglass)
+void MainWindow::drawPointer(ui::MousePointer p) {
+    if (p == ui::MousePointer::Hourglass)
         setCursor(Qt::WaitCursor);
     else
         unsetCursor();
 }
 
-void MainWindow::syncWindow() {
-    if (form_.ended()) {
-        close();
-        return;
-    }
-    if (form_.minimized() != minimizedByModel_) {
-        minimizedByModel_ = form_.minimized();
-        if (minimizedByModel_)
-            showMinimized();
-        else if (isMinimized())
-            showNormal();
-    }
-    if (form_.visible() != shownByModel_) {
-        shownByModel_ = form_.visible();
-        // Hidden (in the notification area, mostly) it draws nothing, and
-        // shows what the model holds once it is shown again.
-        if (!shownByModel_) {
-            hide();
-            redraw_.hold(true);
-            return;
-        }
-        redraw_.hold(false);
-        drawNow();
-        if (minimizedByModel_)
-            showMinimized();
-        else
-            show();
-    }
+void MainWindow::showWindow(bool minimized) {
+    if (minimized)
+        showMinimized();
+    else
+        show();
+}
+
+void MainWindow::restoreWindow() {
+    if (isMinimized()) showNormal();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
     // Restored by the user after it was minimised in place of hidden.
-    if (event->type() == QEvent::WindowStateChange && !isMinimized() && minimizedByModel_) {
-        minimizedByModel_ = false;
-        form_.setMinimized(false);
-    }
+    if (event->type() == QEvent::WindowStateChange && !isMinimized()) adapter_.restored();
     QMainWindow::changeEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!form_.ended()) form_.Form_Unload();
+    adapter_.close();
     event->accept();
 }
 

@@ -9,12 +9,13 @@
 
 #include "ui/form1.h"
 #include "ui/redraw.h"
+#include "ui/viewadapter.h"
 
 class QAction;
 
 namespace qm::view {
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, private ui::ViewToolkit {
 public:
     // dpi: the logical DPI that converts twips to pixels; 0 takes the
     // screen's.
@@ -37,8 +38,8 @@ public:
     // Draws what changed in the model since the last frame: afterwards the
     // window shows exactly the model. Changes are otherwise drawn at most
     // once a frame.
-    void drawNow();
-    const ui::Redraw& redraw() const { return redraw_; }
+    void drawNow() { adapter_.drawNow(); }
+    const ui::Redraw& redraw() const { return adapter_.redraw(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -48,24 +49,37 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void buildControls();
-    void buildMenus();
-    void syncWindow();
-    void syncPointer();
+    class Widgets;
+
+    // ui::ViewToolkit
+    void drawState(ui::Control& c) override;
+    void drawPointer(ui::MousePointer p) override;
+    void hideWindow() override { hide(); }
+    void showWindow(bool minimized) override;
+    void minimizeWindow() override { showMinimized(); }
+    void restoreWindow() override;
+    void endWindow() override { close(); }
+    void startFrameTimer(int ms) override { frameTimer_.start(ms); }
+    void stopFrameTimer() override { frameTimer_.stop(); }
+    void startTicks(int ms) override { timer_.start(tickInterval_ > 0 ? tickInterval_ : ms); }
+    void stopTicks() override { timer_.stop(); }
+
+    // Puts a control's widget in its place and in the tab order.
+    void place(ui::Control& c, QWidget* w, bool frame = false);
+    QWidget* host(const ui::Control& c) const { return containers_.at(c.container()); }
 
     ui::Form1& form_;
     std::map<std::string, QWidget*> widgets_;
+    std::map<std::string, QWidget*> containers_;
+    QWidget* lastInTabOrder_ = nullptr;
     std::map<std::string, QAction*> actions_;
+    std::map<std::string, QMenu*> menus_;
     QMenu popup_;
     QTimer timer_;
-    ui::Redraw redraw_;
+    int tickInterval_ = 0;
     QTimer frameTimer_;
-    ui::MousePointer pointer_ = ui::MousePointer::Default;
     int dpi_ = 96;
-    // What syncWindow last applied, so that it acts on changes only and
-    // leaves alone what the user did through the window manager.
-    bool shownByModel_ = false;
-    bool minimizedByModel_ = false;
+    ui::ViewAdapter adapter_{form_, *this};
 };
 
 }  // namespace qm::view

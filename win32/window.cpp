@@ -40,12 +40,192 @@ HICON stockIcon(SHSTOCKICONID id, int shell32Id) {
 
 }  // namespace
 
+// Makes the native control of each control and the menu entry of each menu
+// item, in the window.
+class MainWindow::Widgets final : public ui::WidgetMaker {
+public:
+    explicit Widgets(MainWindow& w) : w_(w) {}
+
+    Draw make(ui::MenuItem& m) override {
+        const UINT id = kFirstMenuId + static_cast<UINT>(w_.items_.size());
+        w_.items_.push_back(&m);
+        const std::wstring caption = wide(m.caption());
+        if (m.parent().empty()) {
+            if (m.name() == "rcpopup") {
+                // Never on the menu bar: opened only as a popup.
+                w_.menus_[m.name()] = w_.popup_;
+            } else {
+                HMENU sub = ::CreatePopupMenu();
+                ::AppendMenuW(w_.menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub),
+                              caption.c_str());
+                w_.menus_[m.name()] = sub;
+            }
+            return {};
+        }
+        HMENU menu = w_.menus_.at(m.parent());
+        ::AppendMenuW(menu, MF_STRING, id, caption.c_str());
+        return [&m, menu, id] {
+            ::CheckMenuItem(menu, id, MF_BYCOMMAND | (m.checked() ? MF_CHECKED : MF_UNCHECKED));
+            ::EnableMenuItem(menu, id, MF_BYCOMMAND | (m.enabled() ? MF_ENABLED : MF_GRAYED));
+        };
+    }
+
+    // Created in tab order: the order of creation is the tab order.
+    Draw make(ui::Frame& f) override {
+        w_.frames_.push_back(w_.create(f, WC_BUTTONW, BS_GROUPBOX, 0, wide(f.caption())));
+        return {};
+    }
+
+    Draw make(ui::Button& b) override {
+        HWND w = w_.create(b, WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0, wide(b.caption()));
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &b](int code, HWND) {
+            if (code == BN_CLICKED) adapter.press(b);
+        };
+        return {};
+    }
+
+    Draw make(ui::DriveList& d) override {
+        HWND w = w_.create(d, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {},
+                           w_.px(1440 * 2));
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &d](int code, HWND from) {
+            if (code == CBN_DROPDOWN) {
+                adapter.dropDown(d);
+            } else if (code == CBN_SELCHANGE || code == CBN_SELENDOK) {
+                // A click in the open list may close it (CBN_SELENDOK, then
+                // CBN_CLOSEUP) before it tells of the new drive: the drive is
+                // taken at the first word of it, or the close-up would draw the
+                // old one back over the choice.
+                adapter.choose(d, static_cast<int>(::SendMessageW(from, CB_GETCURSEL, 0, 0)));
+            } else if (code == CBN_CLOSEUP) {
+                // The model may have sprung back to another drive.
+                adapter.touch(d);
+            }
+        };
+        return [&d, w, shown = std::vector<std::string>()]() mutable {
+            if (shown != d.drives()) {
+                ::SendMessageW(w, CB_RESETCONTENT, 0, 0);
+                for (const auto& drive : d.drives())
+                    ::SendMessageW(w, CB_ADDSTRING, 0,
+                                   reinterpret_cast<LPARAM>(wide(drive).c_str()));
+                shown = d.drives();
+            }
+            int sel = -1;
+            for (std::size_t i = 0; i < shown.size(); ++i)
+                if (shown[i] == d.drive()) sel = static_cast<int>(i);
+            if (::SendMessageW(w, CB_GETCURSEL, 0, 0) != sel)
+                ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
+        };
+    }
+
+    // A run moves the trees through every directory it visits; each is drawn at
+    // the next frame, rebuilt only when its lines changed.
+    Draw make(ui::DirectoryList& d) override {
+        HWND w = w_.create(d, WC_LISTBOXW,
+                           LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT |
+                               WS_VSCROLL | WS_TABSTOP,
+                           WS_EX_CLIENTEDGE);
+        ::SendMessageW(w, LB_SETITEMHEIGHT, 0, w_.lineHeight_);
+        const std::size_t i = w_.trees_.size();
+        w_.trees_.push_back({&d, w, {}, {}, {}, -1});
+        w_.commands_[::GetDlgCtrlID(w)] = [win = &w_, i](int code, HWND) {
+            // Only opening a line changes the path; a highlighted line changes nothing.
+            if (code == LBN_DBLCLK) win->openTreeLine(win->trees_[i]);
+        };
+        return [win = &w_, i] { win->syncTree(win->trees_[i]); };
+    }
+
+    // Display fields: the program writes them and never reads them.
+    Draw make(ui::TextBox& x) override {
+        const DWORD style = x.multiline()
+                                ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL
+                                : ES_AUTOHSCROLL;
+        HWND w = w_.create(x, WC_EDITW, style | ES_READONLY | WS_TABSTOP, WS_EX_CLIENTEDGE);
+        return [&x, w] { setText(w, wide(x.text())); };
+    }
+
+    Draw make(ui::Slider& s) override {
+        HWND w = w_.create(s, TRACKBAR_CLASSW,
+                           TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
+        // A thumb short enough to leave room for the ticks below it.
+        ::SendMessageW(w, TBM_SETTHUMBLENGTH, static_cast<WPARAM>(w_.px(372) * 3 / 5), 0);
+        ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s.min(), s.max()));
+        ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
+        ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
+        w_.scrolls_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &s](int code, HWND from) {
+            // A drag changes the position once, when the slider is let go.
+            if (code != TB_THUMBTRACK)
+                adapter.release(s, static_cast<int>(::SendMessageW(from, TBM_GETPOS, 0, 0)));
+        };
+        return [&s, w] {
+            if (::SendMessageW(w, TBM_GETPOS, 0, 0) != s.value())
+                ::SendMessageW(w, TBM_SETPOS, TRUE, s.value());
+        };
+    }
+
+    Draw make(ui::Label& l) override {
+        HWND w = w_.create(l, WC_STATICW, SS_LEFT | SS_NOPREFIX);
+        return [&l, w] { setText(w, wide(l.caption())); };
+    }
+
+    Draw make(ui::ProgressBar& p) override {
+        HWND w = w_.create(p, PROGRESS_CLASSW, 0);
+        return [&p, w] {
+            if (::SendMessageW(w, PBM_GETRANGE, TRUE, 0) != p.min() ||
+                ::SendMessageW(w, PBM_GETRANGE, FALSE, 0) != p.max())
+                ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p.min()), p.max());
+            if (::SendMessageW(w, PBM_GETPOS, 0, 0) != p.value())
+                ::SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(p.value()), 0);
+        };
+    }
+
+    Draw make(ui::CheckBox& k) override {
+        HWND w = w_.create(k, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k.caption()));
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &k](int code, HWND from) {
+            if (code == BN_CLICKED)
+                adapter.toggle(k, ::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED);
+        };
+        return [&k, w] {
+            const WPARAM check = k.value() == 1 ? BST_CHECKED : BST_UNCHECKED;
+            if (static_cast<WPARAM>(::SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
+                ::SendMessageW(w, BM_SETCHECK, check, 0);
+        };
+    }
+
+    Draw make(ui::ListBox& l) override {
+        HWND w =
+            w_.create(l, WC_LISTBOXW, LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
+                      WS_EX_CLIENTEDGE);
+        w_.commands_[::GetDlgCtrlID(w)] = [&adapter = w_.adapter_, &l](int code, HWND from) {
+            if (code == LBN_SELCHANGE)
+                adapter.select(l, static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
+        };
+        // Several clears and additions may come between two frames: the list
+        // appends what is new when it still shows the start of the model's
+        // items, and is filled again otherwise.
+        return [&l, w, shown = std::vector<std::string>()]() mutable {
+            const auto& items = l.items();
+            const bool prefix = shown.size() <= items.size() &&
+                                std::equal(shown.begin(), shown.end(), items.begin());
+            if (!prefix) {
+                ::SendMessageW(w, LB_RESETCONTENT, 0, 0);
+                shown.clear();
+            }
+            for (std::size_t i = shown.size(); i < items.size(); ++i) {
+                ::SendMessageW(w, LB_ADDSTRING, 0,
+                               reinterpret_cast<LPARAM>(wide(items[i]).c_str()));
+                shown.push_back(items[i]);
+            }
+            if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != l.listIndex())
+                ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(l.listIndex()), 0);
+        };
+    }
+
+private:
+    MainWindow& w_;
+};
+
 MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     : form_(form), instance_(instance) {
-    // A frame is due: a one-shot timer, killed when it fires.
-    redraw_.schedule = [this](int ms) {
-        if (hwnd_) ::SetTimer(hwnd_, kRedraw, static_cast<UINT>(ms), nullptr);
-    };
     HDC screen = ::GetDC(nullptr);
     dpi_ = dpi > 0 ? dpi : ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
@@ -83,7 +263,10 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
     ::ReleaseDC(nullptr, dc);
     lineHeight_ = std::max<int>(tm.tmHeight + 2, ::GetSystemMetrics(SM_CYSMICON) + 1);
 
-    buildMenus();
+    menuBar_ = ::CreateMenu();
+    popup_ = ::CreatePopupMenu();
+    Widgets widgets(*this);
+    adapter_.makeMenus(widgets);
     RECT r{0, 0, px(ui::Form1::kClientWidth), px(ui::Form1::kClientHeight)};
     ::AdjustWindowRectEx(&r, kStyle, TRUE, 0);
     hwnd_ = ::CreateWindowExW(0, kClassName, wide(form.caption).c_str(), kStyle, CW_USEDEFAULT,
@@ -100,24 +283,13 @@ MainWindow::MainWindow(ui::Form1& form, HINSTANCE instance, int dpi)
         ::SetWindowPos(hwnd_, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + missing,
                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    buildControls();
+    adapter_.makeControls(widgets);
+    // A frame is drawn beneath the controls it holds; frames take no part in
+    // the tab order, so this leaves it as it is.
+    for (HWND f : frames_)
+        ::SetWindowPos(f, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
-
-    // Timer1: a fresh period whenever the model switches it on.
-    auto syncTimer = [this] {
-        if (form_.Timer1.enabled())
-            ::SetTimer(hwnd_, kTimer1, static_cast<UINT>(form_.Timer1.interval()), nullptr);
-        else
-            ::KillTimer(hwnd_, kTimer1);
-    };
-    syncTimer();
-    form.Timer1.changed.connect(syncTimer);
-    form.changed.connect([this] { syncWindow(); });
-    syncWindow();
-    // A run turns the hourglass on and off for every directory it reads;
-    // the pointer follows at the frame rate like the controls.
-    syncPointer();
-    redraw_.follow(form.changed, [this] { syncPointer(); });
+    adapter_.start();
 }
 
 MainWindow::~MainWindow() {
@@ -131,21 +303,29 @@ MainWindow::~MainWindow() {
         if (i) ::DestroyIcon(i);
 }
 
-void MainWindow::drawNow() {
-    if (hwnd_) ::KillTimer(hwnd_, kRedraw);
-    redraw_.frame();
+// A frame is due: a one-shot timer, killed when it fires.
+void MainWindow::startFrameTimer(int ms) {
+    if (hwnd_) ::SetTimer(hwnd_, kRedraw, static_cast<UINT>(ms), nullptr);
 }
 
-// Keeps a window's enabled and visible state in step with its control.
-void MainWindow::follow(ui::Control& c, HWND w) {
-    auto sync = [&c, w] {
-        const bool enabled = ::IsWindowEnabled(w) != FALSE;
-        if (enabled != c.enabled()) ::EnableWindow(w, c.enabled());
-        const bool shown = (::GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
-        if (shown != c.visible()) ::ShowWindow(w, c.visible() ? SW_SHOWNA : SW_HIDE);
-    };
-    sync();
-    redraw_.follow(c.changed, sync);
+void MainWindow::stopFrameTimer() {
+    if (hwnd_) ::KillTimer(hwnd_, kRedraw);
+}
+
+void MainWindow::startTicks(int ms) {
+    ::SetTimer(hwnd_, kTimer1, static_cast<UINT>(ms), nullptr);
+}
+
+void MainWindow::stopTicks() {
+    ::KillTimer(hwnd_, kTimer1);
+}
+
+void MainWindow::drawState(ui::Control& c) {
+    HWND w = windows_.at(c.name());
+    const bool enabled = ::IsWindowEnabled(w) != FALSE;
+    if (enabled != c.enabled()) ::EnableWindow(w, c.enabled());
+    const bool shown = (::GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown != c.visible()) ::ShowWindow(w, c.visible() ? SW_SHOWNA : SW_HIDE);
 }
 
 HWND MainWindow::controlWindow(const std::string& name) const {
@@ -157,38 +337,6 @@ UINT MainWindow::menuId(const std::string& item) const {
     for (std::size_t i = 0; i < items_.size(); ++i)
         if (items_[i]->name() == item) return kFirstMenuId + static_cast<UINT>(i);
     return 0;
-}
-
-void MainWindow::buildMenus() {
-    menuBar_ = ::CreateMenu();
-    popup_ = ::CreatePopupMenu();
-    items_ = form_.menuItems();
-    std::map<std::string, HMENU> menus;
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        ui::MenuItem* m = items_[i];
-        const UINT id = kFirstMenuId + static_cast<UINT>(i);
-        const std::wstring caption = wide(m->caption());
-        if (m->parent().empty()) {
-            if (m->name() == "rcpopup") {
-                // Never on the menu bar: opened only as a popup.
-                menus[m->name()] = popup_;
-            } else {
-                HMENU sub = ::CreatePopupMenu();
-                ::AppendMenuW(menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(sub),
-                              caption.c_str());
-                menus[m->name()] = sub;
-            }
-            continue;
-        }
-        HMENU menu = menus.at(m->parent());
-        ::AppendMenuW(menu, MF_STRING, id, caption.c_str());
-        auto sync = [m, menu, id] {
-            ::CheckMenuItem(menu, id, MF_BYCOMMAND | (m->checked() ? MF_CHECKED : MF_UNCHECKED));
-            ::EnableMenuItem(menu, id, MF_BYCOMMAND | (m->enabled() ? MF_ENABLED : MF_GRAYED));
-        };
-        sync();
-        redraw_.follow(m->changed, sync);
-    }
 }
 
 HWND MainWindow::create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD exStyle,
@@ -208,133 +356,7 @@ HWND MainWindow::create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD e
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     ::SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     windows_[c.name()] = w;
-    byId_[id] = &c;
-    follow(c, w);
     return w;
-}
-
-void MainWindow::buildControls() {
-    std::vector<HWND> frames;
-    // Created in tab order: the order of creation is the tab order.
-    for (ui::Control* c : form_.controls()) {
-        if (auto* f = dynamic_cast<ui::Frame*>(c)) {
-            frames.push_back(create(*c, WC_BUTTONW, BS_GROUPBOX, 0, wide(f->caption())));
-        } else if (auto* b = dynamic_cast<ui::Button*>(c)) {
-            create(*c, WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP, 0, wide(b->caption()));
-        } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
-            HWND w = create(*c, WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {},
-                            px(1440 * 2));
-            std::vector<std::string> shown;
-            auto sync = [d, w, shown]() mutable {
-                if (shown != d->drives()) {
-                    ::SendMessageW(w, CB_RESETCONTENT, 0, 0);
-                    for (const auto& drive : d->drives())
-                        ::SendMessageW(w, CB_ADDSTRING, 0,
-                                       reinterpret_cast<LPARAM>(wide(drive).c_str()));
-                    shown = d->drives();
-                }
-                int sel = -1;
-                for (std::size_t i = 0; i < shown.size(); ++i)
-                    if (shown[i] == d->drive()) sel = static_cast<int>(i);
-                if (::SendMessageW(w, CB_GETCURSEL, 0, 0) != sel)
-                    ::SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(sel), 0);
-            };
-            sync();
-            redraw_.follow(d->changed, sync);
-        } else if (auto* t = dynamic_cast<ui::DirectoryList*>(c)) {
-            HWND w = create(*c, WC_LISTBOXW,
-                            LBS_NOTIFY | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
-                                LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
-                            WS_EX_CLIENTEDGE);
-            ::SendMessageW(w, LB_SETITEMHEIGHT, 0, lineHeight_);
-            trees_.push_back({t, w, {}, {}, {}, -1});
-        } else if (dynamic_cast<ui::FileList*>(c)) {
-            // The file lists are never shown.
-        } else if (auto* x = dynamic_cast<ui::TextBox*>(c)) {
-            // Display fields: the program writes them and never reads them.
-            const DWORD style = x->multiline()
-                                    ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL
-                                    : ES_AUTOHSCROLL;
-            HWND w = create(*c, WC_EDITW, style | ES_READONLY | WS_TABSTOP, WS_EX_CLIENTEDGE);
-            auto sync = [x, w] { setText(w, wide(x->text())); };
-            sync();
-            redraw_.follow(x->changed, sync);
-        } else if (auto* s = dynamic_cast<ui::Slider*>(c)) {
-            HWND w = create(*c, TRACKBAR_CLASSW,
-                            TBS_HORZ | TBS_BOTTOM | TBS_AUTOTICKS | TBS_FIXEDLENGTH | WS_TABSTOP);
-            // A thumb short enough to leave room for the ticks below it.
-            ::SendMessageW(w, TBM_SETTHUMBLENGTH, static_cast<WPARAM>(px(372) * 3 / 5), 0);
-            ::SendMessageW(w, TBM_SETRANGE, FALSE, MAKELPARAM(s->min(), s->max()));
-            ::SendMessageW(w, TBM_SETTICFREQ, 5, 0);
-            ::SendMessageW(w, TBM_SETPAGESIZE, 0, 5);
-            auto sync = [s, w] {
-                if (::SendMessageW(w, TBM_GETPOS, 0, 0) != s->value())
-                    ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
-            };
-            sync();
-            redraw_.follow(s->changed, sync);
-        } else if (auto* l = dynamic_cast<ui::Label*>(c)) {
-            HWND w = create(*c, WC_STATICW, SS_LEFT | SS_NOPREFIX);
-            auto sync = [l, w] { setText(w, wide(l->caption())); };
-            sync();
-            redraw_.follow(l->changed, sync);
-        } else if (auto* p = dynamic_cast<ui::ProgressBar*>(c)) {
-            HWND w = create(*c, PROGRESS_CLASSW, 0);
-            auto sync = [p, w] {
-                if (::SendMessageW(w, PBM_GETRANGE, TRUE, 0) != p->min() ||
-                    ::SendMessageW(w, PBM_GETRANGE, FALSE, 0) != p->max())
-                    ::SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(p->min()), p->max());
-                if (::SendMessageW(w, PBM_GETPOS, 0, 0) != p->value())
-                    ::SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(p->value()), 0);
-            };
-            sync();
-            redraw_.follow(p->changed, sync);
-        } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
-            HWND w = create(*c, WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP, 0, wide(k->caption()));
-            auto sync = [k, w] {
-                const WPARAM check = k->value() == 1 ? BST_CHECKED : BST_UNCHECKED;
-                if (static_cast<WPARAM>(::SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
-                    ::SendMessageW(w, BM_SETCHECK, check, 0);
-            };
-            sync();
-            redraw_.follow(k->changed, sync);
-        } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
-            HWND w =
-                create(*c, WC_LISTBOXW, LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
-                       WS_EX_CLIENTEDGE);
-            // Several clears and additions may come between two frames: the
-            // list appends what is new when it still shows the start of the
-            // model's items, and is filled again otherwise.
-            auto sync = [lb, w, shown = std::vector<std::string>()]() mutable {
-                const auto& items = lb->items();
-                const bool prefix = shown.size() <= items.size() &&
-                                    std::equal(shown.begin(), shown.end(), items.begin());
-                if (!prefix) {
-                    ::SendMessageW(w, LB_RESETCONTENT, 0, 0);
-                    shown.clear();
-                }
-                for (std::size_t i = shown.size(); i < items.size(); ++i) {
-                    ::SendMessageW(w, LB_ADDSTRING, 0,
-                                   reinterpret_cast<LPARAM>(wide(items[i]).c_str()));
-                    shown.push_back(items[i]);
-                }
-                if (::SendMessageW(w, LB_GETCURSEL, 0, 0) != lb->listIndex())
-                    ::SendMessageW(w, LB_SETCURSEL, static_cast<WPARAM>(lb->listIndex()), 0);
-            };
-            sync();
-            redraw_.follow(lb->changed, sync);
-        }
-    }
-    // A run moves the trees through every directory it visits; each is
-    // drawn at the next frame, rebuilt only when its lines changed.
-    for (std::size_t i = 0; i < trees_.size(); ++i) {
-        syncTree(trees_[i]);
-        redraw_.follow(trees_[i].list->changed, [this, i] { syncTree(trees_[i]); });
-    }
-    // A frame is drawn beneath the controls it holds; frames take no part in
-    // the tab order, so this leaves it as it is.
-    for (HWND f : frames)
-        ::SetWindowPos(f, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 MainWindow::Tree* MainWindow::treeOf(HWND h) {
@@ -376,12 +398,9 @@ void MainWindow::syncTree(Tree& t) {
 }
 
 void MainWindow::openTreeLine(Tree& t) {
-    if (!t.list->enabled()) return;  // disabled by the model, not yet drawn so
     const auto i = ::SendMessageW(t.hwnd, LB_GETCURSEL, 0, 0);
-    if (i < 0 || static_cast<std::size_t>(i) >= t.shown.size()) return;
-    // A directory that cannot be opened leaves the list where it was.
-    (void)t.list->setPath(t.shown[static_cast<std::size_t>(i)]);
-    syncTree(t);
+    if (i >= 0 && static_cast<std::size_t>(i) < t.shown.size())
+        adapter_.open(*t.list, t.shown[static_cast<std::size_t>(i)]);
 }
 
 void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
@@ -416,10 +435,7 @@ void MainWindow::drawTreeLine(const DRAWITEMSTRUCT& d) {
 
 bool MainWindow::menuCommand(UINT id) {
     if (id < kFirstMenuId || id >= kFirstMenuId + items_.size()) return false;
-    // Disabled by the model since the menu was last drawn: not the user's to choose.
-    if (ui::MenuItem* m = items_[id - kFirstMenuId]; m->enabled()) m->clicked.emit();
-    // The user's action is drawn at once, whatever the frame rate.
-    drawNow();
+    adapter_.choose(*items_[id - kFirstMenuId]);
     return true;
 }
 
@@ -430,86 +446,25 @@ void MainWindow::command(int id, int code, HWND from) {
         if (Tree* t = treeOf(::GetFocus())) openTreeLine(*t);
         return;
     }
-    auto it = byId_.find(id);
-    if (it == byId_.end()) return;
-    ui::Control* c = it->second;
-    // A control the model has disabled (or hidden) may still be drawn
-    // enabled until the next frame: what the user does to it then is
-    // undone, not passed on.
-    const bool acts = c->enabled();
-    if (auto* b = dynamic_cast<ui::Button*>(c)) {
-        if (code == BN_CLICKED && acts && b->visible()) b->clicked.emit();
-    } else if (auto* k = dynamic_cast<ui::CheckBox*>(c)) {
-        if (code == BN_CLICKED) {
-            if (acts) k->setValue(::SendMessageW(from, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
-            // The model decides.
-            ::SendMessageW(from, BM_SETCHECK, k->value() == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
-        }
-    } else if (auto* d = dynamic_cast<ui::DriveList*>(c)) {
-        if (code == CBN_DROPDOWN) {
-            // Read again each time it opens, so a drive added later can be chosen.
-            d->refreshDrives();
-        } else if (code == CBN_SELCHANGE || code == CBN_SELENDOK) {
-            // A click in the open list may close it (CBN_SELENDOK, then
-            // CBN_CLOSEUP) before it tells of the new drive: the drive is
-            // taken at the first word of it, or the close-up would draw the
-            // old one back over the choice.
-            const auto i = ::SendMessageW(from, CB_GETCURSEL, 0, 0);
-            if (!acts)
-                d->changed.emit();  // back to the model's drive
-            else if (i >= 0 && static_cast<std::size_t>(i) < d->drives().size())
-                d->setDrive(d->drives()[static_cast<std::size_t>(i)]);
-        } else if (code == CBN_CLOSEUP) {
-            // The model may have sprung back to another drive.
-            d->changed.emit();
-        }
-    } else if (auto* lb = dynamic_cast<ui::ListBox*>(c)) {
-        if (code == LBN_SELCHANGE) {
-            if (acts)
-                lb->setListIndex(static_cast<int>(::SendMessageW(from, LB_GETCURSEL, 0, 0)));
-            else
-                ::SendMessageW(from, LB_SETCURSEL, static_cast<WPARAM>(lb->listIndex()), 0);
-        }
-    } else if (dynamic_cast<ui::DirectoryList*>(c)) {
-        // Only opening a line changes the path; a highlighted line changes nothing.
-        if (code == LBN_DBLCLK)
-            if (Tree* t = treeOf(from)) openTreeLine(*t);
-    }
+    auto it = commands_.find(id);
+    if (it != commands_.end()) it->second(code, from);
 }
 
-void MainWindow::syncPointer() {
-    if (form_.ended() || form_.mousePointer() == pointer_) return;
-    pointer_ = form_.mousePointer();
+void MainWindow::drawPointer(ui::MousePointer pointer) {
     POINT p{};
     ::GetCursorPos(&p);
     if (::WindowFromPoint(p) && ::GetAncestor(::WindowFromPoint(p), GA_ROOT) == hwnd_)
         ::SetCursor(
-            ::LoadCursorW(nullptr, pointer_ == ui::MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
+            ::LoadCursorW(nullptr, pointer == ui::MousePointer::Hourglass ? IDC_WAIT : IDC_ARROW));
 }
 
-void MainWindow::syncWindow() {
-    if (form_.ended()) return;  // the message loop ends; nothing more to show
-    if (form_.minimized() != minimizedByModel_) {
-        minimizedByModel_ = form_.minimized();
-        if (minimizedByModel_)
-            ::ShowWindow(hwnd_, SW_MINIMIZE);
-        else if (::IsIconic(hwnd_))
-            ::ShowWindow(hwnd_, SW_RESTORE);
-    }
-    if (form_.visible() != shownByModel_) {
-        shownByModel_ = form_.visible();
-        // Hidden (in the notification area, mostly) it draws nothing, and
-        // shows what the model holds once it is shown again.
-        if (!shownByModel_) {
-            ::ShowWindow(hwnd_, SW_HIDE);
-            redraw_.hold(true);
-        } else {
-            redraw_.hold(false);
-            drawNow();
-            ::ShowWindow(hwnd_, minimizedByModel_ ? SW_SHOWMINIMIZED : SW_SHOW);
-            ::UpdateWindow(hwnd_);
-        }
-    }
+void MainWindow::showWindow(bool minimized) {
+    ::ShowWindow(hwnd_, minimized ? SW_SHOWMINIMIZED : SW_SHOW);
+    ::UpdateWindow(hwnd_);
+}
+
+void MainWindow::restoreWindow() {
+    if (::IsIconic(hwnd_)) ::ShowWindow(hwnd_, SW_RESTORE);
 }
 
 bool MainWindow::preTranslate(MSG& msg) {
@@ -563,30 +518,17 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             drawNow();
             return 0;
         case WM_HSCROLL:
-            if (lp && LOWORD(wp) != TB_THUMBTRACK) {
-                // A drag changes the position once, when the slider is let go.
+            if (lp) {
                 HWND w = reinterpret_cast<HWND>(lp);
-                auto it = byId_.find(::GetDlgCtrlID(w));
-                if (it != byId_.end())
-                    if (auto* s = dynamic_cast<ui::Slider*>(it->second)) {
-                        if (s->enabled())
-                            s->setValue(static_cast<int>(::SendMessageW(w, TBM_GETPOS, 0, 0)));
-                        // The model may put it elsewhere.
-                        ::SendMessageW(w, TBM_SETPOS, TRUE, s->value());
-                        drawNow();
-                    }
+                auto it = scrolls_.find(::GetDlgCtrlID(w));
+                if (it != scrolls_.end()) it->second(LOWORD(wp), w);
             }
             return 0;
         case WM_TIMER:
-            if (wp == kTimer1) {
-                form_.Timer1_Timer();
-                // A tick may run the batch; when it has ended the window
-                // shows its outcome. A tick that comes while a run yields
-                // leaves the drawing to the frames.
-                if (!form_.running()) drawNow();
-            } else if (wp == kRedraw) {
-                drawNow();  // one-shot: the next frame sets it again
-            }
+            if (wp == kTimer1)
+                adapter_.tick();
+            else if (wp == kRedraw)
+                adapter_.frameDue();  // one-shot: the next frame sets it again
             return 0;
         case WM_MEASUREITEM: {
             auto* m = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
@@ -604,11 +546,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             break;
         case WM_SIZE:
             // Restored by the user after it was minimised in place of hidden.
-            if (wp == SIZE_RESTORED && minimizedByModel_) {
-                minimizedByModel_ = false;
-                form_.setMinimized(false);
-                drawNow();
-            }
+            if (wp == SIZE_RESTORED) adapter_.restored();
             break;
         case WM_ENDSESSION:
             // The session ends: the process is ended once this returns, so
@@ -616,8 +554,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             if (wp && !form_.ended()) form_.Form_Unload();
             return 0;
         case WM_CLOSE:
-            if (!form_.ended()) form_.Form_Unload();
-            if (!form_.ended()) drawNow();
+            adapter_.close();
             return 0;
         default:
             break;

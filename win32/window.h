@@ -4,18 +4,20 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "ui/form1.h"
 #include "ui/redraw.h"
+#include "ui/viewadapter.h"
 
 namespace qm::win32 {
 
 class NotifyIcon;
 
-class MainWindow {
+class MainWindow : private ui::ViewToolkit {
 public:
     static constexpr int kFirstControlId = 100;  // + the control's tab index
     static constexpr UINT kFirstMenuId = 1000;   // + the item's place among Form1's menu items
@@ -50,8 +52,8 @@ public:
     // The message loop until the program ends; returns its exit code.
     int run();
     // Draws what changed at once, so that the window shows the model.
-    void drawNow();
-    const ui::Redraw& redraw() const { return redraw_; }
+    void drawNow() { adapter_.drawNow(); }
+    const ui::Redraw& redraw() const { return adapter_.redraw(); }
 
 private:
     struct Tree {
@@ -63,20 +65,33 @@ private:
         int open = -1;
     };
 
+    // What a control does with a notification (its code) from its window.
+    using Handler = std::function<void(int code, HWND from)>;
+
     static LRESULT CALLBACK proc(HWND, UINT, WPARAM, LPARAM);
     LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
-    void buildMenus();
-    void buildControls();
     HWND create(ui::Control& c, const wchar_t* cls, DWORD style, DWORD exStyle = 0,
                 const std::wstring& text = {}, int extraHeight = 0);
-    void follow(ui::Control& c, HWND w);
     void command(int id, int code, HWND from);
-    void syncWindow();
-    void syncPointer();
     void syncTree(Tree& t);
     void openTreeLine(Tree& t);
     void drawTreeLine(const DRAWITEMSTRUCT& d);
     Tree* treeOf(HWND h);
+
+    class Widgets;
+
+    // ui::ViewToolkit
+    void drawState(ui::Control& c) override;
+    void drawPointer(ui::MousePointer p) override;
+    void hideWindow() override { ::ShowWindow(hwnd_, SW_HIDE); }
+    void showWindow(bool minimized) override;
+    void minimizeWindow() override { ::ShowWindow(hwnd_, SW_MINIMIZE); }
+    void restoreWindow() override;
+    void endWindow() override {}  // the message loop ends; nothing more to show
+    void startFrameTimer(int ms) override;
+    void stopFrameTimer() override;
+    void startTicks(int ms) override;
+    void stopTicks() override;
 
     ui::Form1& form_;
     HINSTANCE instance_;
@@ -93,15 +108,13 @@ private:
     UINT taskbarCreated_ = 0;
     NotifyIcon* tray_ = nullptr;
     std::map<std::string, HWND> windows_;
-    std::map<int, ui::Control*> byId_;
+    std::vector<HWND> frames_;
+    // By control id: WM_COMMAND's notifications, and the sliders' WM_HSCROLL.
+    std::map<int, Handler> commands_, scrolls_;
     std::vector<ui::MenuItem*> items_;
+    std::map<std::string, HMENU> menus_;
     std::vector<Tree> trees_;
-    ui::Redraw redraw_;
-    // What syncWindow and syncPointer last applied, so that they act on
-    // changes only.
-    ui::MousePointer pointer_ = ui::MousePointer::Default;
-    bool shownByModel_ = false;
-    bool minimizedByModel_ = false;
+    ui::ViewAdapter adapter_{form_, *this};
 };
 
 }  // namespace qm::win32

@@ -317,6 +317,52 @@ TEST_F(WindowTest, TheListAndTheCheckBoxPassTheUsersChoice) {
     EXPECT_FALSE(check->isChecked());
 }
 
+// What the user sees may lag the model by a frame: an action on a control
+// the model has just disabled does nothing, and the widget shows the model.
+TEST_F(WindowTest, AControlTheModelHasDisabledTakesNoInputBeforeItIsDrawn) {
+    mkdirs(prog / "src/one");
+    mkdirs(prog / "dst");
+    batch({{prog / "src", prog / "dst"}});
+    auto& w = open();
+    QTest::mouseClick(w.widgetOf("Command1"), Qt::LeftButton);
+    auto* tree = widget<QListWidget>("BronTree");
+    const std::string src = prog / "src";
+    ASSERT_EQ(form->BronTree.path(), src);
+    const int one = static_cast<int>(rows(tree).indexOf("one"));
+    ASSERT_GE(one, 0);
+
+    // Each disabled right after a frame, so drawn enabled until the next.
+    auto disabledUndrawn = [&](ui::Control& c, QWidget* widget) {
+        w.drawNow();
+        c.setEnabled(false);
+        return widget->isEnabled();
+    };
+    ASSERT_TRUE(disabledUndrawn(form->BronTree, tree));
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre(tree, one));
+    EXPECT_EQ(form->BronTree.path(), src);
+    EXPECT_FALSE(tree->isEnabled()) << "the action draws the window";
+
+    auto* list = widget<QListWidget>("List1");
+    ASSERT_GE(list->count(), 3);
+    const int index = form->List1.listIndex();
+    ASSERT_TRUE(disabledUndrawn(form->List1, list));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre(list, 2));
+    EXPECT_EQ(form->List1.listIndex(), index);
+    EXPECT_EQ(list->currentRow(), index) << "springs back";
+
+    auto* check = widget<QCheckBox>("Check2");
+    ASSERT_TRUE(disabledUndrawn(form->Check2, check));
+    QTest::mouseClick(check, Qt::LeftButton);
+    EXPECT_EQ(form->Check2.value(), 0);
+    EXPECT_FALSE(check->isChecked());
+
+    auto* slider = widget<QSlider>("Slider1");
+    ASSERT_TRUE(disabledUndrawn(form->Slider1, slider));
+    QTest::keyClick(slider, Qt::Key_Home);
+    EXPECT_EQ(form->Slider1.value(), 60);
+    EXPECT_EQ(slider->value(), 60);
+}
+
 TEST_F(WindowTest, TheProgressBarAndTheCountBoxesShowWhatTheRunSets) {
     open();
     auto* bar = widget<QProgressBar>("ProgressBar1");

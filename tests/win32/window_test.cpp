@@ -431,6 +431,37 @@ TEST_F(WindowTest, AControlTheModelHasDisabledDoesNothingBeforeItIsDrawn) {
     EXPECT_EQ(form->Slider1.value(), 60);
     EXPECT_EQ(::SendMessageW(slider, TBM_GETPOS, 0, 0), 60);
 
+    // The source lists, opened and drawn so, then disabled within a frame:
+    // neither a double click, nor Enter, nor a drive chosen acts.
+    form->BD_Click();
+    window->drawNow();
+    form->BronTree.setEnabled(false);
+    form->BronDrive.setEnabled(false);
+    HWND tree = w("BronTree");
+    ASSERT_TRUE(::IsWindowEnabled(tree));
+    ASSERT_GE(::SendMessageW(tree, LB_GETCOUNT, 0, 0), 2) << "C:\\ has no subdirectory";
+    const std::string path = form->BronTree.path();
+    ::SendMessageW(tree, LB_SETCURSEL, 1, 0);
+    command(tree, LBN_DBLCLK);
+    EXPECT_EQ(form->BronTree.path(), path);
+    EXPECT_FALSE(::IsWindowEnabled(tree)) << "the click draws the window";
+    ::EnableWindow(tree, TRUE);  // as if still drawn enabled: the next act draws it again
+    ::SetFocus(tree);
+    ::SendMessageW(tree, LB_SETCURSEL, 0, 0);
+    ::SendMessageW(window->hwnd(), WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(form->BronTree.path(), path);
+
+    HWND drive = w("BronDrive");
+    const auto drives = ::SendMessageW(drive, CB_GETCOUNT, 0, 0);
+    ASSERT_GE(drives, 1);
+    const auto chosen = ::SendMessageW(drive, CB_GETCURSEL, 0, 0);
+    const std::string was = form->BronDrive.drive();
+    ::EnableWindow(drive, TRUE);
+    ::SendMessageW(drive, CB_SETCURSEL, static_cast<WPARAM>((chosen + 1) % drives), 0);
+    command(drive, CBN_SELENDOK);
+    EXPECT_EQ(form->BronDrive.drive(), was);
+    EXPECT_EQ(::SendMessageW(drive, CB_GETCURSEL, 0, 0), chosen) << "springs back";
+
     // A menu command: "Move files" stays as it was.
     const bool moving = form->Movefiles.checked();
     form->Movefiles.setEnabled(false);
