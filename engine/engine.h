@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <future>
 #include <memory>
@@ -109,6 +110,7 @@ private:
     // One copy to make, all decided before it is handed to a thread.
     struct CopyJob {
         std::string name, src, dst;  // dst: the path of the copy
+        os::OpenDir from, to;        // the pair's directories, held by the copy
         std::uint64_t size = 0;
         bool replacing = false;  // the target has a file of that name
         bool folds = false;      // the target takes names differing in case for one
@@ -140,6 +142,23 @@ private:
     std::optional<os::FileState> takeCopy(const CopyJob& job, CopyDone& done);
     // The copies to have in flight at once for the target of the pair.
     int copiesInFlight(bool folds);
+    // A copy in flight, or a step held back until the copies before it are
+    // taken (a log line, a directory's count): what the run tells comes in
+    // the walk's order, though the copies of a directory may still be
+    // going on while the walk reads the next.
+    struct InFlight {
+        CopyJob job;
+        std::future<CopyDone> done;
+        std::shared_ptr<int> count;  // its directory's copies taken
+        std::function<void()> then;  // set: a step, not a copy
+    };
+    // Takes the oldest copy in flight, waiting for it, or runs the oldest
+    // step; then what follows a copy (a move's delete, a flush).
+    void settleOldest();
+    // Takes every one; the program's end cancels those still going.
+    void settleAll();
+    // Runs step once the copies in flight before it are taken.
+    void inOrder(std::function<void()> step);
     // Opens the pair's directories for its copies, once; false (logged for
     // name) when they cannot be opened.
     bool openPair(const std::string& name);
@@ -188,7 +207,7 @@ private:
     void rereadTarget();
     const DirRead& dirRead(Side side) const { return read_[side == Side::source ? 0 : 1]; }
     // copied: the version of the source copied; made: the copy.
-    void deleteMoved(const std::string& name, const os::FileState& copied, const os::FileId& made);
+    void deleteMoved(const CopyJob& job, const os::FileState& copied, const os::FileId& made);
     bool removeLeftovers();
     // Removes a temporary copy of ours; one that stays is noted.
     static void removeTemporary(const os::OpenDir& dir, const std::string& name, CopyDone& done);
@@ -252,6 +271,8 @@ private:
     // needed. Asked to stop early (the program ends) by cancelCopies_.
     std::unique_ptr<CallPool> pool_;
     std::atomic<bool> cancelCopies_{false};
+    std::deque<InFlight> inFlight_;
+    int settling_ = 0;  // within settleOldest: told at once, in its turn
     std::optional<int> forcedInFlight_;
     static constexpr int kInFlight = 8;
     // A volume whose quickest answer takes this long is slow.

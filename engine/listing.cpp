@@ -8,7 +8,13 @@
 namespace qm::engine {
 
 Engine::Engine(Host& host, batch::Store& store) : host_(host), store_(store) {}
-Engine::~Engine() = default;
+// Copies still going stop, and end before anything they use.
+Engine::~Engine() {
+    cancelCopies_ = true;
+    for (auto& f : inFlight_)
+        if (f.done.valid()) f.done.wait();
+    pool_.reset();
+}
 
 void Engine::ListDirectoryTree(const std::string& Root) {
     // A second request while a listing runs cancels it and lists nothing.

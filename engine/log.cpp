@@ -84,8 +84,10 @@ void Engine::LogSink::failed(const Failure& failure) {
 
 void Engine::logFailure(Outcome outcome, const std::string& path, const std::string& text,
                         const std::string& reason) {
-    const Failure failure{path, outcome, reason, text};
-    for (FailureSink* sink : sinks_) sink->failed(failure);
+    // Told after the copies still in flight before it.
+    inOrder([this, failure = Failure{path, outcome, reason, text}] {
+        for (FailureSink* sink : sinks_) sink->failed(failure);
+    });
 }
 
 Outcome Engine::copyFailed() {

@@ -63,6 +63,7 @@ void Engine::SyncDirectory(bool Nested) {
     // The entry's copies reach the disk before it ends, also when the
     // program is ending.
     if (!Nested) {
+        settleAll();
         flushOrLog();
         // Tried for the whole entry; one that still fails has been logged.
         createdDirs_.clear();
@@ -339,44 +340,13 @@ void Engine::syncFiles() {
         return *folds;
     };
 
-    int count = 0;
-    // What follows a copy, taken in the walk's order.
-    auto settle = [&](const CopyJob& job, CopyDone done) {
-        const auto copied = takeCopy(job, done);
-        if (copied) ++count;
-        yieldNow();
-        if (host_.ending()) return;
-        if (copied && host_.checked(Option::move))
-            deleteMoved(job.name, *copied, done.made);
-        else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
-            flushBehind();
-    };
-    // Copies made on the pool, oldest first. Whatever ends this pair, none
-    // is left running on its directories.
-    struct InFlight {
-        CopyJob job;
-        std::future<CopyDone> done;
-    };
-    struct Pending {
-        Engine& e;
-        std::deque<InFlight> q;
-        ~Pending() {
-            if (q.empty()) return;
-            e.cancelCopies_ = true;
-            for (auto& f : q) f.done.wait();
-        }
-    } pending{*this, {}};
+    // The copies of this directory taken, for its line in the log.
+    const auto count = std::make_shared<int>(0);
     cancelCopies_ = false;
-    auto settleOldest = [&] {
-        auto& f = pending.q.front().done;
-        while (f.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-            yieldIfDue();
-            if (host_.ending()) cancelCopies_ = true;
-        }
-        InFlight oldest = std::move(pending.q.front());
-        pending.q.pop_front();
-        settle(oldest.job, oldest.done.get());
-    };
+    // Copy mode onto a volume that keeps names apart: nothing of what
+    // follows a copy needs this pair's directories, so its copies may go
+    // on while the walk reads the next pair.
+    bool overlap = true;
     for (int i = 0; i < n && !host_.ending(); ++i) {
         host_.showProgress({true, i, max});
         const std::string& name = files.name(static_cast<std::size_t>(i));
@@ -430,31 +400,69 @@ void Engine::syncFiles() {
             yieldNow();
             continue;
         }
+        if (job->durable || job->folds) overlap = false;
         const int most = copiesInFlight(folds.value_or(false));
         if (most <= 1) {
-            while (!pending.q.empty()) settleOldest();
+            settleAll();
             // The window stays responsive during a large copy; the
             // program's end cancels it, and the copy then removes its
             // temporary file.
-            settle(*job, makeCopy(*job, [this](std::uint64_t, std::uint64_t) {
+            std::promise<CopyDone> made;
+            made.set_value(makeCopy(*job, [this](std::uint64_t, std::uint64_t) {
                 yieldIfDue();
                 return !host_.ending();
             }));
+            inFlight_.push_back({std::move(*job), made.get_future(), count, {}});
+            settleOldest();
             continue;
         }
         if (!pool_) pool_ = std::make_unique<CallPool>(kInFlight);
-        while (static_cast<int>(pending.q.size()) >= most) settleOldest();
+        while (static_cast<int>(inFlight_.size()) >= most) settleOldest();
         auto done = pool_->submit([this, j = *job] {
             return makeCopy(j, [this](std::uint64_t, std::uint64_t) { return !cancelCopies_; });
         });
-        pending.q.push_back({std::move(*job), std::move(done)});
+        inFlight_.push_back({std::move(*job), std::move(done), count, {}});
     }
-    while (!pending.q.empty()) settleOldest();
-    if (host_.ending()) return;
+    inOrder([this, count] {
+        if (host_.ending()) return;
+        copiedInRun_ += *count;
+        if (host_.checked(Option::log) && *count != 0)
+            WriteSyncLog(stamp() + " " + std::to_string(*count) + " files copied/moved");
+    });
+    if (!overlap || host_.ending()) settleAll();
+}
 
-    copiedInRun_ += count;
-    if (host_.checked(Option::log) && count != 0)
-        WriteSyncLog(stamp() + " " + std::to_string(count) + " files copied/moved");
+void Engine::settleOldest() {
+    InFlight oldest = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    ++settling_;
+    struct Done {
+        int& n;
+        ~Done() { --n; }
+    } settled{settling_};
+    if (oldest.then) return oldest.then();
+    while (oldest.done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        yieldIfDue();
+        if (host_.ending()) cancelCopies_ = true;
+    }
+    CopyDone done = oldest.done.get();
+    const auto copied = takeCopy(oldest.job, done);
+    if (copied) ++*oldest.count;
+    yieldNow();
+    if (host_.ending()) return;
+    if (copied && host_.checked(Option::move))
+        deleteMoved(oldest.job, *copied, done.made);
+    else if (unflushed_.size() >= kFlushFiles || unflushedBytes_ >= kFlushBytes)
+        flushBehind();
+}
+
+void Engine::settleAll() {
+    while (!inFlight_.empty()) settleOldest();
+}
+
+void Engine::inOrder(std::function<void()> step) {
+    if (inFlight_.empty() || settling_ > 0) return step();
+    inFlight_.push_back({{}, {}, {}, std::move(step)});
 }
 
 os::Result<os::OpenDir> Engine::openBelowRoot(Side side, const std::string& path) {
@@ -497,6 +505,8 @@ std::optional<Engine::CopyJob> Engine::copyJob(const std::string& name, std::uin
     job.src = SourcePath + name;
     job.dst = TargetPath + name;
     job.folds = folds;
+    job.from = sourceDir_;
+    job.to = targetDir_;
     job.size = size;
     job.replacing = replacing;
     if (folds && !madeHere_.empty()) job.madeHere = &madeHere_;
@@ -523,7 +533,7 @@ Engine::CopyDone Engine::makeCopy(const CopyJob& job, const os::CopyProgress& pr
     // may hold the name in other capitals, and a copy this pair made from
     // another name must not be overwritten.
     if (job.replacing || job.madeHere) {
-        auto t = os.stat_in(targetDir_, name);
+        auto t = os.stat_in(job.to, name);
         if (!t && t.error().code != os::Errc::not_found)
             return fail(job.failed,
                         src + ": not copied, its target " + dst +
@@ -532,7 +542,7 @@ Engine::CopyDone Engine::makeCopy(const CopyJob& job, const os::CopyProgress& pr
         if (t && t->kind == os::Kind::file && t->read_only)
             return fail(job.failed, src + ": not copied, its target " + dst + " is read-only");
         if (t && job.madeHere)
-            if (auto id = os.file_state_in(targetDir_, name);
+            if (auto id = os.file_state_in(job.to, name);
                 id && std::find(job.madeHere->begin(), job.madeHere->end(), id->id) !=
                           job.madeHere->end())
                 return fail(Outcome::notReplicated,
@@ -543,14 +553,13 @@ Engine::CopyDone Engine::makeCopy(const CopyJob& job, const os::CopyProgress& pr
     os::Result<os::FileState> r;
     for (const auto& candidate : job.tmpNames) {
         tmpName = candidate;
-        r = os.copy_file_in(sourceDir_, name, targetDir_, tmpName, progress, job.durable,
-                            &done.made);
+        r = os.copy_file_in(job.from, name, job.to, tmpName, progress, job.durable, &done.made);
         if (r || r.error().code != os::Errc::exists) break;
     }
     if (!r) {
         // The copy removes its temporary file; one it could not is ours,
         // unless the name was taken to begin with.
-        if (r.error().code != os::Errc::exists) removeTemporary(targetDir_, tmpName, done);
+        if (r.error().code != os::Errc::exists) removeTemporary(job.to, tmpName, done);
         // Gone, or no longer a plain file, since the directory was read.
         const bool changed = r.error().path == src && (r.error().code == os::Errc::not_found ||
                                                        r.error().code == os::Errc::invalid);
@@ -560,11 +569,11 @@ Engine::CopyDone Engine::makeCopy(const CopyJob& job, const os::CopyProgress& pr
                     src + (changed ? ": skipped: " : ": not copied: ") + r.error().message(),
                     r.error().message());
     }
-    if (auto m = os.rename_in(targetDir_, tmpName, name); !m) {
+    if (auto m = os.rename_in(job.to, tmpName, name); !m) {
         done.notes.push_back(
             {{src, job.failed, m.error().message(), src + ": not copied: " + m.error().message()},
              false});
-        removeTemporary(targetDir_, tmpName, done);
+        removeTemporary(job.to, tmpName, done);
         return done;
     }
     done.copied = *r;
@@ -736,11 +745,11 @@ void Engine::awaitFlushBehind() {
 // Deletes the very file that was copied, and only while it is the version
 // that was copied: a file put in its place meanwhile (renamed over it, say)
 // or written to since stays.
-void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
-                         const os::FileId& made) {
+void Engine::deleteMoved(const CopyJob& job, const os::FileState& copied, const os::FileId& made) {
     auto& os = os::current();
-    const std::string src = SourcePath + name;
-    const std::string dst = TargetPath + name;
+    const std::string& name = job.name;
+    const std::string& src = job.src;
+    const std::string& dst = job.dst;
     if (auto e = flushCopies()) {
         logFailure(Outcome::sourceKept, src,
                    src + ": kept, its copy may not be on disk yet: " + e->message(), e->message());
@@ -748,7 +757,7 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
     }
     // By name in the directories the copy was made in: a link put in
     // place of one of them since is not followed.
-    auto t = os.file_state_in(targetDir_, name);
+    auto t = os.file_state_in(job.to, name);
     if (!t) {
         logFailure(Outcome::sourceKept, src,
                    src + ": kept, its copy could not be checked: " + t.error().message(),
@@ -762,7 +771,7 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
                    src + ": kept, its copy " + dst + " does not match it");
         return;
     }
-    auto s = os.file_state_in(sourceDir_, name);
+    auto s = os.file_state_in(job.from, name);
     if (!s) {
         logFailure(Outcome::sourceKept, src,
                    src + ": kept, it could not be checked: " + s.error().message(),
@@ -786,7 +795,7 @@ void Engine::deleteMoved(const std::string& name, const os::FileState& copied,
     }
     // Checked again as it is removed: a write since the look above, or a
     // program that holds it open, keeps it.
-    if (auto d = os.remove_unchanged(sourceDir_, name, copied); !d) {
+    if (auto d = os.remove_unchanged(job.from, name, copied); !d) {
         if (d.error().code == os::Errc::changed)
             logFailure(Outcome::sourceKept, src, src + ": kept, it changed after it was copied");
         else if (d.error().code == os::Errc::busy)

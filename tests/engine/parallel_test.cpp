@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,6 +182,51 @@ TEST_F(ParallelTest, ReadOnlyTargetsStayAsTheyAre) {
               1u);
     EXPECT_EQ(logWith("19 files copied/moved").size(), 1u);
     fs::permissions(data / "t/f004.txt", fs::perms::owner_write, fs::perm_options::add);
+}
+
+// The copies of a directory go on while the walk reads the next one, and
+// the log still tells each directory whole, in the walk's order.
+TEST_F(ParallelTest, DirectoriesOverlapAndTheLogKeepsTheWalksOrder) {
+    files(16);
+    files(16, "s/a");
+    files(16, "s/b");
+    load("YES");
+    eos.copyFault = Fault{"f005", -1, os::Errc::io, "bad sector"};
+    std::mutex m;
+    std::multiset<std::string> active;
+    bool overlapped = false;
+    eos.duringCopy = [&](const std::string& to) {
+        const std::string dir = to.substr(0, to.rfind(os::separator()));
+        {
+            std::lock_guard<std::mutex> lock(m);
+            active.insert(dir);
+            overlapped |= active.count(dir) != active.size();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        std::lock_guard<std::mutex> lock(m);
+        active.erase(active.find(dir));
+    };
+    run();
+    eos.duringCopy = nullptr;
+    EXPECT_TRUE(overlapped) << "no two directories' copies were ever in flight together";
+    std::vector<std::string> told;
+    for (const auto& l : logTexts())
+        if (l.find("bad sector") != std::string::npos)
+            told.push_back(l.substr(0, l.find(": not copied")));
+        else
+            told.push_back(l);
+    // Each directory's failure just before its count; the subdirectories
+    // in the order the system lists them.
+    const std::string s = data / "s";
+    const char sep = os::separator();
+    const std::string a = s + sep + "a" + sep + "f005.txt", b = s + sep + "b" + sep + "f005.txt";
+    const std::string n = "15 files copied/moved";
+    const bool aFirst = !told.empty() && told.size() > 2 && told[2] == a;
+    EXPECT_EQ(told, (std::vector<std::string>{s + sep + "f005.txt", n, aFirst ? a : b, n,
+                                              aFirst ? b : a, n}));
+    EXPECT_EQ(names(data / "t/a").size(), 15u);
+    EXPECT_EQ(names(data / "t/b").size(), 15u);
+    EXPECT_TRUE(temporaries("t/a").empty());
 }
 
 }  // namespace

@@ -11,8 +11,9 @@
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. Its phases (kill-copy, kill-move, edit, fault-copy, fault-move,
 // disk, and on the test volume kill-move-fold, fault-move-fold,
-// kill-move-slow, fault-move-slow and vanish-move) run --jobs at a time, by default one per
-// processor for --mid and --full; --only picks some of them. The test volume's phases are part of
+// kill-move-slow, kill-copy-slow, fault-move-slow and vanish-move) run --jobs at a time, by default
+// one per processor for --mid and --full; --only picks some of them. The test volume's phases are
+// part of
 // --quick only with --volumes. --plant puts a known fault in front of the platform in every child
 // run and reports what the checks made of it.
 // --fault repeats one faulted run of a campaign (same seed), prints its log
@@ -754,10 +755,22 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
             t.violation("outside the entry",
                         ctx + ": " + r.dst + "/" + rel + " came from elsewhere");
     // Nothing new beside the pair or on the campaign's volume root.
-    static const std::set<std::string> ours{
-        "prog",       "src",  "dst",    "outside", "child.out", "kill-copy",      "kill-move",
-        "edit",       "full", "change", "vol",     "stick",     "kill-move-fold", "kill-move-slow",
-        "vanish-move"};
+    static const std::set<std::string> ours{"prog",
+                                            "src",
+                                            "dst",
+                                            "outside",
+                                            "child.out",
+                                            "kill-copy",
+                                            "kill-move",
+                                            "edit",
+                                            "full",
+                                            "change",
+                                            "vol",
+                                            "stick",
+                                            "kill-move-fold",
+                                            "kill-move-slow",
+                                            "kill-copy-slow",
+                                            "vanish-move"};
     // Each phase has its temporary directory and fault pair (tmp-*, fault-*).
     auto own = [](const std::string& n) {
         return ours.count(n) || n.starts_with("tmp-") || n.starts_with("fault-");
@@ -1946,7 +1959,8 @@ int main(int argc, char** argv) {
                 stderr,
                 "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] [--jobs N] "
                 "[--volumes] [--only kill-copy,kill-move,edit,fault-copy,fault-move,disk,"
-                "kill-move-fold,fault-move-fold,kill-move-slow,fault-move-slow,vanish-move] "
+                "kill-move-fold,fault-move-fold,kill-move-slow,kill-copy-slow,fault-move-slow,"
+                "vanish-move] "
                 "[--plant torn|temp|ini|log|again|outside]\n",
                 argv[0]);
             return 2;
@@ -2084,23 +2098,28 @@ int main(int argc, char** argv) {
                 if (!folds) t.fold_pairs = 0;
                 return t;
             };
-            if (!one)
-                phases.push_back(
-                    {"kill-move-" + ov.tag, [&, ov, shape, available, guarded](Outcome& o) {
-                         const std::string what = "kill trials, move mode, " + ov.kind;
-                         if (!available(o, what)) return;
-                         guarded("kill-move-" + ov.tag, [&] {
-                             const TreeSpec tree = shape(size.volKillTree);
-                             KillStats ks = kill_trials(c, true, ov.killTrials, tree,
-                                                        "kill-move-" + ov.tag, &ov.options);
-                             o.row(what, ks.trials,
-                                   std::to_string(ks.killed) + " killed mid-run, " +
-                                       std::to_string(ks.finished) + " ended first; " +
-                                       std::to_string(tree.files) + " files and " +
-                                       std::to_string(tree.fold_pairs) +
-                                       " pairs one in case apart");
-                         });
-                     }});
+            // Copy mode lets a directory's copies overlap the next one's.
+            for (const bool move : {true, false}) {
+                if (one || (!move && folds)) continue;
+                const std::string name = std::string(move ? "kill-move-" : "kill-copy-") + ov.tag;
+                phases.push_back({name, [&, ov, shape, available, guarded, move, name](Outcome& o) {
+                                      const std::string what = std::string("kill trials, ") +
+                                                               (move ? "move" : "copy") +
+                                                               " mode, " + ov.kind;
+                                      if (!available(o, what)) return;
+                                      guarded(name, [&] {
+                                          const TreeSpec tree = shape(size.volKillTree);
+                                          KillStats ks = kill_trials(c, move, ov.killTrials, tree,
+                                                                     name, &ov.options);
+                                          o.row(what, ks.trials,
+                                                std::to_string(ks.killed) + " killed mid-run, " +
+                                                    std::to_string(ks.finished) + " ended first; " +
+                                                    std::to_string(tree.files) + " files and " +
+                                                    std::to_string(tree.fold_pairs) +
+                                                    " pairs one in case apart");
+                                      });
+                                  }});
+            }
             if (!one || c.onlyMove == 1)
                 phases.push_back(
                     {"fault-move-" + ov.tag, [&, ov, shape, available, guarded](Outcome& o) {
