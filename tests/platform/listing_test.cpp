@@ -21,12 +21,6 @@ os::Os& sys() {
     return os::current();
 }
 
-#define QM_NEED_VOLUME()                                       \
-    do {                                                       \
-        std::string why;                                       \
-        if (!TestVolume::available(&why)) GTEST_SKIP() << why; \
-    } while (0)
-
 std::string file_name(int i) {
     return "f" + std::to_string(i) + ".dat";
 }

@@ -26,12 +26,6 @@ os::Os& sys() {
     return os::current();
 }
 
-#define QM_NEED_VOLUME()                                       \
-    do {                                                       \
-        std::string why;                                       \
-        if (!TestVolume::available(&why)) GTEST_SKIP() << why; \
-    } while (0)
-
 // No test leaves a volume mounted, also when it fails.
 class NoMountsLeft : public ::testing::Environment {
 public:

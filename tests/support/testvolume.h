@@ -10,6 +10,13 @@
 #include <string>
 #include <vector>
 
+// In a test: skips it where no test volume can be mounted, saying why.
+#define QM_NEED_VOLUME()                                                   \
+    do {                                                                   \
+        std::string why;                                                   \
+        if (!::qm::test::TestVolume::available(&why)) GTEST_SKIP() << why; \
+    } while (0)
+
 namespace qm::test {
 
 struct VolumeOptions {
