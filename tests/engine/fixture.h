@@ -78,6 +78,11 @@ public:
         std::lock_guard<std::mutex> lock(faultMutex_);
         return listed;
     }
+    // The copies noted so far, while copies on other threads note more.
+    std::vector<std::string> copiedCopy() {
+        std::lock_guard<std::mutex> lock(faultMutex_);
+        return copied;
+    }
     void clearListed() {
         std::lock_guard<std::mutex> lock(faultMutex_);
         listed.clear();

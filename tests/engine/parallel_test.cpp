@@ -153,7 +153,7 @@ TEST_F(ParallelTest, EndingWithCopiesInFlightLeavesNothingTorn) {
     eos.duringCopy = [](const std::string&) {
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     };
-    runWith([&] { form->Exit_Click(); }, [&] { return eos.count(eos.copied, "big") >= 10; });
+    runWith([&] { form->Exit_Click(); }, [&] { return eos.count(eos.copiedCopy(), "big") >= 10; });
     eos.duringCopy = nullptr;
     EXPECT_TRUE(temporaries("t").empty());
     int whole = 0;
