@@ -8,11 +8,10 @@
 namespace qm::engine {
 
 Engine::Engine(Host& host, batch::Store& store) : host_(host), store_(store) {}
-// Copies still going stop, and end before anything they use.
+// Copies still going stop, and the pool's threads end with them before
+// anything they use.
 Engine::~Engine() {
     cancelCopies_ = true;
-    for (auto& f : inFlight_)
-        if (f.done.valid()) f.done.wait();
     pool_.reset();
 }
 

@@ -172,7 +172,6 @@ void FileList::refresh(const std::function<bool()>& between) {
 
 void FileList::clear() {
     listing_ = std::make_shared<engine::FileListing>();
-    hidden_.clear();
     subdirs_.clear();
     error_.reset();
 }
@@ -180,7 +179,6 @@ void FileList::clear() {
 void FileList::show(const engine::DirRead& read) {
     path_ = normalise_dir(read.path);
     listing_ = read.files;
-    hidden_ = read.hidden;
     subdirs_ = read.subdirectories;
     error_ = read.error;
     changed.emit();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,27 +39,35 @@ class Slider;
 class ProgressBar;
 class DriveList;
 class DirectoryList;
-class FileList;
+class MenuItem;
 
-// One call for each kind of control. Every kind calls its own, so a kind
-// added here is a compile error in whatever visits controls until it takes
-// the new kind in.
-class ControlVisitor {
+// Makes a view's widgets, one for each control and menu item.
+class WidgetMaker {
 public:
-    virtual void visit(Frame&) = 0;
-    virtual void visit(Button&) = 0;
-    virtual void visit(Label&) = 0;
-    virtual void visit(TextBox&) = 0;
-    virtual void visit(CheckBox&) = 0;
-    virtual void visit(ListBox&) = 0;
-    virtual void visit(Slider&) = 0;
-    virtual void visit(ProgressBar&) = 0;
-    virtual void visit(DriveList&) = 0;
-    virtual void visit(DirectoryList&) = 0;
-    virtual void visit(FileList&) = 0;
+    // Draws what a control holds (text, items, position) on its widget.
+    using Draw = std::function<void()>;
+
+    // Makes the widget of a control, once, in tab order, after the
+    // container it sits in; returns what draws the control's content, or
+    // nothing when there is none beside its enabled and visible state. One
+    // for each kind of control the window shows: every kind calls its own,
+    // so a kind added and not drawn by a view does not compile. The file
+    // lists are never shown.
+    virtual Draw make(Frame&) = 0;
+    virtual Draw make(Button&) = 0;
+    virtual Draw make(Label&) = 0;
+    virtual Draw make(TextBox&) = 0;
+    virtual Draw make(CheckBox&) = 0;
+    virtual Draw make(ListBox&) = 0;
+    virtual Draw make(Slider&) = 0;
+    virtual Draw make(ProgressBar&) = 0;
+    virtual Draw make(DriveList&) = 0;
+    virtual Draw make(DirectoryList&) = 0;
+    // A menu item, after the menu it sits in.
+    virtual Draw make(MenuItem&) = 0;
 
 protected:
-    ~ControlVisitor() = default;
+    ~WidgetMaker() = default;
 };
 
 // Position and size in twips, relative to the container.
@@ -89,8 +98,9 @@ public:
     bool visible() const { return visible_; }
     void setVisible(bool on) { set(visible_, on); }
 
-    // Calls the visitor's visit for this control's kind.
-    virtual void accept(ControlVisitor& v) = 0;
+    // Has the maker make this control's widget; nothing for a control that
+    // has none.
+    virtual std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) = 0;
 
     Signal changed;
 
@@ -114,7 +124,7 @@ class Frame : public Control {
 public:
     Frame(std::string name, std::string container, Rect g, int tab, std::string caption)
         : Control(std::move(name), std::move(container), g, tab), caption_(std::move(caption)) {}
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     const std::string& caption() const { return caption_; }
 
 private:
@@ -125,7 +135,7 @@ class Button : public Control {
 public:
     Button(std::string name, std::string container, Rect g, int tab, std::string caption)
         : Control(std::move(name), std::move(container), g, tab), caption_(std::move(caption)) {}
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     const std::string& caption() const { return caption_; }
 
     // Raised when the user presses the button.
@@ -138,7 +148,7 @@ private:
 class Label : public Control {
 public:
     using Control::Control;
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     const std::string& caption() const { return caption_; }
     void setCaption(const std::string& c) { set(caption_, c); }
 
@@ -153,7 +163,7 @@ public:
         : Control(std::move(name), std::move(container), g, tab),
           multiline_(multiline),
           text_(std::move(text)) {}
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     bool multiline() const { return multiline_; }
     const std::string& text() const { return text_; }
     void setText(const std::string& t) { set(text_, t); }
@@ -167,7 +177,7 @@ class CheckBox : public Control {
 public:
     CheckBox(std::string name, std::string container, Rect g, int tab, std::string caption)
         : Control(std::move(name), std::move(container), g, tab), caption_(std::move(caption)) {}
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     const std::string& caption() const { return caption_; }
     // 0 not ticked, 1 ticked.
     int value() const { return value_; }
@@ -181,7 +191,7 @@ private:
 class ListBox : public Control {
 public:
     using Control::Control;
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     const std::vector<std::string>& items() const { return items_; }
     int listCount() const { return static_cast<int>(items_.size()); }
     void clear() {
@@ -220,7 +230,7 @@ public:
           min_(min),
           max_(max),
           value_(value) {}
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     int min() const { return min_; }
     int max() const { return max_; }
     int value() const { return value_; }
@@ -243,7 +253,7 @@ private:
 class ProgressBar : public Control {
 public:
     using Control::Control;
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     int min() const { return min_; }
     int max() const { return max_; }
     int value() const { return value_; }
@@ -311,7 +321,7 @@ private:
 class DriveList : public Control {
 public:
     using Control::Control;
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     // Rereads the drives from the system.
     void refreshDrives();
     const std::vector<std::string>& drives() const { return drives_; }
@@ -332,7 +342,7 @@ private:
 class DirectoryList : public Control {
 public:
     using Control::Control;
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker& m) override { return m.make(*this); }
     // The open directory: full path, a drive root with its trailing
     // separator, any other directory without one.
     const std::string& path() const { return path_; }
@@ -369,7 +379,7 @@ private:
 class FileList : public Control {
 public:
     using Control::Control;
-    void accept(ControlVisitor& v) override { v.visit(*this); }
+    std::optional<WidgetMaker::Draw> makeWidget(WidgetMaker&) override { return std::nullopt; }
     const std::string& path() const { return path_; }
     // Setting the path rereads the directory unless told not to (a refresh
     // follows at once); what was read of another path is dropped at once.
@@ -387,8 +397,6 @@ public:
     // The names and their lengths and times, as the last read found them;
     // held by whoever still works through them after the next read.
     std::shared_ptr<const engine::FileListing> listing() const { return listing_; }
-    // The regular files the list leaves out for being hidden.
-    const std::vector<std::string>& hiddenFiles() const { return hidden_; }
     // The subdirectories that a directory list would show, from the same
     // read, unsorted.
     const std::vector<std::string>& subdirectories() const { return subdirs_; }
@@ -401,7 +409,6 @@ private:
     std::string path_;
     std::string pattern_ = "*.*";
     std::shared_ptr<const engine::FileListing> listing_ = std::make_shared<engine::FileListing>();
-    std::vector<std::string> hidden_;
     std::vector<std::string> subdirs_;
     std::optional<os::Error> error_;
 };

@@ -277,14 +277,15 @@ std::string Form1::startDirectory() {
     return StartDirectory;
 }
 
-// -- engine::Host --------------------------------------------------------------
-
 os::Status Form1::openTreeAtFileList(Side side) {
     const FileList& files = fileList(side);
     if (files.error()) return std::unexpected(*files.error());
     tree(side).show(files.path(), files.subdirectories());
     return {};
 }
+
+// -- engine::Host --------------------------------------------------------------
+
 void Form1::showDrives(const engine::Pair& pair) {
     driveList(Side::source).setDrive(pair.source);
     driveList(Side::target).setDrive(pair.target);

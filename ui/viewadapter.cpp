@@ -4,36 +4,6 @@
 
 namespace qm::ui {
 
-namespace {
-
-// Hands each kind of control to the toolkit's make for it.
-class Maker final : public ControlVisitor {
-public:
-    explicit Maker(WidgetMaker& maker) : maker_(maker) {}
-    // What draws the control's content; shown is false for a control with
-    // no widget.
-    WidgetMaker::Draw draw;
-    bool shown = true;
-
-    void visit(Frame& c) override { draw = maker_.make(c); }
-    void visit(Button& c) override { draw = maker_.make(c); }
-    void visit(Label& c) override { draw = maker_.make(c); }
-    void visit(TextBox& c) override { draw = maker_.make(c); }
-    void visit(CheckBox& c) override { draw = maker_.make(c); }
-    void visit(ListBox& c) override { draw = maker_.make(c); }
-    void visit(Slider& c) override { draw = maker_.make(c); }
-    void visit(ProgressBar& c) override { draw = maker_.make(c); }
-    void visit(DriveList& c) override { draw = maker_.make(c); }
-    void visit(DirectoryList& c) override { draw = maker_.make(c); }
-    // Never shown: the program reads files through them.
-    void visit(FileList&) override { shown = false; }
-
-private:
-    WidgetMaker& maker_;
-};
-
-}  // namespace
-
 ViewAdapter::ViewAdapter(Form1& form, ViewToolkit& toolkit) : form_(form), toolkit_(toolkit) {
     redraw_.schedule = [this](int ms) { toolkit_.startFrameTimer(ms); };
 }
@@ -51,10 +21,9 @@ void ViewAdapter::makeMenus(WidgetMaker& maker) {
 
 void ViewAdapter::makeControls(WidgetMaker& widgets) {
     for (Control* c : form_.controls()) {
-        Maker maker(widgets);
-        c->accept(maker);
-        if (!maker.shown) continue;
-        follow(c, c->changed, [this, c, content = std::move(maker.draw)] {
+        auto made = c->makeWidget(widgets);
+        if (!made) continue;
+        follow(c, c->changed, [this, c, content = std::move(*made)] {
             toolkit_.drawState(*c);
             if (content) content();
         });

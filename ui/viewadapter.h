@@ -18,34 +18,6 @@
 
 namespace qm::ui {
 
-// Makes a view's widgets, one for each control and menu item.
-class WidgetMaker {
-public:
-    // Draws what a control holds (text, items, position) on its widget.
-    using Draw = std::function<void()>;
-
-    // Makes the widget of a control, once, in tab order, after the
-    // container it sits in; returns what draws the control's content, or
-    // nothing when there is none beside its enabled and visible state. One
-    // for each kind of control the window shows: a kind added and not
-    // drawn by a view does not compile. The file lists are never shown.
-    virtual Draw make(Frame&) = 0;
-    virtual Draw make(Button&) = 0;
-    virtual Draw make(Label&) = 0;
-    virtual Draw make(TextBox&) = 0;
-    virtual Draw make(CheckBox&) = 0;
-    virtual Draw make(ListBox&) = 0;
-    virtual Draw make(Slider&) = 0;
-    virtual Draw make(ProgressBar&) = 0;
-    virtual Draw make(DriveList&) = 0;
-    virtual Draw make(DirectoryList&) = 0;
-    // A menu item, after the menu it sits in.
-    virtual Draw make(MenuItem&) = 0;
-
-protected:
-    ~WidgetMaker() = default;
-};
-
 // A view's toolkit as the adapter uses it.
 class ViewToolkit {
 public:
