@@ -5,6 +5,7 @@
 // reaches the operating system only through qm::os.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -107,6 +109,28 @@ private:
     std::optional<os::Error> driveNotReady(const Pair& pair);
     bool beginTopLevel();
     void syncFiles();
+    // Copies made, by identity: read by copies on other threads while the
+    // walk adds the ones it takes.
+    struct MadeHere {
+        bool holds(const os::FileId& id) const {
+            std::lock_guard lock(m);
+            return std::find(ids.begin(), ids.end(), id) != ids.end();
+        }
+        void add(const os::FileId& id) {
+            std::lock_guard lock(m);
+            ids.push_back(id);
+        }
+        bool empty() const {
+            std::lock_guard lock(m);
+            return ids.empty();
+        }
+        void clear() {
+            std::lock_guard lock(m);
+            ids.clear();
+        }
+        mutable std::mutex m;
+        std::vector<os::FileId> ids;
+    };
     // One copy to make, all decided before it is handed to a thread.
     struct CopyJob {
         std::string name, src, dst;  // dst: the path of the copy
@@ -115,7 +139,7 @@ private:
         bool replacing = false;  // the target has a file of that name
         bool folds = false;      // the target takes names differing in case for one
         // Where names fold, a copy this pair made may stand under the name.
-        const std::vector<os::FileId>* madeHere = nullptr;
+        const MadeHere* madeHere = nullptr;
         bool durable = false;  // flushed by itself: its source is to go
         Outcome failed = Outcome::notCopied;
         std::array<std::string, 4> tmpNames;  // tried in turn while taken
@@ -141,7 +165,7 @@ private:
     // the source copied, when it was.
     std::optional<os::FileState> takeCopy(const CopyJob& job, CopyDone& done);
     // The copies to have in flight at once for the target of the pair.
-    int copiesInFlight(bool folds);
+    int copiesInFlight();
     // A copy in flight, or a step held back until the copies before it are
     // taken (a log line, a directory's count): what the run tells comes in
     // the walk's order, though the copies of a directory may still be
@@ -266,7 +290,7 @@ private:
     os::OpenDir sourceRootDir_, targetRootDir_;
     // The copies this pair wrote: on a volume that folds case, a name that
     // leads to one of them came from another source name.
-    std::vector<os::FileId> madeHere_;
+    MadeHere madeHere_;
     // Copies made on other threads, for a slow target; made when first
     // needed. Asked to stop early (the program ends) by cancelCopies_.
     std::unique_ptr<CallPool> pool_;

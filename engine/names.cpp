@@ -65,6 +65,12 @@ std::string make_list_file_name(os::Random& random) {
     return n + ".DIR";
 }
 
+bool plainly_apart(std::string_view name) {
+    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](unsigned char c) { return c >= ' ' && c < '~'; });
+}
+
 bool is_temp_name(const std::string& n) {
     if (n.size() != 17 || n.compare(0, 4, ".qm-") != 0 || n.compare(12, 5, ".part") != 0)
         return false;

@@ -30,6 +30,11 @@ std::string trim_blanks(const std::string& s);
 // apart on the target, never overwrite each other.
 std::string fold_case(std::string_view name);
 
+// Whether no volume takes the name for another whose folded name differs:
+// printable ASCII alone, no "~" (a short name may stand for a long one)
+// and no trailing dot or blank (dropped by some volumes).
+bool plainly_apart(std::string_view name);
+
 // How a volume stores a modification time, as far as whole seconds go:
 // rounded down, up or to the nearest multiple of step seconds. Exact
 // volumes store {1, down}: the second the time falls in.

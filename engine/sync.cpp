@@ -401,7 +401,12 @@ void Engine::syncFiles() {
             continue;
         }
         if (job->durable || job->folds) overlap = false;
-        const int most = copiesInFlight(folds.value_or(false));
+        // Where names fold, a name the volume may take for another that
+        // the list keeps apart is copied alone: its look for a copy made
+        // from another name must see every copy before it.
+        const bool alone = job->folds && !detail::plainly_apart(name);
+        if (alone) settleAll();
+        const int most = alone ? 1 : copiesInFlight();
         if (most <= 1) {
             settleAll();
             // The window stays responsive during a large copy; the
@@ -542,9 +547,7 @@ Engine::CopyDone Engine::makeCopy(const CopyJob& job, const os::CopyProgress& pr
         if (t && t->kind == os::Kind::file && t->read_only)
             return fail(job.failed, src + ": not copied, its target " + dst + " is read-only");
         if (t && job.madeHere)
-            if (auto id = os.file_state_in(job.to, name);
-                id && std::find(job.madeHere->begin(), job.madeHere->end(), id->id) !=
-                          job.madeHere->end())
+            if (auto id = os.file_state_in(job.to, name); id && job.madeHere->holds(id->id))
                 return fail(Outcome::notReplicated,
                             src + ": not replicated, its target " + dst +
                                 " was copied from another name in this run");
@@ -589,7 +592,7 @@ std::optional<os::FileState> Engine::takeCopy(const CopyJob& job, CopyDone& done
             logFailure(note.failure.outcome, note.failure.path, note.failure.text,
                        note.failure.reason);
     if (!done.copied) return std::nullopt;
-    if (job.folds) madeHere_.push_back(done.made);
+    if (job.folds) madeHere_.add(done.made);
     // Its directory entry, at least, is not on disk yet.
     unflushed_.push_back(job.dst);
     if (!job.durable) unflushedBytes_ += job.size;
@@ -606,9 +609,7 @@ void Engine::removeTemporary(const os::OpenDir& dir, const std::string& name, Co
              true});
 }
 
-int Engine::copiesInFlight(bool folds) {
-    // Where names fold, each copy is checked against those made before it.
-    if (folds) return 1;
+int Engine::copiesInFlight() {
     if (forcedInFlight_) return std::clamp(*forcedInFlight_, 1, kInFlight);
     return volumeRule(TargetPath).slow ? kInFlight : 1;
 }

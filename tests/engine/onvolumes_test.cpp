@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "engine/names.h"
 #include "fixture.h"
 #include "support/testvolume.h"
 
@@ -168,6 +169,31 @@ TEST_F(OnVolumeTest, ASourceChangedWithinItsVolumesTimeStepIsCopiedLater) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     run();
     EXPECT_EQ(at("t/fresh.txt"), "fresh");
+}
+
+// Onto a share that folds case, copies still go several at once; a name
+// the volume takes for another that the program keeps apart (Armenian
+// capitals here) waits for the copies before it, so the copy made from the
+// other name is seen and kept.
+TEST_F(OnVolumeTest, OntoASlowVolumeThatFoldsNamesTheVolumeJoinsStayApart) {
+    const std::string upper = "\u0531x.txt", lower = "\u0561x.txt";  // Ա, ա
+    ASSERT_NE(engine::detail::fold_case(upper), engine::detail::fold_case(lower));
+    for (int i = 0; i < 16; ++i) file("s/f" + std::to_string(i) + ".txt", std::to_string(i));
+    file("s/" + upper, "upper");
+    file("s/" + lower, "lower");
+    TestVolume v({.fold_case = true, .delay_us = 1000});
+    loadOnto(v, "", "NO");
+    run();
+    EXPECT_GT(eos.peakCopying, 1) << "the copies were made one at a time";
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(read(v.path() + "/f" + std::to_string(i) + ".txt"), std::to_string(i));
+    // One of the two was copied, and the other named, not written over it.
+    const auto named = logWith(": not replicated, its target ");
+    ASSERT_EQ(named.size(), 1u) << ::testing::PrintToString(log());
+    const bool lowerNamed = named[0].find(data / ("s/" + lower)) != std::string::npos;
+    const std::string kept = lowerNamed ? upper : lower;
+    EXPECT_EQ(read(v.path() + "/" + kept), lowerNamed ? "upper" : "lower");
+    EXPECT_EQ(logWith("17 files copied/moved").size(), 1u);
 }
 
 // Onto a volume that answers each call a millisecond late, as a share
