@@ -299,6 +299,10 @@ private:
     int settling_ = 0;  // within settleOldest: told at once, in its turn
     std::optional<int> forcedInFlight_;
     static constexpr int kInFlight = 8;
+    // Copies handed to the threads ahead of them, per thread, while the
+    // walk goes on to the next directories.
+    static constexpr int kQueuedPerThread = 32;
+    std::uint64_t dirsWalked_ = 0;  // the group of a directory's copies
     // A volume whose quickest answer takes this long is slow.
     static constexpr std::chrono::microseconds kSlowCall{250};
     std::uint64_t unflushedBytes_ = 0;

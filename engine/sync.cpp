@@ -343,6 +343,7 @@ void Engine::syncFiles() {
     // The copies of this directory taken, for its line in the log.
     const auto count = std::make_shared<int>(0);
     cancelCopies_ = false;
+    ++dirsWalked_;
     // Copy mode onto a volume that keeps names apart: nothing of what
     // follows a copy needs this pair's directories, so its copies may go
     // on while the walk reads the next pair.
@@ -422,10 +423,18 @@ void Engine::syncFiles() {
             continue;
         }
         if (!pool_) pool_ = std::make_unique<CallPool>(kInFlight);
-        while (static_cast<int>(inFlight_.size()) >= most) settleOldest();
-        auto done = pool_->submit([this, j = *job] {
-            return makeCopy(j, [this](std::uint64_t, std::uint64_t) { return !cancelCopies_; });
-        });
+        // Where the walk may go on to the next directories, it hands their
+        // copies on too: the system creates and renames in one directory
+        // at a time, so the threads spread over several.
+        const int queued = overlap ? most * kQueuedPerThread : most;
+        while (static_cast<int>(inFlight_.size()) >= queued) settleOldest();
+        auto done = pool_->submit(
+            [this, j = *job] {
+                // Not begun when the program's end came: left undone.
+                if (cancelCopies_) return CopyDone{};
+                return makeCopy(j, [this](std::uint64_t, std::uint64_t) { return !cancelCopies_; });
+            },
+            dirsWalked_);
         inFlight_.push_back({std::move(*job), std::move(done), count, {}});
     }
     inOrder([this, count] {

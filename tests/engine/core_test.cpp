@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "batch/store.h"
 #include "engine/engine.h"
+#include "engine/pool.h"
 #include "support/fake_host.h"
 #include "support/forwarding_os.h"
 #include "support/tempdir.h"
@@ -173,6 +176,42 @@ TEST_F(EngineCoreTest, NothingReadAheadOutlivesTheWalkOrTheEnd) {
     int copied = 0;
     for (int i = 0; i < 40; ++i) copied += exists(data / ("t/d" + std::to_string(i) + "/g.txt"));
     EXPECT_LT(copied, 40) << "the end did not stop the run";
+}
+
+}  // namespace
+}  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// A free thread takes a copy into a directory where nothing is going on
+// before more copies into a directory that is busy: the system lets one
+// create or rename at a time into a directory. Every job still runs.
+TEST(CallPoolTest, AFreeThreadTakesAJobOfAnIdleGroupFirst) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> busyDone{0};
+    std::vector<std::future<int>> busy;
+    std::future<int> other;
+    {
+        engine::CallPool pool(2);
+        for (int i = 0; i < 4; ++i)
+            busy.push_back(pool.submit(
+                [&, released] {
+                    released.wait();
+                    return ++busyDone;
+                },
+                1));
+        other = pool.submit([&] { return busyDone.load(); }, 2);
+        // Generous: only a thread stuck behind the busy group misses it.
+        ASSERT_EQ(other.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+            << "the idle group's job waited behind the busy group's";
+        EXPECT_EQ(other.get(), 0);
+        release.set_value();
+    }
+    int sum = 0;
+    for (auto& b : busy) sum += b.get();
+    EXPECT_EQ(sum, 1 + 2 + 3 + 4) << "every job ran once";
 }
 
 }  // namespace

@@ -11,11 +11,11 @@
 // --quick (the default) is the test command's version; --full is the whole
 // campaign. Its phases (kill-copy, kill-move, edit, fault-copy, fault-move,
 // disk, and on the test volume kill-move-fold, fault-move-fold,
-// kill-move-slow, kill-copy-slow, fault-move-slow and vanish-move) run --jobs at a time, by default
-// one per processor for --mid and --full; --only picks some of them. The test volume's phases are
-// part of
-// --quick only with --volumes. --plant puts a known fault in front of the platform in every child
-// run and reports what the checks made of it.
+// kill-move-slow, kill-copy-slow, fault-move-slow, kill-move-slowfold and
+// vanish-move) run --jobs at a time, by default one per processor for --mid
+// and --full; --only picks some of them. The test volume's phases are part
+// of --quick only with --volumes. --plant puts a known fault in front of the platform in every
+// child run and reports what the checks made of it.
 // --fault repeats one faulted run of a campaign (same seed), prints its log
 // and keeps its files.
 // Exit status 0 only when no violation and no unnamed failure was seen
@@ -769,6 +769,7 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
                                             "stick",
                                             "kill-move-fold",
                                             "kill-move-slow",
+                                            "kill-move-slowfold",
                                             "kill-copy-slow",
                                             "vanish-move"};
     // Each phase has its temporary directory and fault pair (tmp-*, fault-*).
@@ -1749,8 +1750,9 @@ struct Size {
     int volKillTrials = 0, vanishTrials = 0;
     TreeSpec volKillTree{}, volFaultTree{}, vanishTree{};
     long volStride = 1;
-    // On the slow volume, where every call waits a millisecond.
+    // On the slow volumes, where every call waits a millisecond.
     int slowKillTrials = 0;
+    TreeSpec slowKillTree{};
     long slowStride = 1;
 };
 
@@ -1908,8 +1910,11 @@ int main(int argc, char** argv) {
     quick.volFaultTree = {10, 3, 96u << 10, 8u << 10, 2};
     quick.vanishTree = {60, 5, 1u << 20, 16u << 10};
     quick.slowKillTrials = 4, quick.slowStride = 48;
+    quick.slowKillTree = {60, 5, 1u << 20, 16u << 10, 4};
     mid.slowKillTrials = 100, mid.slowStride = 2;
+    mid.slowKillTree = {150, 6, 2u << 20, 32u << 10, 6};
     full.slowKillTrials = 400, full.slowStride = 1;
+    full.slowKillTree = {500, 8, 8u << 20, 128u << 10, 12};
     mid.volKillTrials = 300, mid.vanishTrials = 150;
     mid.volKillTree = {500, 8, 8u << 20, 128u << 10, 12};
     mid.volFaultTree = {40, 4, 1u << 20, 16u << 10, 4};
@@ -1960,6 +1965,7 @@ int main(int argc, char** argv) {
                 "usage: %s [--quick|--mid|--full] [--dir DIR] [--seed N] [--kills N] [--jobs N] "
                 "[--volumes] [--only kill-copy,kill-move,edit,fault-copy,fault-move,disk,"
                 "kill-move-fold,fault-move-fold,kill-move-slow,kill-copy-slow,fault-move-slow,"
+                "kill-move-slowfold,"
                 "vanish-move] "
                 "[--plant torn|temp|ini|log|again|outside]\n",
                 argv[0]);
@@ -2070,13 +2076,16 @@ int main(int argc, char** argv) {
         };
         // A stick that folds case and keeps times in 2 s steps, as FAT
         // does; a share that answers each call a millisecond late, onto
-        // which copies are made several at once.
+        // which copies are made several at once, and one that also folds
+        // case, as a Windows share does.
         struct OnVolume {
             std::string tag, kind;
             test::VolumeOptions options;
             std::int64_t step;
             int killTrials;
+            TreeSpec killTree;
             long stride;
+            bool faults = true;
         };
         const std::vector<OnVolume> onVolumes{
             {"fold",
@@ -2084,13 +2093,23 @@ int main(int argc, char** argv) {
              {.fold_case = true, .time_step_ns = 2'000'000'000},
              2,
              size.volKillTrials,
+             size.volKillTree,
              size.volStride},
             {"slow",
              "volume answering 1 ms late",
              {.delay_us = 1000},
              1,
              size.slowKillTrials,
+             size.slowKillTree,
              size.slowStride},
+            {"slowfold",
+             "folding volume answering 1 ms late",
+             {.fold_case = true, .delay_us = 1000},
+             1,
+             size.slowKillTrials,
+             size.slowKillTree,
+             size.slowStride,
+             false},
         };
         for (const OnVolume& ov : onVolumes) {
             const bool folds = ov.options.fold_case;
@@ -2108,7 +2127,7 @@ int main(int argc, char** argv) {
                                                                " mode, " + ov.kind;
                                       if (!available(o, what)) return;
                                       guarded(name, [&] {
-                                          const TreeSpec tree = shape(size.volKillTree);
+                                          const TreeSpec tree = shape(ov.killTree);
                                           KillStats ks = kill_trials(c, move, ov.killTrials, tree,
                                                                      name, &ov.options);
                                           o.row(what, ks.trials,
@@ -2120,7 +2139,7 @@ int main(int argc, char** argv) {
                                       });
                                   }});
             }
-            if (!one || c.onlyMove == 1)
+            if (ov.faults && (!one || c.onlyMove == 1))
                 phases.push_back(
                     {"fault-move-" + ov.tag, [&, ov, shape, available, guarded](Outcome& o) {
                          const std::string name = "fault-move-" + ov.tag;
