@@ -455,6 +455,9 @@ void Engine::settleOldest() {
         ~Done() { --n; }
     } settled{settling_};
     if (oldest.then) return oldest.then();
+    // At the program's end the copies going stop, and those waiting never
+    // begin.
+    if (host_.ending()) cancelCopies_ = true;
     while (oldest.done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
         yieldIfDue();
         if (host_.ending()) cancelCopies_ = true;

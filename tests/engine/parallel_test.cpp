@@ -2,6 +2,7 @@
 // and the questions come out as when they are made one after another.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -151,11 +152,20 @@ TEST_F(ParallelTest, EndingWithCopiesInFlightLeavesNothingTorn) {
         file(std::string("s/") + n, std::string(3u << 20, static_cast<char>('a' + i % 26)));
     }
     load();
-    // Slow enough that several copies are still going when the end comes.
-    eos.duringCopy = [](const std::string&) {
+    // Once ten copies have begun, the copies hold until the end has come,
+    // so that it finds them going and more waiting.
+    std::atomic<bool> ended{false};
+    eos.duringCopy = [&](const std::string&) {
+        for (int i = 0; i < 20000 && !ended && eos.count(eos.copiedCopy(), "big") >= 10; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     };
-    runWith([&] { form->Exit_Click(); }, [&] { return eos.count(eos.copiedCopy(), "big") >= 10; });
+    runWith(
+        [&] {
+            form->Exit_Click();
+            ended = true;
+        },
+        [&] { return eos.count(eos.copiedCopy(), "big") >= 10; });
     eos.duringCopy = nullptr;
     EXPECT_TRUE(temporaries("t").empty());
     int whole = 0;
