@@ -241,7 +241,7 @@ private:
     void pointAt(const std::string& source, const std::string& target);
     // On a target that folds case, the entry that path names when its last
     // name is spelt otherwise there.
-    std::optional<std::string> spelledOtherwise(const std::string& path);
+    os::Result<std::optional<std::string>> spelledOtherwise(const std::string& path);
     // Shows the pair in both trees where the file lists have just read.
     void showTreesAtFileLists();
     // A tree opened at path, read here; one that cannot be read is left
@@ -272,6 +272,8 @@ private:
     LogSink logSink_{*this};
     std::vector<FailureSink*> sinks_{&logSink_};
     int copiedInRun_ = 0;
+    // A volume probe that failed, named in the log once a run.
+    bool probeFailed_ = false;
     bool running_ = false;
     // The pair the next SyncDirectory call replicates. Only these
     // directories and their subdirectories are ever read or written: the

@@ -17,6 +17,7 @@ void Engine::RunBatch() {
     // Volumes may have been changed since the last run.
     volumeRules_.clear();
     copiedInRun_ = 0;
+    probeFailed_ = false;
     ruleDir_.clear();
     holdListDirectory();
     lastYield_ = std::chrono::steady_clock::now();

@@ -671,7 +671,19 @@ detail::VolumeRule Engine::volumeRule(const std::string& dir,
         quickest = std::min(quickest, Clock::now() - start);
         return r;
     };
-    if (!timed([&] { return os.create_private(probe); })) return keep(rule);
+    if (auto made = timed([&] { return os.create_private(probe); }); !made) {
+        // Not known: taken to fold, which keeps names apart that might
+        // meet; times are compared exactly, so a copy may be made again.
+        rule.folds = true;
+        if (!probeFailed_) {
+            probeFailed_ = true;
+            logFailure(Outcome::other, dir,
+                       dir + ": how the volume keeps names and times could not be learnt: " +
+                           made.error().message(),
+                       made.error().message());
+        }
+        return keep(rule);
+    }
     // The probe's name holds letters; in other capitals it names the probe
     // only where the volume folds case.
     std::string upper = probeName;
@@ -955,13 +967,23 @@ void Engine::walk() {
         } else if (ts->kind != os::Kind::dir) {
             skip(S + ": skipped, " + T + " is not a directory");
             continue;
-        } else if (auto other = host_.checked(Option::move) ? spelledOtherwise(T) : std::nullopt) {
+        } else if (host_.checked(Option::move)) {
             // Another source directory's copies may be all there is of
-            // them: a move never replaces them.
-            skip(S + ": not moved, the target holds " + *other +
-                     ", another directory of the same name in other capitals",
-                 {}, Outcome::notMoved);
-            continue;
+            // them: a move never replaces them, nor moves where it cannot
+            // tell.
+            auto other = spelledOtherwise(T);
+            if (!other) {
+                const std::string reason = other.error().message();
+                skip(S + ": not moved, the spelling of " + T + " could not be checked: " + reason,
+                     reason, Outcome::notMoved);
+                continue;
+            }
+            if (*other) {
+                skip(S + ": not moved, the target holds " + **other +
+                         ", another directory of the same name in other capitals",
+                     {}, Outcome::notMoved);
+                continue;
+            }
         }
         // Where T truly is: a directory of the source (the source inside
         // its target, a bind mount) is never written, and neither is one
@@ -1002,14 +1024,14 @@ void Engine::walk() {
 
 // Where the target folds case and holds the last name of path spelt
 // otherwise, that entry's path.
-std::optional<std::string> Engine::spelledOtherwise(const std::string& path) {
+os::Result<std::optional<std::string>> Engine::spelledOtherwise(const std::string& path) {
     auto& os = os::current();
     const std::string parent = os::parent_of(path);
     if (!volumeRule(os::with_separator(parent)).folds) return std::nullopt;
     const std::string name = path.substr(os::with_separator(parent).size());
     const std::string key = detail::fold_case(name);
     auto listed = os.list_dir(parent);
-    if (!listed) return std::nullopt;
+    if (!listed) return std::unexpected(listed.error());
     for (const auto& e : *listed)
         if (e.name != name && detail::fold_case(e.name) == key) return os::join(parent, e.name);
     return std::nullopt;

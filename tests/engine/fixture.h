@@ -24,7 +24,8 @@
 namespace qm::test {
 
 // A fault: the operation fails with this error for every path that
-// contains `match` (all paths when empty), `times` times (-1: for good).
+// contains `match` (all paths when empty; with exact, the path that is
+// it), `times` times (-1: for good).
 // The first `after` calls that match pass.
 struct Fault {
     std::string match;
@@ -32,9 +33,11 @@ struct Fault {
     os::Errc code = os::Errc::io;
     std::string reason = "injected failure";
     int after = 0;
+    bool exact = false;  // only the path that is match
 
     bool hits(const std::string& path) {
-        if (times == 0 || path.find(match) == std::string::npos) return false;
+        if (times == 0 || (exact ? path != match : path.find(match) == std::string::npos))
+            return false;
         if (after > 0) {
             --after;
             return false;
@@ -54,6 +57,8 @@ public:
 
     std::optional<Fault> copyFault, flushFault, renameFault, deleteFault, makeDirFault, listFault,
         appendFault, writeFault, statFault;
+    // Only the reads of a directory's names, not of its files' details.
+    std::optional<Fault> namesFault;
     // Called between the chunks of every copy, before the engine's own
     // progress callback.
     std::function<void(const std::string& to)> duringCopy;
@@ -226,6 +231,7 @@ public:
     os::Result<std::vector<os::DirEntry>> list_dir(const std::string& d) override {
         note(listed, "names " + d);
         if (hits(listFault, d)) return fail(*listFault, "read directory", d);
+        if (hits(namesFault, d)) return fail(*namesFault, "read directory", d);
         return inner_.list_dir(d);
     }
     os::Result<std::vector<os::DirEntry>> list_dir_detailed(

@@ -171,6 +171,48 @@ TEST_F(OnVolumeTest, ASourceChangedWithinItsVolumesTimeStepIsCopiedLater) {
     EXPECT_EQ(at("t/fresh.txt"), "fresh");
 }
 
+// In move mode, a directory whose spelling on a folding target cannot be
+// checked is not moved into: the target may hold, spelt otherwise, the
+// only copies of files another source directory moved there before.
+TEST_F(OnVolumeTest, NoMoveIntoADirectoryWhoseSpellingCannotBeChecked) {
+    TestVolume v({.fold_case = true});
+    mkdirs(v.path() + "/t/DIR");
+    write(v.path() + "/t/DIR/x.txt", "moved here before from DIR");
+    set_mtime(v.path() + "/t/DIR/x.txt", kTime - 1000);
+    file("s/Dir/x.txt", "another file", kTime);
+    loadOnto(v, "t");
+    form->Movefiles_Click();
+    Fault unreadable{v.path() + "/t", -1, os::Errc::io, "bad sector"};
+    unreadable.exact = true;
+    eos.namesFault = unreadable;
+    run();
+    EXPECT_EQ(read(v.path() + "/t/DIR/x.txt"), "moved here before from DIR");
+    EXPECT_EQ(at("s/Dir/x.txt"), "another file");
+    const auto named = logWith((data / "s/Dir") + ": not moved, the spelling of ");
+    ASSERT_EQ(named.size(), 1u) << ::testing::PrintToString(log());
+    EXPECT_NE(named[0].find("bad sector"), std::string::npos) << named[0];
+}
+
+// A target whose probe cannot be made is taken to fold case: two names
+// one in case apart never land on one file, and the log says why.
+TEST_F(OnVolumeTest, AVolumeThatCannotBeProbedIsTakenToFold) {
+    TestVolume v({.fold_case = true});
+    file("s/A.txt", "upper case");
+    file("s/a.txt", "lower case!");
+    loadOnto(v, "", "NO");
+    form->Movefiles_Click();
+    eos.writeFault = Fault{v.path(), -1, os::Errc::no_space, "volume full"};
+    run();
+    const bool upperMoved = !has("s/A.txt");
+    EXPECT_NE(upperMoved, !has("s/a.txt")) << "exactly one of them is moved";
+    EXPECT_EQ(read(v.path() + "/a.txt"), upperMoved ? "upper case" : "lower case!");
+    EXPECT_EQ(logWith(": not replicated, on the target it would be the same file as").size(), 1u);
+    EXPECT_EQ(
+        logWith(v.path() + "/: how the volume keeps names and times could not be learnt: ").size(),
+        1u)
+        << ::testing::PrintToString(log());
+}
+
 // Onto a share that folds case, copies still go several at once; a name
 // the volume takes for another that the program keeps apart (Armenian
 // capitals here) waits for the copies before it, so the copy made from the
