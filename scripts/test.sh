@@ -27,22 +27,24 @@ scripts/check.sh
 echo "== Linux build and tests ($SECONDS s)"
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j "$jobs"
-ctest --test-dir build/ci --output-on-failure -j "$jobs"
+ctest --test-dir build/ci --output-on-failure -j "$jobs" --timeout 900
 
 echo "== Linux tests with AddressSanitizer and UndefinedBehaviorSanitizer ($SECONDS s)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE "e2e|torture"
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 900 -LE "e2e|torture"
 
 echo "== Engine and window-model tests with ThreadSanitizer ($SECONDS s)"
 # Flushes and the engine's reads ahead run on threads of their own; the Qt views are
 # left out, as Qt itself is not built for this sanitizer.
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/engine/engine_core_tests --gtest_brief=1
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/engine/engine_tests --gtest_brief=1
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/ui/ui_tests --gtest_brief=1
+# A test that hangs fails here instead of holding the run.
+tsan() { TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" timeout --kill-after=10 1500 "$@"; }
+tsan build/tsan/tests/engine/engine_core_tests --gtest_brief=1
+tsan build/tsan/tests/engine/engine_tests --gtest_brief=1
+tsan build/tsan/tests/ui/ui_tests --gtest_brief=1
 
 if [ -x scripts/test-windows.sh ]; then
   echo "== Windows program under Wine ($SECONDS s)"

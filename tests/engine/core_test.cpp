@@ -188,27 +188,57 @@ namespace {
 // before more copies into a directory that is busy: the system lets one
 // create or rename at a time into a directory. Every job still runs.
 TEST(CallPoolTest, AFreeThreadTakesAJobOfAnIdleGroupFirst) {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
+    struct Gate {
+        std::promise<void> opened;
+        std::shared_future<void> open = opened.get_future().share();
+        std::promise<void> enteredOnce;
+        std::future<void> entered = enteredOnce.get_future();
+    };
+    Gate busyGate, otherGate;
     std::atomic<int> busyDone{0};
     std::vector<std::future<int>> busy;
-    std::future<int> other;
+    std::future<int> idle;
+    bool idleRanFirst = false;
     {
         engine::CallPool pool(2);
-        for (int i = 0; i < 4; ++i)
+        // Both threads held, one in the busy group and one in a third,
+        // before the queue is made: no thread picks while it is filled.
+        busy.push_back(pool.submit(
+            [&] {
+                busyGate.enteredOnce.set_value();
+                busyGate.open.wait();
+                return ++busyDone;
+            },
+            1));
+        auto third = pool.submit(
+            [&] {
+                otherGate.enteredOnce.set_value();
+                otherGate.open.wait();
+                return 0;
+            },
+            3);
+        const bool held =
+            busyGate.entered.wait_for(std::chrono::seconds(20)) == std::future_status::ready &&
+            otherGate.entered.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        for (int i = 0; i < 3; ++i)
             busy.push_back(pool.submit(
-                [&, released] {
-                    released.wait();
+                [&] {
+                    busyGate.open.wait();
                     return ++busyDone;
                 },
                 1));
-        other = pool.submit([&] { return busyDone.load(); }, 2);
-        // Generous: only a thread stuck behind the busy group misses it.
-        ASSERT_EQ(other.wait_for(std::chrono::seconds(20)), std::future_status::ready)
-            << "the idle group's job waited behind the busy group's";
-        EXPECT_EQ(other.get(), 0);
-        release.set_value();
+        idle = pool.submit([&] { return busyDone.load(); }, 2);
+        // The third group's thread comes free while the busy group still
+        // runs: it takes the idle group's job, not the next busy one, which
+        // would hold it until the gate opens.
+        otherGate.opened.set_value();
+        idleRanFirst = held && idle.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        busyGate.opened.set_value();  // whatever was seen: nothing is left waiting
+        EXPECT_TRUE(held) << "the two first jobs did not both begin";
+        EXPECT_EQ(third.get(), 0);
     }
+    EXPECT_TRUE(idleRanFirst) << "the idle group's job waited behind the busy group's";
+    EXPECT_EQ(idle.get(), 0) << "it ran before any busy job ended";
     int sum = 0;
     for (auto& b : busy) sum += b.get();
     EXPECT_EQ(sum, 1 + 2 + 3 + 4) << "every job ran once";

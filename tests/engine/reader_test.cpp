@@ -28,7 +28,8 @@ using Lane = engine::Reader::Lane;
 
 // Notes each directory read, and on which thread; a read of the gated
 // directory (files or names) waits until the gate opens, asking whether
-// to go on while it is a read of files.
+// to go on while it is a read of files. A test that fails before it opens
+// the gate must still end: the gate gives way after a while.
 class ReadsOs : public os::ForwardingOs {
 public:
     ReadsOs() : os::ForwardingOs(os::native()) {}
@@ -37,7 +38,8 @@ public:
         {
             std::unique_lock<std::mutex> lock(m);
             entered(d);
-            while (d == gated && !open) {
+            const auto giveUp = std::chrono::steady_clock::now() + kGateHolds;
+            while (d == gated && !open && std::chrono::steady_clock::now() < giveUp) {
                 if (between && !between()) {
                     read.push_back(d + " cancelled");
                     cv.notify_all();
@@ -54,7 +56,7 @@ public:
         {
             std::unique_lock<std::mutex> lock(m);
             entered(d);
-            cv.wait(lock, [&] { return d != gated || open; });
+            cv.wait_for(lock, kGateHolds, [&] { return d != gated || open; });
         }
         auto r = os::ForwardingOs::list_dir(d);
         note(d);
@@ -89,6 +91,7 @@ public:
     }
 
     std::string gated;
+    static constexpr auto kGateHolds = 60s;
 
 private:
     void entered(const std::string& d) {
