@@ -13,9 +13,11 @@
 // disk, and on the test volume kill-move-fold, fault-move-fold,
 // kill-move-slow, kill-copy-slow, fault-move-slow, kill-move-slowfold and
 // vanish-move) run --jobs at a time, by default one per processor for --mid
-// and --full; --only picks some of them. The test volume's phases are part
-// of --quick only with --volumes. --plant puts a known fault in front of the platform in every
-// child run and reports what the checks made of it.
+// and --full; --only picks some of them. The phases onto the volume that
+// answers late mostly wait: in --mid and --full each runs in parts
+// (kill-move-slow.1, ...), four of them in the room of one other phase. The test volume's phases
+// are part of --quick only with --volumes. --plant puts a known fault in front of the platform in
+// every child run and reports what the checks made of it.
 // --fault repeats one faulted run of a campaign (same seed), prints its log
 // and keeps its files.
 // Exit status 0 only when no violation and no unnamed failure was seen
@@ -745,6 +747,16 @@ void plant_sentinel(const RunSetup& r) {
     write_all(p, "not named by any entry\n");
 }
 
+// kill-move-slow.3 is a part of kill-move-slow; child.out is itself.
+std::string family(const std::string& phase) {
+    const auto dot = phase.rfind('.');
+    if (dot == std::string::npos || dot + 1 == phase.size() ||
+        !std::all_of(phase.begin() + static_cast<std::ptrdiff_t>(dot) + 1, phase.end(),
+                     [](char ch) { return ch >= '0' && ch <= '9'; }))
+        return phase;
+    return phase.substr(0, dot);
+}
+
 void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, Snap>& before,
                   const std::set<std::string>& targetBefore, const RunSetup& r) {
     std::set<std::string> known;
@@ -774,7 +786,7 @@ void check_bounds(Tally& t, const std::string& ctx, const std::map<std::string, 
                                             "vanish-move"};
     // Each phase has its temporary directory and fault pair (tmp-*, fault-*).
     auto own = [](const std::string& n) {
-        return ours.count(n) || n.starts_with("tmp-") || n.starts_with("fault-");
+        return ours.count(family(n)) || n.starts_with("tmp-") || n.starts_with("fault-");
     };
     const fs::path base = fs::path(r.src).parent_path();
     std::error_code ec;
@@ -919,7 +931,8 @@ std::vector<std::string> run_args(const RunSetup& r) {
 
 // The target on a test volume with these options, when given.
 KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
-                      const std::string& name, const test::VolumeOptions* vol = nullptr) {
+                      const std::string& name, const test::VolumeOptions* vol = nullptr,
+                      int part = 0) {
     KillStats ks;
     Tally& t = c.tally;
     const std::string base = c.work + "/" + name;
@@ -942,7 +955,8 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
     const std::string batchText = read_all(r.prog + "/BATCH.INI");
     const std::string out = base + "/child.out";
     const std::string log = r.prog + "/syncfile.log";
-    std::mt19937_64 g(c.seed * 31 + move);
+    // Each part of a phase kills at moments of its own.
+    std::mt19937_64 g(c.seed * 31 + move + static_cast<std::uint64_t>(part) * 1009);
     std::size_t logOffset = 0;
 
     // How long a run with a trial's work takes, measured on a few.
@@ -1477,8 +1491,15 @@ RunSetup fresh_pair(const FaultTree& ft, bool move) {
 }
 
 // Every stride-th call k is faulted.
+// A phase in parts faults the calls k whose turn (k-1)/stride falls to its
+// part, counting round the parts.
+struct Part {
+    int index = 0, of = 1;
+};
+
 FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::vector<int>& errs,
-                        bool allErrs, long maxK, const std::string& name, long stride = 1) {
+                        bool allErrs, long maxK, const std::string& name, long stride = 1,
+                        Part part = {}) {
     FaultStats fsx;
     Tally& t = c.tally;
     // The calls of a whole run without a fault.
@@ -1496,6 +1517,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
     h.cache = ft.backing.empty();
     for (long k = c.onlyK ? c.onlyK : 1; k <= (c.onlyK ? c.onlyK : total);
          k += c.onlyK ? 1 : stride) {
+        if (!c.onlyK && ((k - 1) / stride) % part.of != part.index) continue;
         for (int good = 0; good < 2; ++good) {
             if (c.onlyGood >= 0 && good != c.onlyGood) continue;
             std::vector<int> these = errs;
@@ -1754,6 +1776,8 @@ struct Size {
     int slowKillTrials = 0;
     TreeSpec slowKillTree{};
     long slowStride = 1;
+    // Their phases run in this many parts side by side.
+    int slowParts = 1;
 };
 
 // What the phases found: the table's rows and the failures' tally.
@@ -1775,6 +1799,9 @@ struct Outcome {
 struct Phase {
     std::string name;
     std::function<void(Outcome&)> run;
+    // A part of a phase onto a volume that answers late mostly waits: four
+    // run in the room of one that keeps a processor busy.
+    bool waits = false;
 };
 
 std::string flat(std::string s) {
@@ -1842,9 +1869,12 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
     const std::string outs = c.work + "/tmp-outcomes";
     fs::create_directories(outs);
     std::map<pid_t, std::string> running;
+    std::map<pid_t, int> weight;
+    int room = 4 * jobs;
+    auto weighs = [](const Phase& p) { return p.waits ? 1 : 4; };
     std::size_t next = 0;
     while (next < phases.size() || !running.empty()) {
-        if (next < phases.size() && static_cast<int>(running.size()) < jobs) {
+        if (next < phases.size() && (running.empty() || weighs(phases[next]) <= room)) {
             const Phase& p = phases[next++];
             std::fflush(stdout);
             const pid_t pid = ::fork();
@@ -1860,7 +1890,7 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
             if (pid < 0)
                 c.tally.violation("harness", "phase " + p.name + ": fork failed");
             else
-                running[pid] = p.name;
+                running[pid] = p.name, room -= weight[pid] = weighs(p);
             continue;
         }
         int st = 0;
@@ -1876,6 +1906,8 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
         all.unnamed += o.unnamed;
         all.misnamed += o.misnamed;
         running.erase(it);
+        room += weight[pid];
+        weight.erase(pid);
     }
     return all;
 }
@@ -1911,9 +1943,9 @@ int main(int argc, char** argv) {
     quick.vanishTree = {60, 5, 1u << 20, 16u << 10};
     quick.slowKillTrials = 4, quick.slowStride = 48;
     quick.slowKillTree = {60, 5, 1u << 20, 16u << 10, 4};
-    mid.slowKillTrials = 100, mid.slowStride = 2;
+    mid.slowKillTrials = 100, mid.slowStride = 2, mid.slowParts = 4;
     mid.slowKillTree = {150, 6, 2u << 20, 32u << 10, 6};
-    full.slowKillTrials = 400, full.slowStride = 1;
+    full.slowKillTrials = 400, full.slowStride = 1, full.slowParts = 8;
     full.slowKillTree = {500, 8, 8u << 20, 128u << 10, 12};
     mid.volKillTrials = 300, mid.vanishTrials = 150;
     mid.volKillTree = {500, 8, 8u << 20, 128u << 10, 12};
@@ -2117,33 +2149,53 @@ int main(int argc, char** argv) {
                 if (!folds) t.fold_pairs = 0;
                 return t;
             };
-            // Copy mode lets a directory's copies overlap the next one's.
-            for (const bool move : {true, false}) {
-                if (one || (!move && folds)) continue;
-                const std::string name = std::string(move ? "kill-move-" : "kill-copy-") + ov.tag;
-                phases.push_back({name, [&, ov, shape, available, guarded, move, name](Outcome& o) {
-                                      const std::string what = std::string("kill trials, ") +
-                                                               (move ? "move" : "copy") +
-                                                               " mode, " + ov.kind;
-                                      if (!available(o, what)) return;
-                                      guarded(name, [&] {
-                                          const TreeSpec tree = shape(ov.killTree);
-                                          KillStats ks = kill_trials(c, move, ov.killTrials, tree,
-                                                                     name, &ov.options);
-                                          o.row(what, ks.trials,
-                                                std::to_string(ks.killed) + " killed mid-run, " +
-                                                    std::to_string(ks.finished) + " ended first; " +
-                                                    std::to_string(tree.files) + " files and " +
-                                                    std::to_string(tree.fold_pairs) +
-                                                    " pairs one in case apart");
-                                      });
-                                  }});
-            }
-            if (ov.faults && (!one || c.onlyMove == 1))
+            // A volume that answers late is mostly waited for: its phases
+            // run in parts side by side, each on a volume of its own.
+            const int parts = ov.options.delay_us > 0 && !one ? size.slowParts : 1;
+            for (int i = 0; i < parts; ++i) {
+                const Part part{i, parts};
+                auto named = [part](const std::string& name) {
+                    return part.of > 1 ? name + "." + std::to_string(part.index + 1) : name;
+                };
+                auto told = [part](const std::string& what) {
+                    return part.of > 1 ? what + " (part " + std::to_string(part.index + 1) +
+                                             " of " + std::to_string(part.of) + ")"
+                                       : what;
+                };
+                // Copy mode lets a directory's copies overlap the next one's.
+                for (const bool move : {true, false}) {
+                    if (one || (!move && folds)) continue;
+                    const std::string name =
+                        named(std::string(move ? "kill-move-" : "kill-copy-") + ov.tag);
+                    const int trials = ov.killTrials / parts + (i < ov.killTrials % parts ? 1 : 0);
+                    phases.push_back(
+                        {name,
+                         [&, ov, shape, available, guarded, move, name, trials, told,
+                          part](Outcome& o) {
+                             const std::string what =
+                                 told(std::string("kill trials, ") + (move ? "move" : "copy") +
+                                      " mode, " + ov.kind);
+                             if (!available(o, what)) return;
+                             guarded(name, [&] {
+                                 const TreeSpec tree = shape(ov.killTree);
+                                 KillStats ks = kill_trials(c, move, trials, tree, name,
+                                                            &ov.options, part.index);
+                                 o.row(what, ks.trials,
+                                       std::to_string(ks.killed) + " killed mid-run, " +
+                                           std::to_string(ks.finished) + " ended first; " +
+                                           std::to_string(tree.files) + " files and " +
+                                           std::to_string(tree.fold_pairs) +
+                                           " pairs one in case apart");
+                             });
+                         },
+                         parts > 1});
+                }
+                if (!ov.faults || (one && c.onlyMove != 1)) continue;
+                const std::string name = named("fault-move-" + ov.tag);
                 phases.push_back(
-                    {"fault-move-" + ov.tag, [&, ov, shape, available, guarded](Outcome& o) {
-                         const std::string name = "fault-move-" + ov.tag;
-                         const std::string what = "faulted runs, move mode, " + ov.kind;
+                    {name,
+                     [&, ov, shape, available, guarded, name, told, part](Outcome& o) {
+                         const std::string what = told("faulted runs, move mode, " + ov.kind);
                          if (!available(o, what)) return;
                          guarded(name, [&] {
                              const std::string base = c.work + "/" + name;
@@ -2151,13 +2203,14 @@ int main(int argc, char** argv) {
                              test::TestVolume v(ov.options, base + "/vol", base + "/dst");
                              FaultTree ft{base,        tree,    c.seed + 17,
                                           v.backing(), ov.step, ov.options.fold_case};
-                             FaultStats f = fault_trials(c, true, ft, {ENOSPC, EIO, EACCES},
-                                                         size.allErrs, size.maxK, name, ov.stride);
+                             FaultStats f =
+                                 fault_trials(c, true, ft, {ENOSPC, EIO, EACCES}, size.allErrs,
+                                              size.maxK, name, ov.stride, part);
                              o.unnamed += f.unnamed;
                              o.misnamed += f.misnamed;
+                             const long every = ov.stride * part.of;
                              o.row(what, f.runs,
-                                   "every " +
-                                       (ov.stride > 1 ? std::to_string(ov.stride) + "th " : "") +
+                                   "every " + (every > 1 ? std::to_string(every) + "th " : "") +
                                        "call k of " +
                                        std::to_string(c.tally.counts["calls of a run of " + name]) +
                                        " (" + std::to_string(tree.files) + " files, " +
@@ -2167,7 +2220,9 @@ int main(int argc, char** argv) {
                                        std::to_string(f.misnamed) + " misnamed, " +
                                        std::to_string(f.unnamed) + " unnamed");
                          });
-                     }});
+                     },
+                     parts > 1});
+            }
         }
         if (!one)
             phases.push_back({"vanish-move", [&, available, guarded](Outcome& o) {
@@ -2187,11 +2242,14 @@ int main(int argc, char** argv) {
                               }});
         if (level == "quick" && !volumes && only.empty())
             std::erase_if(phases, [](const Phase& p) {
-                return p.name.ends_with("-fold") || p.name.ends_with("-slow") ||
-                       p.name == "vanish-move";
+                const std::string f = family(p.name);
+                return f.ends_with("-fold") || f.ends_with("-slow") || f == "vanish-move";
             });
     }
-    if (!only.empty()) std::erase_if(phases, [&](const Phase& p) { return !only.count(p.name); });
+    if (!only.empty())
+        std::erase_if(phases, [&](const Phase& p) {
+            return !only.count(p.name) && !only.count(family(p.name));
+        });
     auto print_row = [&](const Outcome::Row& r) {
         std::printf("  %-44s %8ld   %s  (%.0f s)\n", r.what.c_str(), r.runs, r.note.c_str(),
                     since(t0));
