@@ -255,6 +255,9 @@ private:
     void removeListFiles();
     // Tells once, in a box, that the log cannot be written.
     void tellDeadLog();
+    std::string logPath() const;
+    bool logLineCut();
+    void endCutLogLine();
 
     Host& host_;
     batch::Store& store_;
@@ -359,6 +362,8 @@ private:
     // nothing more is told until the log has been written again.
     std::optional<os::Error> logDead_;
     bool logDeadTold_ = false;
+    // The log's last line is yet to be looked at for a cut (see endCutLogLine).
+    bool logTailDue_ = true;
     // Reads the listing's levels and the walk's pairs ahead; last, so that
     // it is gone, its threads with it, before anything they might touch.
     Reader reader_;

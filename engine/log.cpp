@@ -47,12 +47,36 @@ std::string oneLine(const std::string& text) {
 }
 }  // namespace
 
+std::string Engine::logPath() const {
+    return os::join(store_.programDir(), "syncfile.log");
+}
+
+// A program killed while it wrote a line can leave the line cut off: a
+// write may end between two pages of the file. Nothing else ends that line.
+bool Engine::logLineCut() {
+    auto& os = os::current();
+    auto info = os.stat(logPath());
+    if (!info || info->kind != os::Kind::file || info->size == 0) return false;
+    auto last = os.read_part(logPath(), info->size - 1, 1);
+    return last && !last->empty() && last->back() != '\n';
+}
+
+// Ends a cut line, so that the next record starts a line of its own. The
+// cut text stays: it is all there is of that record, and nothing in the
+// log is removed.
+void Engine::endCutLogLine() {
+    if (!logLineCut() || os::current().append_file(logPath(), "\r\n")) logTailDue_ = false;
+}
+
 void Engine::WriteSyncLog(const std::string& Text) {
     // A log that cannot be written never stops a run; the line is lost,
     // and the user is told once. The log names each file as it is: it
     // turns into UTF-8 at the first name that its code page lacks.
-    auto w = os::append_text(os::join(store_.programDir(), "syncfile.log"), oneLine(Text) + "\r\n");
+    std::string line = oneLine(Text) + "\r\n";
+    if (logTailDue_ && logLineCut()) line = "\r\n" + line;
+    auto w = os::append_text(logPath(), line);
     if (w) {
+        logTailDue_ = false;
         // Told, and writable again: a new failure is told again.
         if (!logDead_) logDeadTold_ = false;
         return;

@@ -21,6 +21,10 @@ void Engine::RunBatch() {
     ruleDir_.clear();
     holdListDirectory();
     lastYield_ = std::chrono::steady_clock::now();
+    // A run killed before this one may have cut its last log line: it is
+    // ended now, even if this run has nothing to log.
+    logTailDue_ = true;
+    if (host_.checked(Option::log)) endCutLogLine();
 
     store_.ClearList();
     // The first entry as the repair left it, which the pickers now show.

@@ -75,6 +75,39 @@ TEST_F(LogTest, AFailedCopyIsNotCountedAndGetsItsOwnLineWithPathAndReason) {
                                                copiedLine(2)}));
 }
 
+// A program killed in the middle of a write can leave a line cut off at a
+// page of the file. The next run with the log on ends it, and removes
+// nothing; a run with the log off leaves the file alone.
+TEST_F(LogTest, ALineCutOffByAKillIsEndedByTheNextRunAndNothingIsRemoved) {
+    load({{"s", "t", "NO"}});
+    file("s/same.txt", "same");
+    file("t/same.txt", "same");
+    const std::string whole = "03-04-2026/05:06:07- 4 files copied/moved\r\n";
+    const std::string cut = whole + "12-10-2026/12:20:55- 1 fil";
+
+    write(prog / "syncfile.log", whole);
+    run();
+    EXPECT_EQ(read(prog / "syncfile.log"), whole) << "a whole log is not touched";
+
+    write(prog / "syncfile.log", cut);
+    form->Check2.setValue(0);
+    run();
+    EXPECT_EQ(read(prog / "syncfile.log"), cut) << "the log is off";
+
+    form->Check2.setValue(1);
+    run();
+    EXPECT_EQ(read(prog / "syncfile.log"), cut + "\r\n") << "nothing to log, still ended";
+    run();
+    EXPECT_EQ(read(prog / "syncfile.log"), cut + "\r\n") << "ended once";
+
+    // Logged lines of a run start on a line of their own.
+    write(prog / "syncfile.log", cut);
+    file("s/a.txt", "a");
+    run();
+    EXPECT_EQ(log(), (std::vector<std::string>{"03-04-2026/05:06:07- 4 files copied/moved",
+                                               "12-10-2026/12:20:55- 1 fil", copiedLine(1)}));
+}
+
 TEST_F(LogTest, ALogThatCannotBeWrittenNeverStopsTheRun) {
     load({{"s", "t", "YES"}});
     file("s/a.txt", "a");
