@@ -826,30 +826,51 @@ void check_no_temps(Tally& t, const std::string& ctx, const RunSetup& r, const s
     if (fs::exists(r.prog + "/batch.tmp")) t.violation("temp left", ctx + ": batch.tmp");
 }
 
+// Where the log was read to, and a record a kill cut off there.
+struct LogCursor {
+    std::size_t offset = 0;
+    std::string cut;
+};
+
 // Every record of the log: one CR LF line of a known shape. Returns the
-// records from `offset` on; `offset` moves past the whole ones.
+// records from the cursor on and moves it past the whole ones. After a
+// kill the last record may be cut off where a page of the file ends (a
+// write can stop there); the next run must end that line.
 std::vector<std::string> log_records(Tally& t, const std::string& ctx, const std::string& log,
-                                     std::size_t& offset) {
+                                     LogCursor& at, bool killed = false) {
     static const std::regex count_line(R"(\d\d-\d\d-\d{4}/\d\d:\d\d:\d\d- \d+ files copied/moved)");
     static const std::regex other_line(R"(\d\d-\d\d-\d{4}/\d\d:\d\d:\d\d- [^\r\n]+)");
     std::vector<std::string> out;
     const std::string all = read_all(log);
-    if (all.size() < offset) offset = 0;
-    std::size_t pos = offset;
+    if (all.size() < at.offset) at = {};
+    std::size_t pos = at.offset;
     while (pos < all.size()) {
         std::size_t end = all.find("\r\n", pos);
         if (end == std::string::npos) {
-            t.violation("log record", ctx + ": unended record \"" + all.substr(pos, 80) + "\"");
-            pos = all.size();
+            const std::string rest = all.substr(pos);
+            if (killed && all.size() % 4096 == 0 && at.cut.empty()) {
+                at.cut = rest;
+            } else {
+                t.violation("log record", ctx + ": unended record \"" + rest.substr(0, 80) + "\"");
+                pos = all.size();
+            }
             break;
         }
         std::string rec = all.substr(pos, end - pos);
+        pos = end + 2;
+        if (!at.cut.empty()) {
+            // Ended as it was cut, and nothing run into it.
+            if (rec != at.cut)
+                t.violation("log record", ctx + ": a cut record not ended: \"" +
+                                              rec.substr(0, 120) + "\"");
+            at.cut.clear();
+            continue;
+        }
         if (!std::regex_match(rec, count_line) && !std::regex_match(rec, other_line))
             t.violation("log record", ctx + ": \"" + rec.substr(0, 120) + "\"");
         out.push_back(rec);
-        pos = end + 2;
     }
-    offset = pos;
+    at.offset = pos;
     return out;
 }
 
@@ -957,7 +978,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
     const std::string log = r.prog + "/syncfile.log";
     // Each part of a phase kills at moments of its own.
     std::mt19937_64 g(c.seed * 31 + move + static_cast<std::uint64_t>(part) * 1009);
-    std::size_t logOffset = 0;
+    LogCursor logAt;
 
     // How long a run with a trial's work takes, measured on a few.
     double typical = 0.05;
@@ -972,7 +993,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
         }
         std::sort(d.begin(), d.end());
         typical = std::max(0.01, d[1] * 1.3);
-        log_records(t, "calibration", log, logOffset);
+        log_records(t, "calibration", log, logAt);
     }
 
     for (int i = 0; i < trials; ++i) {
@@ -1009,7 +1030,7 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
             t.violation("batch torn", ctx + ": BATCH.INI changed by a killed run");
             write_all(r.prog + "/BATCH.INI", batchText);
         }
-        log_records(t, ctx + " after the kill", log, logOffset);
+        log_records(t, ctx + " after the kill", log, logAt, true);
         bool hung = false;
         if (!wait_for(spawn(run_args(r), out), 600, &hung))
             t.violation(hung ? "hang" : "crash", ctx + ": the recovery run");
@@ -1017,11 +1038,11 @@ KillStats kill_trials(Campaign& c, bool move, int trials, const TreeSpec& shape,
         check_torn(t, ctx + " after recovery", before, r, h);
         check_bounds(t, ctx + " after recovery", before, targetBefore, r);
         check_no_temps(t, ctx + " after recovery", r, c.tmp);
-        log_records(t, ctx + " recovery", log, logOffset);
+        log_records(t, ctx + " recovery", log, logAt);
         // A further run copies nothing.
         if (!wait_for(spawn(run_args(r), out), 600, &hung))
             t.violation(hung ? "hang" : "crash", ctx + ": the further run");
-        if (long n = copied_in(log_records(t, ctx + " further run", log, logOffset)); n != 0)
+        if (long n = copied_in(log_records(t, ctx + " further run", log, logAt)); n != 0)
             t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
     }
     return ks;
@@ -1062,7 +1083,7 @@ VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
     std::mt19937_64 g(c.seed * 53);
     Hashes h;
     h.cache = false;
-    std::size_t logOffset = 0;
+    LogCursor logAt;
 
     // How long a run takes and how many files it makes, measured on a few.
     double typical = 0.05;
@@ -1083,7 +1104,7 @@ VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
         typical = std::max(0.01, d[1] * 1.3);
         creates = std::max(1L, made[1]);
         most = std::max(1L, made[2]);
-        log_records(t, "calibration", log, logOffset);
+        log_records(t, "calibration", log, logAt);
     }
 
     for (int i = 0; i < trials; ++i) {
@@ -1148,7 +1169,7 @@ VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
             else
                 typical *= 1.03;
         }
-        log_records(t, ctx + " pulled run", log, logOffset);
+        log_records(t, ctx + " pulled run", log, logAt);
 
         // Nothing lost: each file at the source or whole on the stick. One
         // found only in the bare mount point was written past the pull,
@@ -1184,10 +1205,10 @@ VanishStats vanish_trials(Campaign& c, int trials, const TreeSpec& shape) {
         check_torn(t, ctx + " after recovery", kept, r, h);
         check_bounds(t, ctx + " after recovery", before, targetBefore, r);
         check_no_temps(t, ctx + " after recovery", r, c.tmp);
-        log_records(t, ctx + " recovery", log, logOffset);
+        log_records(t, ctx + " recovery", log, logAt);
         if (!wait_for(spawn(run_args(r), out), 600, &hung))
             t.violation(hung ? "hang" : "crash", ctx + ": the further run");
-        if (long n = copied_in(log_records(t, ctx + " further run", log, logOffset)); n != 0)
+        if (long n = copied_in(log_records(t, ctx + " further run", log, logAt)); n != 0)
             t.violation("further run copied", ctx + ": " + std::to_string(n) + " files");
     }
     fs::remove(c.work + ".vanish-seen", ec);
@@ -1490,13 +1511,13 @@ RunSetup fresh_pair(const FaultTree& ft, bool move) {
     return r;
 }
 
-// Every stride-th call k is faulted.
 // A phase in parts faults the calls k whose turn (k-1)/stride falls to its
 // part, counting round the parts.
 struct Part {
     int index = 0, of = 1;
 };
 
+// Every stride-th call k is faulted.
 FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::vector<int>& errs,
                         bool allErrs, long maxK, const std::string& name, long stride = 1,
                         Part part = {}) {
@@ -1535,7 +1556,7 @@ FaultStats fault_trials(Campaign& c, bool move, const FaultTree& ft, const std::
                 FaultOs fo(pd, k, err, good);
                 const auto boxes = run_batch(r, fo);
                 ++fsx.runs;
-                std::size_t off = 0;
+                LogCursor off;
                 const std::string log = r.prog + "/syncfile.log";
                 const auto faulted = log_records(t, ctx, log, off);
                 if (c.onlyK) {
@@ -1641,7 +1662,7 @@ long full_disk(Campaign& c, std::string& note) {
     Hashes h;
     const auto before = snapshot(r.src, h);
     long runs = 0;
-    std::size_t off = 0;
+    LogCursor off;
     bool named = false;
     for (int i = 0; i < 3; ++i) {
         bool hung = false;
@@ -1868,8 +1889,11 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
     }
     const std::string outs = c.work + "/tmp-outcomes";
     fs::create_directories(outs);
-    std::map<pid_t, std::string> running;
-    std::map<pid_t, int> weight;
+    struct Child {
+        std::string name;
+        int weight;
+    };
+    std::map<pid_t, Child> running;
     int room = 4 * jobs;
     auto weighs = [](const Phase& p) { return p.waits ? 1 : 4; };
     std::size_t next = 0;
@@ -1879,6 +1903,9 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
             std::fflush(stdout);
             const pid_t pid = ::fork();
             if (pid == 0) {
+                // Its own findings only: those of the phases before it are
+                // the parent's already.
+                c.tally = {};
                 prepare(p);
                 Outcome o;
                 o.shown = print;
@@ -1889,8 +1916,10 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
             }
             if (pid < 0)
                 c.tally.violation("harness", "phase " + p.name + ": fork failed");
-            else
-                running[pid] = p.name, room -= weight[pid] = weighs(p);
+            else {
+                running[pid] = {p.name, weighs(p)};
+                room -= weighs(p);
+            }
             continue;
         }
         int st = 0;
@@ -1900,14 +1929,13 @@ Outcome run_phases(Campaign& c, const std::vector<Phase>& phases, int jobs,
         if (it == running.end()) continue;
         Outcome o;
         if (!WIFEXITED(st) || WEXITSTATUS(st) != 0 ||
-            !load_outcome(outs + "/" + it->second, o, c.tally))
-            c.tally.violation("harness", "phase " + it->second + " ended without its outcome");
+            !load_outcome(outs + "/" + it->second.name, o, c.tally))
+            c.tally.violation("harness", "phase " + it->second.name + " ended without its outcome");
         for (auto& r : o.rows) all.rows.push_back(std::move(r));
         all.unnamed += o.unnamed;
         all.misnamed += o.misnamed;
+        room += it->second.weight;
         running.erase(it);
-        room += weight[pid];
-        weight.erase(pid);
     }
     return all;
 }
