@@ -861,8 +861,8 @@ std::vector<std::string> log_records(Tally& t, const std::string& ctx, const std
         if (!at.cut.empty()) {
             // Ended as it was cut, and nothing run into it.
             if (rec != at.cut)
-                t.violation("log record", ctx + ": a cut record not ended: \"" +
-                                              rec.substr(0, 120) + "\"");
+                t.violation("log record",
+                            ctx + ": a cut record not ended: \"" + rec.substr(0, 120) + "\"");
             at.cut.clear();
             continue;
         }
