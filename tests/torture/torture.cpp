@@ -2271,7 +2271,8 @@ int main(int argc, char** argv) {
         if (level == "quick" && !volumes && only.empty())
             std::erase_if(phases, [](const Phase& p) {
                 const std::string f = family(p.name);
-                return f.ends_with("-fold") || f.ends_with("-slow") || f == "vanish-move";
+                return f.ends_with("-fold") || f.ends_with("-slow") || f.ends_with("-slowfold") ||
+                       f == "vanish-move";
             });
     }
     if (!only.empty())
