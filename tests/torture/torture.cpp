@@ -2117,8 +2117,8 @@ int main(int argc, char** argv) {
     }
     // On the test volume (FUSE): move mode onto a volume that folds case
     // and keeps times in 2 s steps, as FAT does; and onto one pulled out
-    // mid-run. Not in --quick unless --volumes asks for them.
-    if (c.plant.empty()) {
+    // mid-run. Not in --quick unless --volumes or --only asks for them.
+    if (c.plant.empty() && (level != "quick" || volumes || !only.empty())) {
         auto available = [](Outcome& o, const std::string& what) {
             std::string why;
             if (test::TestVolume::available(&why)) return true;
@@ -2268,12 +2268,6 @@ int main(int argc, char** argv) {
                                                 " files written to the bare mount point");
                                   });
                               }});
-        if (level == "quick" && !volumes && only.empty())
-            std::erase_if(phases, [](const Phase& p) {
-                const std::string f = family(p.name);
-                return f.ends_with("-fold") || f.ends_with("-slow") || f.ends_with("-slowfold") ||
-                       f == "vanish-move";
-            });
     }
     if (!only.empty())
         std::erase_if(phases, [&](const Phase& p) {
